@@ -1,0 +1,223 @@
+#include "speech/ScribeClient.h"
+
+#include "common/SerialQueue.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+#include <QWebSocket>
+
+#include "speech/Speakers.h"
+
+namespace {
+const QString fatalAuth = QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。");
+const QString fatalQuota = QStringLiteral("ElevenLabs 额度已用完。");
+const QString fatalTerms = QStringLiteral("需要先在 ElevenLabs 网站上接受服务条款。");
+
+bool isIgnoredType(const QString &type)
+{
+    static const QStringList ignored = {
+        QStringLiteral("warning"),
+        QStringLiteral("insufficient_audio_activity"),
+        QStringLiteral("commit_throttled"),
+        QStringLiteral("diarized_transcript"),
+        QStringLiteral("committed_transcript_with_timestamps"),
+    };
+    return ignored.contains(type);
+}
+}
+
+ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly,
+                           const QStringList &keyterms, SerialQueue &queue, EventHandler onEvent)
+    : m_onEvent(std::move(onEvent))
+{
+    // Everything below must run on the engine's queue, so the socket's callbacks do too.
+    if (thread() != queue.thread())
+        moveToThread(queue.thread());
+
+    QNetworkRequest request(endpoint(diarize, englishOnly, keyterms));
+    request.setRawHeader("xi-api-key", apiKey.toUtf8());
+
+    QMetaObject::invokeMethod(this, [this, request] {
+        if (m_finished)
+            return;
+        m_task = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+        m_handshakeTimer = new QTimer(this);
+        m_handshakeTimer->setSingleShot(true);
+        connect(m_handshakeTimer, &QTimer::timeout, this,
+                [this] { fail(SpeechEvent::closed(QStringLiteral("The request timed out."))); });
+        connect(m_task, &QWebSocket::connected, m_handshakeTimer, &QTimer::stop);
+        connect(m_task, &QWebSocket::textMessageReceived, this, &ScribeClient::handleMessage);
+        // Binary frames carry nothing the client understands: not connected on purpose.
+        connect(m_task, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &ScribeClient::handleSocketError);
+        connect(m_task, &QWebSocket::disconnected, this, [this] { fail(SpeechEvent::closed()); });
+        m_handshakeTimer->start(handshakeTimeoutMs);
+        m_task->open(request);
+    }, Qt::AutoConnection);
+}
+
+ScribeClient::~ScribeClient()
+{
+    close();
+}
+
+QUrl ScribeClient::endpoint(bool diarize, bool englishOnly, const QStringList &keyterms)
+{
+    QList<std::pair<QString, QString>> items;
+    items.append({QStringLiteral("model_id"), diarize ? QStringLiteral("scribe_v3_live")
+                                                      : QStringLiteral("scribe_v2_realtime")});
+    items.append({QStringLiteral("audio_format"), QStringLiteral("pcm_16000")});
+    items.append({QStringLiteral("commit_strategy"), QStringLiteral("vad")});
+    items.append({QStringLiteral("vad_silence_threshold_secs"), QStringLiteral("0.8")});
+    if (englishOnly)
+        items.append({QStringLiteral("language_code"), QStringLiteral("en")});
+    for (const QString &term : keyterms.mid(0, maxKeyterms))
+        items.append({QStringLiteral("keyterms"), term});
+    if (diarize)
+        items.append({QStringLiteral("diarize"), QStringLiteral("true")});
+    if (diarize && !englishOnly)
+        items.append({QStringLiteral("multilang_mode"), QStringLiteral("true")});
+
+    // Every value is fully percent-encoded, "+" and "&" included: a key term such as "C++"
+    // or "R&D" must reach the service as written, not as blanks or a split item.
+    QByteArray query;
+    for (const auto &[key, value] : items) {
+        if (!query.isEmpty())
+            query += '&';
+        query += key.toLatin1() + '=' + QUrl::toPercentEncoding(value);
+    }
+    QUrl url = baseAddress;
+    url.setPath(QStringLiteral("/v1/speech-to-text/realtime"));
+    url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+    return url;
+}
+
+QByteArray ScribeClient::audioMessage(const QByteArray &pcm)
+{
+    const QJsonObject message{
+        {QStringLiteral("message_type"), QStringLiteral("input_audio_chunk")},
+        {QStringLiteral("audio_base_64"), QString::fromLatin1(pcm.toBase64())},
+        {QStringLiteral("commit"), false},
+        {QStringLiteral("sample_rate"), 16000},
+    };
+    return QJsonDocument(message).toJson(QJsonDocument::Compact);
+}
+
+std::optional<int> ScribeClient::refusedStatus(const QString &errorText)
+{
+    static const QRegularExpression status(QStringLiteral("status code: (\\d{3})\\b"));
+    const QRegularExpressionMatch match = status.match(errorText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
+}
+
+void ScribeClient::send(const QByteArray &pcm)
+{
+    if (m_finished || !m_task)
+        return;
+    // A failed send surfaces through the socket's error signal, which ends the connection.
+    m_task->sendTextMessage(QString::fromLatin1(audioMessage(pcm)));
+}
+
+void ScribeClient::close()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (m_handshakeTimer)
+        m_handshakeTimer->stop();
+    if (m_task) {
+        // Our own close reports nothing: nothing may reach fail() from here on.
+        m_task->disconnect(this);
+        m_task->close(QWebSocketProtocol::CloseCodeNormal);
+        m_task->deleteLater();
+        m_task = nullptr;
+    }
+}
+
+void ScribeClient::fail(const SpeechEvent &event)
+{
+    if (m_finished)
+        return;
+    close();
+    if (m_onEvent)
+        m_onEvent(this, event);
+}
+
+void ScribeClient::handleSocketError()
+{
+    if (m_finished || !m_task)
+        return;
+    const QString description = m_task->errorString();
+    if (const std::optional<int> status = refusedStatus(description);
+        status && (*status == 401 || *status == 403)) {
+        fail(SpeechEvent::fatal(QStringLiteral("ElevenLabs 拒绝了连接（HTTP %1），请检查密钥。")
+                                    .arg(*status)));
+        return;
+    }
+    fail(SpeechEvent::closed(description.isEmpty() ? std::nullopt
+                                                   : std::optional<QString>(description)));
+}
+
+void ScribeClient::handleMessage(const QString &text)
+{
+    if (m_finished)
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    if (!document.isObject())
+        return;
+    const QJsonObject message = document.object();
+    const QJsonValue typeValue = message.value(QStringLiteral("message_type"));
+    if (!typeValue.isString())
+        return;
+    const QString type = typeValue.toString();
+
+    if (type == QLatin1String("session_started")) {
+        m_onEvent(this, SpeechEvent::started());
+    } else if (type == QLatin1String("partial_transcript")) {
+        const QString partial = message.value(QStringLiteral("text")).toString();
+        std::optional<SpeakerList> speakers;
+        const QJsonValue words = message.value(QStringLiteral("words"));
+        if (words.isArray()) {
+            // Only a list made entirely of objects counts as a word list.
+            QList<QJsonObject> items;
+            bool allObjects = true;
+            for (const QJsonValue &item : words.toArray()) {
+                if (!item.isObject()) {
+                    allObjects = false;
+                    break;
+                }
+                items.append(item.toObject());
+            }
+            if (allObjects)
+                speakers = Speakers::align(items, partial);
+        }
+        m_onEvent(this, SpeechEvent::partial(partial, std::move(speakers)));
+    } else if (type == QLatin1String("committed_transcript")) {
+        const QString committed = message.value(QStringLiteral("text")).toString().trimmed();
+        if (!committed.isEmpty())
+            m_onEvent(this, SpeechEvent::committed(committed));
+    } else if (type == QLatin1String("auth_error")) {
+        fail(SpeechEvent::fatal(fatalAuth));
+    } else if (type == QLatin1String("quota_exceeded")) {
+        fail(SpeechEvent::fatal(fatalQuota));
+    } else if (type == QLatin1String("unaccepted_terms")) {
+        fail(SpeechEvent::fatal(fatalTerms));
+    } else if (type == QLatin1String("speakers_merged")) {
+        const QJsonValue from = message.value(QStringLiteral("from_speaker_id"));
+        const QJsonValue to = message.value(QStringLiteral("to_speaker_id"));
+        if (from.isString() && to.isString())
+            m_onEvent(this, SpeechEvent::speakersMerged(from.toString(), to.toString()));
+    } else if (isIgnoredType(type)) {
+        return;
+    } else {
+        const QJsonValue error = message.value(QStringLiteral("error"));
+        if (error.isString())
+            fail(SpeechEvent::closed(type + QStringLiteral("：") + error.toString()));
+    }
+}
