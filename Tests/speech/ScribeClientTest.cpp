@@ -204,12 +204,12 @@ void ScribeClientTest::audioMessage()
     QVERIFY(!json.contains('\n'));
 
     ClientHarness h(server->address());
-    h.open();
-    QTRY_COMPARE(h.events(), QStringList{QStringLiteral("started")});
     QByteArray pcm(3200, '\0');
     for (int i = 0; i < pcm.size(); ++i)
         pcm[i] = char(i * 7);
-    h.send(pcm);
+    h.open();
+    h.send(pcm); // still inside the handshake: must wait for it, not corrupt it
+    QTRY_COMPARE(h.events(), QStringList{QStringLiteral("started")});
     h.send(pcm.left(640));
     QTRY_COMPARE(server->last().chunks.size(), 2);
     QCOMPARE(server->last().chunks[0], pcm);

@@ -50,7 +50,13 @@ ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly
         m_handshakeTimer->setSingleShot(true);
         connect(m_handshakeTimer, &QTimer::timeout, this,
                 [this] { fail(SpeechEvent::closed(QStringLiteral("The request timed out."))); });
-        connect(m_task, &QWebSocket::connected, m_handshakeTimer, &QTimer::stop);
+        connect(m_task, &QWebSocket::connected, this, [this] {
+            m_handshakeTimer->stop();
+            m_open = true;
+            const QStringList waiting = std::exchange(m_outbox, {});
+            for (const QString &message : waiting)
+                m_task->sendTextMessage(message);
+        });
         connect(m_task, &QWebSocket::textMessageReceived, this, &ScribeClient::handleMessage);
         // Binary frames carry nothing the client understands: not connected on purpose.
         connect(m_task, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &ScribeClient::handleSocketError);
@@ -120,8 +126,13 @@ void ScribeClient::send(const QByteArray &pcm)
 {
     if (m_finished || !m_task)
         return;
+    // A frame written before the upgrade completes would corrupt the handshake, so audio waits.
     // A failed send surfaces through the socket's error signal, which ends the connection.
-    m_task->sendTextMessage(QString::fromLatin1(audioMessage(pcm)));
+    const QString message = QString::fromLatin1(audioMessage(pcm));
+    if (m_open)
+        m_task->sendTextMessage(message);
+    else
+        m_outbox.append(message);
 }
 
 void ScribeClient::close()
@@ -131,6 +142,7 @@ void ScribeClient::close()
     m_finished = true;
     if (m_handshakeTimer)
         m_handshakeTimer->stop();
+    m_outbox.clear();
     if (m_task) {
         // Our own close reports nothing: nothing may reach fail() from here on.
         m_task->disconnect(this);

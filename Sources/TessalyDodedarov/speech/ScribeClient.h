@@ -52,4 +52,7 @@ private:
     QWebSocket *m_task = nullptr;
     QTimer *m_handshakeTimer = nullptr;
     bool m_finished = false;
+    bool m_open = false;
+    // Audio handed over while the handshake is still running; sent the moment it completes.
+    QStringList m_outbox;
 };
