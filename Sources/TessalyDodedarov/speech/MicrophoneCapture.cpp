@@ -2,6 +2,14 @@
 
 #include "platform/AudioConverter.h"
 #include "platform/PulseRecorder.h"
+#include "speech/SystemAudioTap.h"
+
+namespace {
+
+// The buffer size a microphone tap asks for, in frames of the device's own rate.
+constexpr qsizetype kTapFrames = 4096;
+
+} // namespace
 
 MicrophoneCapture::MicrophoneCapture() = default;
 
@@ -13,7 +21,45 @@ MicrophoneCapture::~MicrophoneCapture()
 std::optional<MicrophoneCapture::CaptureError> MicrophoneCapture::start()
 {
     stop();
-    return CaptureError{QStringLiteral("找不到可用的麦克风。")};
+
+    auto recorder = std::make_unique<PulseRecorder>(PulseRecorder::Device::defaultInput,
+                                                    QStringLiteral("com.tessalab.dodedarov.microphone"));
+    if (std::optional<PulseRecorder::Failure> failure = recorder->open()) {
+        if (failure->step == PulseRecorder::Step::findDevice)
+            return CaptureError{QStringLiteral("找不到可用的麦克风。")};
+        return CaptureError{QStringLiteral("无法启动麦克风：") + failure->description};
+    }
+
+    const PulseRecorder::DeviceInfo &device = recorder->device();
+    if (!(device.sampleRate > 0) || device.channels < 1)
+        return CaptureError{QStringLiteral("找不到可用的麦克风。")};
+
+    // Only the first channel is used, resampled to the capture format.
+    m_converter = AudioConverter::create(device.sampleRate, device.channels,
+                                         AudioConverter::ChannelMix::firstChannel,
+                                         SystemAudioTap::outputFormat());
+    if (!m_converter)
+        return CaptureError{QStringLiteral("无法转换麦克风的音频格式。")};
+
+    AudioConverter *converter = m_converter.get();
+    auto deliver = [converter, handler = onBuffer](const float *interleaved, qsizetype frames) {
+        PcmBuffer buffer = converter->convert(interleaved, frames);
+        if (buffer.frameLength() > 0 && handler)
+            handler(buffer);
+    };
+    // Runs on the capture thread, so it keeps its own copy of the owner's closure.
+    auto changed = [handler = onDeviceChanged] {
+        if (handler)
+            handler();
+    };
+
+    if (std::optional<PulseRecorder::Failure> failure =
+            recorder->record(kTapFrames, std::move(deliver), std::move(changed))) {
+        m_converter.reset();
+        return CaptureError{QStringLiteral("无法启动麦克风：") + failure->description};
+    }
+    m_recorder = std::move(recorder);
+    return std::nullopt;
 }
 
 void MicrophoneCapture::stop()
@@ -24,6 +70,10 @@ void MicrophoneCapture::stop()
 
 void MicrophoneCapture::ensurePermission(const std::function<void(bool)> &completion)
 {
+    PulseRecorder probe(PulseRecorder::Device::defaultInput,
+                        QStringLiteral("com.tessalab.dodedarov.microphone"));
+    const bool granted = !probe.open().has_value();
+    probe.close();
     if (completion)
-        completion(true);
+        completion(granted);
 }

@@ -28,7 +28,7 @@ public:
     MicrophoneCapture(const MicrophoneCapture &) = delete;
     MicrophoneCapture &operator=(const MicrophoneCapture &) = delete;
 
-    // Set by the owner before start(); start() keeps the onBuffer it finds then. Neither may
+    // Set by the owner before start(); start() keeps the closures it finds then. Neither may
     // call stop() directly (they run on the capture thread): hop to the owner's queue first.
     std::function<void(const PcmBuffer &)> onBuffer;
     std::function<void()> onDeviceChanged;  // default input switched, or the input went away

@@ -4,6 +4,32 @@
 #include "platform/AudioConverter.h"
 #include "platform/PulseRecorder.h"
 
+#include <QMetaObject>
+
+#include <cmath>
+
+namespace {
+
+// About 20 ms per buffer: prompt enough for the gate, few enough calls to stay cheap.
+constexpr double kFragmentSeconds = 0.02;
+
+QString stepLabel(PulseRecorder::Step step)
+{
+    switch (step) {
+    case PulseRecorder::Step::connect:
+        return QStringLiteral("连接声音服务");
+    case PulseRecorder::Step::findDevice:
+        return QStringLiteral("查找输出设备");
+    case PulseRecorder::Step::createStream:
+        return QStringLiteral("创建录音流");
+    case PulseRecorder::Step::startStream:
+        return QStringLiteral("启动录音");
+    }
+    return QString();
+}
+
+} // namespace
+
 QString SystemAudioTap::TapError::localizedDescription() const
 {
     return QStringLiteral("无法采集系统音频（") + step + QStringLiteral("，错误码 ")
@@ -29,11 +55,52 @@ const AudioFormat &SystemAudioTap::outputFormat()
 std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
 {
     stop();
-    return TapError{QStringLiteral("连接声音服务"), -1};
+
+    auto recorder = std::make_unique<PulseRecorder>(PulseRecorder::Device::defaultOutputMonitor,
+                                                    QStringLiteral("com.tessalab.dodedarov.audio-io"));
+    if (std::optional<PulseRecorder::Failure> failure = recorder->open())
+        return TapError{stepLabel(failure->step), failure->status};
+
+    const PulseRecorder::DeviceInfo &device = recorder->device();
+    // What the computer plays is folded into one channel, every channel counting equally.
+    m_converter = AudioConverter::create(device.sampleRate, device.channels,
+                                         AudioConverter::ChannelMix::average, outputFormat());
+    if (!m_converter)
+        return TapError{QStringLiteral("创建格式转换器"), -1};
+
+    // The capture thread only ever sees what it was given here.
+    AudioConverter *converter = m_converter.get();
+    auto deliver = [converter, handler = onBuffer](const float *interleaved, qsizetype frames) {
+        PcmBuffer buffer = converter->convert(interleaved, frames);
+        if (buffer.frameLength() > 0 && handler)
+            handler(buffer);
+    };
+    // Device notices hop to the owner's queue; a tap destroyed meanwhile is not touched.
+    auto changed = [queue = m_queue, alive = std::weak_ptr<int>(m_alive), this] {
+        if (!queue || !queue->context())
+            return;
+        QMetaObject::invokeMethod(
+            queue->context(),
+            [alive, this] {
+                if (alive.lock() && onOutputDeviceChanged)
+                    onOutputDeviceChanged();
+            },
+            Qt::QueuedConnection);
+    };
+
+    const auto fragment = qsizetype(std::lround(device.sampleRate * kFragmentSeconds));
+    if (std::optional<PulseRecorder::Failure> failure =
+            recorder->record(fragment, std::move(deliver), std::move(changed))) {
+        m_converter.reset();
+        return TapError{stepLabel(failure->step), failure->status};
+    }
+    m_recorder = std::move(recorder);
+    return std::nullopt;
 }
 
 void SystemAudioTap::stop()
 {
+    // The recorder goes first: its thread uses the converter until it is joined.
     m_recorder.reset();
     m_converter.reset();
 }
