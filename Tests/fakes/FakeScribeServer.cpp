@@ -105,7 +105,9 @@ void FakeScribeServer::onWebSocket()
             emit clientClosed();
         });
 
-        if (connection.path != realtimePath) {
+        if (closeAtOnce) {
+            socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("busy"));
+        } else if (connection.path != realtimePath) {
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("not found"));
         } else if (connection.apiKey != expectedKey) {
             send(error(QStringLiteral("auth_error"), QStringLiteral("Invalid API key")));

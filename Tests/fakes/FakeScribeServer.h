@@ -53,6 +53,7 @@ public:
     Mode mode = Mode::accept;
     QByteArray expectedKey = "test-key";
     bool startSession = true; // "session_started" as soon as a client connects
+    bool closeAtOnce = false;  // closes every connection before its session starts
 
     QList<Connection> &connections() { return m_connections; }
     Connection &last() { return m_connections.last(); }

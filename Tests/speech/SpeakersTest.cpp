@@ -44,6 +44,9 @@ void SpeakersTest::align_data()
     QTest::newRow("an item of several words repeats its speaker")
         << R"J([{"text":"good morning","type":"word","speaker_id":"A"},{"text":"all","type":"word","speaker_id":"B"}])J"
         << "good morning all" << list({a, a, b});
+    QTest::newRow("Chinese characters are words of their own")
+        << R"J([{"text":"你好","type":"word","speaker_id":"A"},{"text":" ","type":"spacing"},{"text":"Tom","type":"word","speaker_id":"B"}])J"
+        << "你好 Tom" << list({a, a, b});
     QTest::newRow("item text that is not text counts no words")
         << R"J([{"text":5,"type":"word","speaker_id":"A"},{"text":"Hi","type":"word","speaker_id":"B"}])J"
         << "Hi" << list({b});

@@ -81,7 +81,6 @@ public:
     QMutex &timelineLock() { return m_timelineLock; }
 
 private:
-    friend class EngineTest;
     friend class EngineHarness;
 
     void startOnQueue(const QString &apiKey);

@@ -60,7 +60,13 @@ ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly
         connect(m_task, &QWebSocket::textMessageReceived, this, &ScribeClient::handleMessage);
         // Binary frames carry nothing the client understands: not connected on purpose.
         connect(m_task, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &ScribeClient::handleSocketError);
-        connect(m_task, &QWebSocket::disconnected, this, [this] { fail(SpeechEvent::closed()); });
+        connect(m_task, &QWebSocket::disconnected, this, [this] {
+            // A socket that failed can report its end before its error: the error decides.
+            if (m_task && m_task->error() != QAbstractSocket::UnknownSocketError)
+                handleSocketError();
+            else
+                fail(SpeechEvent::closed());
+        });
         m_handshakeTimer->start(handshakeTimeoutMs);
         m_task->open(request);
     }, Qt::AutoConnection);

@@ -1,0 +1,438 @@
+#include "TestMain.h"
+
+#include "EngineHarness.h"
+#include "fakes/FakeScribeServer.h"
+
+#include <QProcess>
+#include <QSettings>
+
+namespace {
+QSettings userDefaults()
+{
+    return QSettings(QStringLiteral("tessalab"), QStringLiteral("dodedarov"));
+}
+
+const QString failedFive = QStringLiteral("连接 ElevenLabs 连续失败，已暂停。");
+
+QString retrying(int n)
+{
+    return QStringLiteral("connection:连不上 ElevenLabs，正在重试（%1/5）").arg(n);
+}
+}
+
+// The engine's rules, driven with buffers and ticks handed in on a clock the test moves,
+// against the fake realtime service.
+class EngineTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void chunksBillingAndPhases();
+    void startFailsWithCaptureError();
+    void reconnectSpacingAndFailureLimit_data();
+    void reconnectSpacingAndFailureLimit();
+    void startedSessionClearsNotice();
+    void idleCloseAndReconnect();
+    void reconnectWaitsForClosedGate();
+    void autoPause_data();
+    void autoPause();
+    void pendingKeepsNewestAudio();
+    void speakerLabelsAndSalvage();
+    void keytermRejectionIsNotRepeated();
+    void fatalStops_data();
+    void fatalStops();
+    void badServerInputIsIgnored();
+
+private:
+    std::unique_ptr<FakeScribeServer> server;
+};
+
+void EngineTest::init()
+{
+    server = std::make_unique<FakeScribeServer>();
+    QVERIFY(server->listen());
+    QSettings settings = userDefaults();
+    settings.clear();
+    settings.setValue(QStringLiteral("audioSource"), QStringLiteral("system"));
+}
+
+void EngineTest::cleanup()
+{
+    userDefaults().clear();
+    ScribeClient::handshakeTimeoutMs = 15000;
+}
+
+void EngineTest::chunksBillingAndPhases()
+{
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    QCOMPARE(h.take(), (QStringList{"phase:standby", "billed:0"}));
+
+    // A second start changes nothing, not even the key.
+    h.engine.start(QStringLiteral("other-key"));
+    h.voice(2.5);
+    QCOMPARE(h.events().first(), QStringLiteral("phase:recognizing"));
+    // 20 buffers of 2,000 samples: 80,000 bytes, exactly 25 chunks; 2.5 s billed as 2.
+    QTRY_COMPARE(server->connections().size(), 1);
+    QCOMPARE(server->last().apiKey, QByteArray("test-key"));
+    QTRY_COMPARE(server->last().chunks.size(), 25);
+    QCOMPARE(h.take(), (QStringList{"phase:recognizing", "billed:1", "billed:2"}));
+
+    // The hangover passes 1.375 s of quiet; at 1.5 s the gate closes and the tail goes out.
+    h.silence(1.5);
+    QCOMPARE(h.take(), (QStringList{"billed:3", "phase:standby"}));
+    QTRY_COMPARE(server->last().chunks.size(), 39);
+    for (int i = 0; i < 38; ++i)
+        QCOMPARE(server->last().chunks[i].size(), 3200);
+    QCOMPARE(server->last().chunks[38].size(), 2400);
+    QVERIFY(server->last().badMessages.isEmpty());
+
+    h.engine.stop();
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    // 124,000 bytes sent: 62,000 samples, billed exactly at the stop.
+    QCOMPARE(h.take(), (QStringList{"partial:", "billed:3.875", "phase:stopped", "stopped"}));
+    QTRY_VERIFY(server->last().closedByClient);
+
+    // A stop while stopped, and a capture restart while stopped, do nothing.
+    h.engine.stop(QStringLiteral("again"));
+    h.engine.restartCapture();
+    h.onQueue([] {});
+    QCOMPARE(h.events(), QStringList());
+}
+
+void EngineTest::startFailsWithCaptureError()
+{
+    // No sound server to capture from: the sound library looks here for its server.
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/native");
+    EngineHarness h(server->address());
+    h.engine.start(QStringLiteral("test-key"));
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    if (saved.isNull())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", saved);
+    // Only the capture error: no phase, no billing; the engine stays stopped.
+    QCOMPARE(h.events().size(), 1);
+    QVERIFY2(h.events().first().startsWith(QStringLiteral("stopped:无法采集系统音频（")), qPrintable(h.events().first()));
+    h.take();
+    QVERIFY(h.start()); // and starts once the server is back
+}
+
+void EngineTest::reconnectSpacingAndFailureLimit_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::newRow("the service closes before its session starts") << true;
+    QTest::newRow("nothing listens") << false;
+}
+
+void EngineTest::reconnectSpacingAndFailureLimit()
+{
+    QFETCH(bool, listening);
+    server->closeAtOnce = true;
+    QUrl address = server->address();
+    if (!listening)
+        server.reset();
+    EngineHarness h(address);
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.take();
+
+    for (int failure = 1; failure <= 5; ++failure) {
+        h.voice(0.125);
+        QCOMPARE(h.connectionsOpened(), failure);
+        if (failure < 5) {
+            QTRY_VERIFY(h.has(retrying(failure)));
+            // Barred for 3 s after the close: audio waits in pending.
+            const double closedAt = h.now;
+            h.now = closedAt + 2.875;
+            h.feed(0.125, 0.3f, false);
+            QCOMPARE(h.connectionsOpened(), failure);
+            h.now = closedAt + 3.0 - EngineHarness::bufferSeconds;
+        }
+    }
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    const QStringList events = h.events();
+    const QString stopped = events.last();
+    // The notice is cleared before the engine stops.
+    QVERIFY(events.indexOf(QStringLiteral("connection")) > events.indexOf(retrying(4)));
+    QVERIFY(events.indexOf(QStringLiteral("connection")) < events.indexOf(QStringLiteral("phase:stopped")));
+    if (listening) {
+        QCOMPARE(server->connections().size(), 5);
+        QCOMPARE(stopped, QStringLiteral("stopped:") + failedFive);
+    } else {
+        // The platform's reason follows in full-width brackets.
+        QVERIFY2(stopped.startsWith(QStringLiteral("stopped:") + failedFive + QStringLiteral("（")), qPrintable(stopped));
+        QVERIFY(stopped.endsWith(QStringLiteral("）")));
+    }
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(events.count(retrying(n)), 1);
+}
+
+void EngineTest::startedSessionClearsNotice()
+{
+    server->closeAtOnce = true;
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.125);
+    QTRY_VERIFY(h.has(retrying(1)));
+    server->closeAtOnce = false;
+    h.now = h.now + 3.0;
+    h.voice(0.125);
+    QTRY_VERIFY(h.has(QStringLiteral("connection")));
+    QTRY_VERIFY(h.sessionStarted());
+    h.take();
+
+    // A working connection that drops is neither counted nor announced; 3 s later it returns.
+    server->closeFromServer();
+    QTRY_VERIFY(!h.connected());
+    h.voice(0.125);
+    QVERIFY(!h.connected());
+    h.now = h.now + 3.0;
+    h.voice(0.125);
+    QVERIFY(h.connected());
+    QTRY_COMPARE(server->connections().size(), 3);
+    QVERIFY(!h.hasPrefix(QStringLiteral("connection")));
+}
+
+void EngineTest::idleCloseAndReconnect()
+{
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    h.silence(1.5);
+    const double lastVoice = h.lastVoice();
+
+    h.now = lastVoice + 29.0;
+    h.tick();
+    QVERIFY(h.connected());
+    h.now = lastVoice + 30.5;
+    h.tick();
+    QVERIFY(!h.connected());
+    QTRY_VERIFY(server->last().closedByClient);
+
+    // The next voice connects at once: an idle close bars nothing.
+    h.voice(0.125);
+    QVERIFY(h.connected());
+    QTRY_COMPARE(server->connections().size(), 2);
+    QVERIFY(!h.hasPrefix(QStringLiteral("connection")));
+    QVERIFY(!h.hasPrefix(QStringLiteral("stopped")));
+}
+
+void EngineTest::reconnectWaitsForClosedGate()
+{
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    h.engine.setAPIKey(QStringLiteral("test-key")); // the same key changes nothing
+    h.tick();
+    QVERIFY(h.connected());
+
+    h.engine.reconnectSoon();
+    h.tick(); // the gate is open: the connection stays
+    QVERIFY(h.connected());
+    h.silence(1.5);
+    h.tick();
+    QVERIFY(!h.connected());
+    h.voice(0.125);
+    QTRY_COMPARE(server->connections().size(), 2);
+}
+
+void EngineTest::autoPause_data()
+{
+    QTest::addColumn<QVariant>("minutes");
+    QTest::addColumn<double>("quiet");
+    QTest::addColumn<QString>("reason"); // empty: still running
+    const QString ten = QStringLiteral("10 分钟没有人声，已自动暂停。");
+    QTest::newRow("default, just before") << QVariant() << 599.0 << QString();
+    QTest::newRow("default, just after") << QVariant() << 601.0 << ten;
+    QTest::newRow("one minute") << QVariant(1) << 61.0 << QStringLiteral("1 分钟没有人声，已自动暂停。");
+    QTest::newRow("whole number as text") << QVariant(QStringLiteral("3")) << 181.0
+                                           << QStringLiteral("3 分钟没有人声，已自动暂停。");
+    QTest::newRow("zero never pauses") << QVariant(0) << 7 * 86400.0 << QString();
+    QTest::newRow("negative never pauses") << QVariant(-5) << 7 * 86400.0 << QString();
+    QTest::newRow("a fraction counts as ten, before") << QVariant(2.5) << 200.0 << QString();
+    QTest::newRow("a fraction counts as ten, after") << QVariant(2.5) << 601.0 << ten;
+    QTest::newRow("text that is no number counts as ten") << QVariant(QStringLiteral("soon")) << 601.0 << ten;
+}
+
+void EngineTest::autoPause()
+{
+    QFETCH(QVariant, minutes);
+    QFETCH(double, quiet);
+    QFETCH(QString, reason);
+    if (minutes.isValid())
+        userDefaults().setValue(QStringLiteral("autoPauseMinutes"), minutes);
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.take();
+    h.now = h.now + quiet;
+    h.tick();
+    if (reason.isEmpty()) {
+        QCOMPARE(h.events(), QStringList());
+    } else {
+        QCOMPARE(h.events(), (QStringList{"partial:", "billed:0", "phase:stopped", "stopped:" + reason}));
+    }
+}
+
+void EngineTest::pendingKeepsNewestAudio()
+{
+    server->closeAtOnce = true;
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.125); // 3,200 of its 4,000 bytes go to the connection that fails
+    QTRY_VERIFY(h.has(retrying(1)));
+    server->closeAtOnce = false;
+
+    // 12 s of voice while no connection may be opened, each buffer at its own level.
+    const auto level = [](int buffer) { return 0.1f + 0.001f * float(buffer); };
+    for (int b = 0; b < 96; ++b)
+        h.feed(0.125, level(b), false);
+    QCOMPARE(h.pendingBytes(), Engine::maxPendingBytes);
+
+    h.now = h.now + 3.0;
+    h.feed(0.125, level(96), false);
+    // The newest 10 s (buffers 17 to 96) go out, oldest first, as 100 chunks.
+    QTRY_COMPARE(server->last().chunks.size(), 100);
+    const QByteArray audio = server->last().audio();
+    QCOMPARE(audio.size(), Engine::maxPendingBytes);
+    const auto sampleAt = [&](qsizetype byte) {
+        return qint16(quint16(uchar(audio[byte])) | quint16(uchar(audio[byte + 1])) << 8);
+    };
+    QCOMPARE(sampleAt(0), qint16(level(17) * 32767.0f));
+    QCOMPARE(sampleAt(audio.size() - 2), qint16(level(96) * 32767.0f));
+    // Only audio handed to a connection is billed: 3,200 + 320,000 bytes.
+    h.engine.stop();
+    QTRY_VERIFY(h.has(QStringLiteral("billed:") + QString::number(323200 / 2 / 16000.0)));
+}
+
+void EngineTest::speakerLabelsAndSalvage()
+{
+    using F = FakeScribeServer;
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    h.take();
+
+    server->send(F::speakersMerged(QStringLiteral("A"), QStringLiteral("B")));
+    server->send(F::speakersMerged(QStringLiteral("B"), QStringLiteral("C")));
+    server->send(F::speakersMerged(QStringLiteral("C"), QStringLiteral("C")));
+    server->send(F::partial(QStringLiteral("Hi there you"),
+                            {F::word(QStringLiteral("Hi"), QStringLiteral("A")), F::spacing(),
+                             F::word(QStringLiteral("there"), QStringLiteral("D")), F::spacing(),
+                             QJsonObject{{QStringLiteral("text"), QStringLiteral("you")}}}));
+    server->send(F::partial(QStringLiteral("Hi"), QJsonArray{}));
+    server->send(F::partial(QStringLiteral("Hi")));
+    server->send(F::committed(QStringLiteral(" Hi there. ")));
+    server->send(F::partial(QStringLiteral("  And then ")));
+    server->closeFromServer();
+    QTRY_VERIFY(!h.connected());
+    QCOMPARE(h.take(), (QStringList{"partial:Hi there you|1:C,1:D,-", "partial:Hi", "partial:Hi", "partial:",
+                                    "committed:Hi there.", "partial:  And then ", "partial:",
+                                    "committed:And then"}));
+
+    // The next connection numbers its speakers afresh, and its merges start empty.
+    h.now = h.now + 3.0;
+    h.voice(0.125);
+    QTRY_COMPARE(server->connections().size(), 2);
+    server->send(F::partial(QStringLiteral("Yes"), {F::word(QStringLiteral("Yes"), QStringLiteral("A"))}));
+    QTRY_VERIFY(h.has(QStringLiteral("partial:Yes|2:A")));
+}
+
+void EngineTest::keytermRejectionIsNotRepeated()
+{
+    const QStringList terms{QStringLiteral("Alpha"), QStringLiteral("Beta")};
+    EngineHarness h(server->address());
+    h.engine.setKeyterms(terms);
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    QCOMPARE(server->last().values(QStringLiteral("keyterms")), terms);
+
+    server->send(FakeScribeServer::error(QStringLiteral("invalid_request"), QStringLiteral("Invalid keyterms: Beta")));
+    QTRY_VERIFY(!h.connected());
+    h.voice(0.125); // at once, without key terms, and not a failure
+    QTRY_COMPARE(server->connections().size(), 2);
+    QCOMPARE(server->last().values(QStringLiteral("keyterms")), QStringList());
+    QVERIFY(!h.hasPrefix(QStringLiteral("connection")));
+    QTRY_VERIFY(h.sessionStarted());
+
+    // The owner hands the same list back: it must not start the loop again.
+    h.engine.setKeyterms(terms);
+    h.silence(1.5);
+    h.tick();
+    QVERIFY(h.connected());
+    QCOMPARE(h.keyterms(), QStringList());
+
+    // A different list is taken, and the next connection carries it.
+    h.engine.setKeyterms({QStringLiteral("Gamma")});
+    h.tick();
+    QVERIFY(!h.connected());
+    h.voice(0.125);
+    QTRY_COMPARE(server->connections().size(), 3);
+    QCOMPARE(server->last().values(QStringLiteral("keyterms")), QStringList{QStringLiteral("Gamma")});
+}
+
+void EngineTest::fatalStops_data()
+{
+    QTest::addColumn<int>("refusal"); // 0: by message
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("quota by message") << 0 << QStringLiteral("ElevenLabs 额度已用完。");
+    QTest::newRow("key refused at the handshake")
+        << 401 << QStringLiteral("ElevenLabs 拒绝了连接（HTTP 401），请检查密钥。");
+}
+
+void EngineTest::fatalStops()
+{
+    QFETCH(int, refusal);
+    QFETCH(QString, reason);
+    if (refusal)
+        server->mode = FakeScribeServer::Mode::refuse401;
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.take();
+    h.voice(0.5);
+    if (!refusal) {
+        QTRY_VERIFY(h.sessionStarted());
+        server->send(QJsonObject{{QStringLiteral("message_type"), QStringLiteral("quota_exceeded")}});
+    }
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    // Half a second was sent before the end: billed exactly.
+    QCOMPARE(h.events().mid(1), (QStringList{"partial:", "billed:0.5", "phase:stopped", "stopped:" + reason}));
+}
+
+void EngineTest::badServerInputIsIgnored()
+{
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    h.take();
+    server->sendText(QStringLiteral("{not json"));
+    server->sendText(QStringLiteral("[1,2,3]"));
+    server->sendText(QStringLiteral(R"({"message_type":null})"));
+    server->sendBinary(QByteArray(64 * 1024, '\xff'));
+    server->sendText(QStringLiteral(R"({"message_type":"partial_transcript","words":"nope"})"));
+    server->sendText(QStringLiteral(R"({"message_type":"speakers_merged","from_speaker_id":[],"to_speaker_id":{}})"));
+    server->sendText(QStringLiteral(R"({"message_type":"brand_new","payload":"%1"})").arg(QString(3 * 1024 * 1024, u'z')));
+    server->send(FakeScribeServer::committed(QStringLiteral("still here")));
+    QTRY_VERIFY(h.has(QStringLiteral("committed:still here")));
+    QCOMPARE(h.events(), (QStringList{"partial:", "partial:", "committed:still here"}));
+    QVERIFY(h.connected());
+}
+
+DODEDAROV_TEST(EngineTest)
+#include "EngineTest.moc"
