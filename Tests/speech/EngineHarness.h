@@ -21,7 +21,9 @@
 // buffers and ticks the test hands in reach the engine.
 class EngineHarness final {
 public:
-    explicit EngineHarness(const QUrl &service)
+    // With `movedClock` false the engine runs on the real clock (real capture end to end).
+    explicit EngineHarness(const QUrl &service, bool movedClock = true)
+        : m_clock(now, movedClock)
     {
         ScribeClient::baseAddress = service;
         engine.callbacks.phase = [this](Engine::Phase p) {
@@ -95,6 +97,8 @@ public:
         onQueue([&] { open = engine.m_scribe != nullptr; });
         return open;
     }
+    Engine::Phase phase() { return read<Engine::Phase>([this] { return engine.m_phase; }); }
+    int sessionID() { return read<int>([this] { return engine.m_sessionID; }); }
     bool sessionStarted()
     {
         bool started = false;
@@ -137,7 +141,11 @@ private:
     // Replaces the clock for as long as the engine lives (it is destroyed after the engine,
     // whose queue reads the clock until then).
     struct ClockOverride {
-        explicit ClockOverride(std::atomic<double> &now) { Clock::source = [&now] { return now.load(); }; }
+        ClockOverride(std::atomic<double> &now, bool active)
+        {
+            if (active)
+                Clock::source = [&now] { return now.load(); };
+        }
         ~ClockOverride() { Clock::reset(); }
     };
     void record(const QString &line)
@@ -152,7 +160,7 @@ public:
     std::atomic<double> now{1024.0};
 
 private:
-    ClockOverride m_clock{now};
+    ClockOverride m_clock;
 
 public:
     // Last, so it is destroyed first: its callbacks write into the members above.

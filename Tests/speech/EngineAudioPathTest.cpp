@@ -1,0 +1,122 @@
+#include "TestMain.h"
+
+#include "EngineHarness.h"
+#include "fakes/FakeScribeServer.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+// The engine end to end on the real audio path: speech played into the test's null sink is
+// captured from its monitor, passes the gate and reaches the fake realtime service, whose
+// transcripts come back through the callbacks.
+class EngineAudioPathTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void speechReachesTheServiceAndComesBack();
+    void restartsOnOutputDeviceChange();
+
+private:
+    static bool pactl(const QStringList &arguments, QString *output = nullptr);
+    std::unique_ptr<FakeScribeServer> server;
+    QTemporaryDir dir;
+};
+
+bool EngineAudioPathTest::pactl(const QStringList &arguments, QString *output)
+{
+    QProcess p;
+    p.start(QStringLiteral("pactl"), arguments);
+    if (!p.waitForFinished(5000) || p.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+void EngineAudioPathTest::init()
+{
+    if (qEnvironmentVariableIsEmpty("DODEDAROV_TEST_SINK"))
+        QSKIP("needs the test environment's sound server (scripts/with-test-env)");
+    server = std::make_unique<FakeScribeServer>();
+    QVERIFY(server->listen());
+    QSettings settings(QStringLiteral("tessalab"), QStringLiteral("dodedarov"));
+    settings.clear();
+    settings.setValue(QStringLiteral("audioSource"), QStringLiteral("system"));
+}
+
+void EngineAudioPathTest::cleanup()
+{
+    QSettings(QStringLiteral("tessalab"), QStringLiteral("dodedarov")).clear();
+}
+
+void EngineAudioPathTest::speechReachesTheServiceAndComesBack()
+{
+    const QString wav = dir.filePath(QStringLiteral("speech.wav"));
+    QCOMPARE(QProcess::execute(QStringLiteral("espeak-ng"),
+                               {QStringLiteral("-w"), wav,
+                                QStringLiteral("Good morning everyone. Today we look at the quarterly numbers.")}),
+             0);
+
+    EngineHarness h(server->address(), false);
+    QVERIFY(h.start());
+    QProcess player;
+    player.start(QStringLiteral("paplay"),
+                 {QStringLiteral("--device=") + qEnvironmentVariable("DODEDAROV_TEST_SINK"), wav});
+    QVERIFY(player.waitForStarted());
+
+    QTRY_VERIFY_WITH_TIMEOUT(h.has(QStringLiteral("phase:recognizing")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(server->connections().size() == 1 && server->last().chunks.size() >= 10, 5000);
+    server->send(FakeScribeServer::partial(
+        QStringLiteral("Good morning"), {FakeScribeServer::word(QStringLiteral("Good"), QStringLiteral("speaker_0")),
+                                         FakeScribeServer::spacing(),
+                                         FakeScribeServer::word(QStringLiteral("morning"), QStringLiteral("speaker_0"))}));
+    server->send(FakeScribeServer::committed(QStringLiteral("Good morning everyone.")));
+    QTRY_VERIFY(h.has(QStringLiteral("committed:Good morning everyone.")));
+    QVERIFY(h.has(QStringLiteral("partial:Good morning|1:speaker_0,1:speaker_0")));
+
+    // When the speech ends the gate closes 1.5 s later and sends the short tail.
+    QVERIFY(player.waitForFinished(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(h.has(QStringLiteral("phase:standby")) && h.events().lastIndexOf(QStringLiteral("phase:standby")) > 0, 8000);
+    const auto &chunks = server->last().chunks;
+    QVERIFY(server->last().badMessages.isEmpty());
+    for (qsizetype i = 0; i + 1 < chunks.size(); ++i)
+        QCOMPARE(chunks[i].size(), 3200);
+    QVERIFY(chunks.last().size() <= 3200);
+
+    // The speech left a closed loud interval on the voice timeline.
+    {
+        QMutexLocker lock(&h.engine.timelineLock());
+        QVERIFY(!h.engine.timeline().intervals.empty());
+    }
+    h.engine.stop();
+    QTRY_VERIFY(h.has(QStringLiteral("stopped")));
+    // Billed exactly what was sent.
+    const QByteArray sent = server->last().audio();
+    QTRY_COMPARE(server->last().audio().size(), sent.size());
+    QVERIFY(h.has(QStringLiteral("billed:") + QString::number(double(sent.size() / 2) / 16000.0)));
+}
+
+void EngineAudioPathTest::restartsOnOutputDeviceChange()
+{
+    const QString original = qEnvironmentVariable("DODEDAROV_TEST_SINK");
+    EngineHarness h(server->address(), false);
+    QVERIFY(h.start());
+    const int before = h.sessionID();
+
+    QString module;
+    QVERIFY(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                   QStringLiteral("sink_name=dodedarov_recognition_second")}, &module));
+    QVERIFY(pactl({QStringLiteral("set-default-sink"), QStringLiteral("dodedarov_recognition_second")}));
+    // Capture follows the new output: a new capture run, still listening.
+    QTRY_VERIFY_WITH_TIMEOUT(h.sessionID() > before, 5000);
+    QVERIFY(!h.hasPrefix(QStringLiteral("stopped")));
+    QCOMPARE(h.phase(), Engine::Phase::standby);
+
+    pactl({QStringLiteral("set-default-sink"), original});
+    pactl({QStringLiteral("unload-module"), module});
+}
+
+DODEDAROV_TEST(EngineAudioPathTest)
+#include "EngineAudioPathTest.moc"
