@@ -136,7 +136,9 @@ void FakeScribeServer::onText(Connection &connection, const QString &text)
         connection.badMessages.append(text);
         return;
     }
-    connection.chunks.append(pcm);
+    audioBytes += pcm.size();
+    if (keepAudio)
+        connection.chunks.append(pcm);
     emit audioReceived(pcm.size());
 }
 

@@ -54,6 +54,8 @@ public:
     QByteArray expectedKey = "test-key";
     bool startSession = true; // "session_started" as soon as a client connects
     bool closeAtOnce = false;  // closes every connection before its session starts
+    bool keepAudio = true;     // false: audio messages are checked and counted, not kept
+    qint64 audioBytes = 0;     // decoded audio received over all connections
 
     QList<Connection> &connections() { return m_connections; }
     Connection &last() { return m_connections.last(); }

@@ -76,6 +76,19 @@ public:
         });
     }
 
+    // Listening without any capture device (benchmarks run without a sound server).
+    void listenWithoutCapture(const QString &key = QStringLiteral("test-key"))
+    {
+        onQueue([this, key] {
+            engine.m_apiKey = key;
+            engine.m_gate = VoiceGate();
+            engine.m_gate.classifierAvailable = false;
+            engine.m_phase = Engine::Phase::standby;
+        });
+    }
+    void enqueue(const QList<float> &samples) { engine.enqueue(samples); }
+    void handle(const PcmBuffer &buffer) { engine.handle(buffer); }
+
     // Buffers of 0.125 s (2,000 samples, an exact binary step of the clock), each at the
     // clock's next step unless `advance` is false.
     void feed(double seconds, float value, bool advance = true)
