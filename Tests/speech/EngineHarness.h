@@ -88,6 +88,10 @@ public:
     }
     void enqueue(const QList<float> &samples) { engine.enqueue(samples); }
     void handle(const PcmBuffer &buffer) { engine.handle(buffer); }
+    void mix(const PcmBuffer &buffer, AudioMixer::Input from)
+    {
+        onQueue([&] { engine.mix(buffer, from); });
+    }
 
     // Buffers of 0.125 s (2,000 samples, an exact binary step of the clock), each at the
     // clock's next step unless `advance` is false.

@@ -34,11 +34,14 @@ private slots:
     void startedSessionClearsNotice();
     void idleCloseAndReconnect();
     void reconnectWaitsForClosedGate();
+    void settingsReachTheNextConnection_data();
+    void settingsReachTheNextConnection();
     void autoPause_data();
     void autoPause();
     void pendingKeepsNewestAudio();
     void speakerLabelsAndSalvage();
     void keytermRejectionIsNotRepeated();
+    void bothWaitsForTheMixer();
     void fatalStops_data();
     void fatalStops();
     void badServerInputIsIgnored();
@@ -244,6 +247,53 @@ void EngineTest::reconnectWaitsForClosedGate()
     QTRY_COMPARE(server->connections().size(), 2);
 }
 
+void EngineTest::settingsReachTheNextConnection_data()
+{
+    QTest::addColumn<QVariant>("diarize");
+    QTest::addColumn<QVariant>("englishOnly");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("english");
+    QTest::newRow("absent: diarize, every language") << QVariant() << QVariant() << "scribe_v3_live" << false;
+    QTest::newRow("off, English only") << QVariant(false) << QVariant(true) << "scribe_v2_realtime" << true;
+    QTest::newRow("stored as text") << QVariant(QStringLiteral("false")) << QVariant(QStringLiteral("true"))
+                                    << "scribe_v2_realtime" << true;
+    QTest::newRow("diarize that is no Boolean means on") << QVariant(QStringLiteral("maybe")) << QVariant(false)
+                                                         << "scribe_v3_live" << false;
+}
+
+void EngineTest::settingsReachTheNextConnection()
+{
+    QFETCH(QVariant, diarize);
+    QFETCH(QVariant, englishOnly);
+    QFETCH(QString, model);
+    QFETCH(bool, english);
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    // Read at every new connection, not at the start.
+    QSettings settings = userDefaults();
+    if (diarize.isValid())
+        settings.setValue(QStringLiteral("diarize"), diarize);
+    if (englishOnly.isValid())
+        settings.setValue(QStringLiteral("listenEnglishOnly"), englishOnly);
+    settings.sync();
+    h.voice(0.5);
+    QTRY_VERIFY(h.sessionStarted());
+    QCOMPARE(server->last().values(QStringLiteral("model_id")), QStringList{model});
+    QCOMPARE(server->last().has(QStringLiteral("language_code")), english);
+
+    // A new key closes the connection once the gate is closed; the next voice uses it.
+    server->expectedKey = "key-2";
+    h.engine.setAPIKey(QStringLiteral("key-2"));
+    h.silence(1.5);
+    h.tick();
+    QVERIFY(!h.connected());
+    h.voice(0.125);
+    QTRY_VERIFY(h.sessionStarted());
+    QCOMPARE(server->connections().size(), 2);
+    QCOMPARE(server->last().apiKey, QByteArray("key-2"));
+}
+
 void EngineTest::autoPause_data()
 {
     QTest::addColumn<QVariant>("minutes");
@@ -382,6 +432,27 @@ void EngineTest::keytermRejectionIsNotRepeated()
     h.voice(0.125);
     QTRY_COMPARE(server->connections().size(), 3);
     QCOMPARE(server->last().values(QStringLiteral("keyterms")), QStringList{QStringLiteral("Gamma")});
+}
+
+void EngineTest::bothWaitsForTheMixer()
+{
+    userDefaults().setValue(QStringLiteral("audioSource"), QStringLiteral("both"));
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.take();
+    const PcmBuffer loud(SystemAudioTap::outputFormat(), QList<float>(1600, 0.3f));
+    // A microphone buffer waits for its system partner: nothing reaches the gate.
+    h.mix(loud, AudioMixer::Input::microphone);
+    QCOMPARE(h.phase(), Engine::Phase::standby);
+    QCOMPARE(h.connectionsOpened(), 0);
+    // Its partner arrives: the sum (clamped) opens the gate and goes out.
+    h.mix(loud, AudioMixer::Input::system);
+    QCOMPARE(h.phase(), Engine::Phase::recognizing);
+    QTRY_COMPARE(server->connections().size(), 1);
+    QTRY_COMPARE(server->last().audio().size(), 3200);
+    const QByteArray audio = server->last().audio();
+    QCOMPARE(qint16(quint16(uchar(audio[0])) | quint16(uchar(audio[1])) << 8), qint16(0.6f * 32767.0f));
 }
 
 void EngineTest::fatalStops_data()
