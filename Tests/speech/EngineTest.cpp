@@ -41,6 +41,7 @@ private slots:
     void pendingKeepsNewestAudio();
     void speakerLabelsAndSalvage();
     void keytermRejectionIsNotRepeated();
+    void keytermRejectionWithoutTermsCounts();
     void bothWaitsForTheMixer();
     void fatalStops_data();
     void fatalStops();
@@ -432,6 +433,21 @@ void EngineTest::keytermRejectionIsNotRepeated()
     h.voice(0.125);
     QTRY_COMPARE(server->connections().size(), 3);
     QCOMPARE(server->last().values(QStringLiteral("keyterms")), QStringList{QStringLiteral("Gamma")});
+}
+
+void EngineTest::keytermRejectionWithoutTermsCounts()
+{
+    // Nothing left to drop: reconnecting at once would be refused again at once, for ever.
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    server->startSession = false;
+    h.voice(0.5);
+    QTRY_COMPARE(server->connections().size(), 1);
+    server->send(FakeScribeServer::error(QStringLiteral("invalid_request"), QStringLiteral("keyterms not allowed")));
+    QTRY_VERIFY(h.has(retrying(1)));
+    h.voice(0.125);
+    QCOMPARE(h.connectionsOpened(), 1); // barred for 3 s like any failure
 }
 
 void EngineTest::bothWaitsForTheMixer()

@@ -112,10 +112,12 @@ void Engine::handle(const SpeechEvent &event, SpeechClient *from)
         salvagePartial();
         const double now = Clock::uptime();
         m_nextConnectAllowed = now + reconnectDelay;
-        if (event.reason && event.reason->toLower().contains(QLatin1String("keyterm"))) {
-            // Reconnect at the next audio without the refused terms; not a failure.
-            if (!m_keyterms.isEmpty())
-                m_rejectedKeyterms = m_keyterms;
+        // Reconnect at the next audio without the refused terms; not a failure. Without terms
+        // to drop, a reconnection would only be refused again, at once and uncounted, for
+        // ever: then it is an ordinary failure.
+        if (event.reason && event.reason->toLower().contains(QLatin1String("keyterm"))
+            && !m_keyterms.isEmpty()) {
+            m_rejectedKeyterms = m_keyterms;
             m_keyterms.clear();
             m_nextConnectAllowed = now;
             return;

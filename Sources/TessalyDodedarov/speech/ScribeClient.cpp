@@ -1,6 +1,7 @@
 #include "speech/ScribeClient.h"
 
 #include "common/SerialQueue.h"
+#include "speech/Speakers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,8 +11,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QWebSocket>
-
-#include "speech/Speakers.h"
 
 namespace {
 const QString fatalAuth = QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。");
@@ -54,15 +53,19 @@ ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly
             m_handshakeTimer->stop();
             m_open = true;
             const QStringList waiting = std::exchange(m_outbox, {});
-            for (const QString &message : waiting)
+            for (const QString &message : waiting) {
+                if (!m_task)
+                    break; // a failed write ended the connection
                 m_task->sendTextMessage(message);
+            }
         });
         connect(m_task, &QWebSocket::textMessageReceived, this, &ScribeClient::handleMessage);
         // Binary frames carry nothing the client understands: not connected on purpose.
         connect(m_task, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &ScribeClient::handleSocketError);
         connect(m_task, &QWebSocket::disconnected, this, [this] {
-            // A socket that failed can report its end before its error: the error decides.
-            if (m_task && m_task->error() != QAbstractSocket::UnknownSocketError)
+            // A socket that failed before the upgrade can report its end before its error:
+            // then the error decides. A close of an open connection carries no reason.
+            if (m_task && !m_open && m_task->error() != QAbstractSocket::UnknownSocketError)
                 handleSocketError();
             else
                 fail(SpeechEvent::closed());
