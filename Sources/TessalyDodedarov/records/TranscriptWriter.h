@@ -51,15 +51,26 @@ public:
     std::optional<QString> fileURL() const { return m_fileURL; }
     QString header() const { return m_header; }
 
+    // Picks and claims the new meeting's record file; writes nothing yet.
     void begin(const QDateTime &date);
+    // Rewrites the record with header + body. Does nothing (and never calls the
+    // completion) before begin() or for an empty list. The completion runs on
+    // the writer's queue, not on the caller's thread.
     void save(const QList<Entry> &entries, bool synchronously, std::function<void(bool)> completion);
+    // "<record name> <suffix>.txt" beside the record: the record's header lines,
+    // the note, a blank line and the body of `entries`. Waits for the write.
     std::optional<QString> saveCopy(const QString &of, const QList<Entry> &entries,
                                     const QString &suffix, const QString &note);
+    // "<record name> <suffix>.txt" holding `text` unchanged. Waits for the write.
     std::optional<QString> saveSidecar(const QString &of, const QString &suffix, const QString &text);
+    // A file of the "诊断" subfolder. Waits for the write.
     std::optional<QString> writeDiagnostic(const QString &name, const QString &text);
+    // The texts of every " 诊断.json" file of the "诊断" subfolder.
     QStringList diagnosticSummaries() const;
 
+    // Merges background blocks into the captions by time; a caption wins a tie.
     static QList<Entry> interleave(const QList<Entry> &a, const QList<Entry> &b);
+    // The record text of the entries, without the header.
     static QString body(const QList<Entry> &entries);
 
 private:
