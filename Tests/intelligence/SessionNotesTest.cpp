@@ -2,6 +2,7 @@
 
 #include "intelligence/BackgroundLogic.h"
 #include "intelligence/SessionNotes.h"
+#include "translation/Glossary.h"
 
 namespace {
 

@@ -295,6 +295,22 @@ private slots:
                  QStringList{QStringLiteral("2026-01-05 09.15.02.txt")});
     }
 
+    void queuedSavesReachTheDiskWhenTheWriterGoes()
+    {
+        QString file;
+        Entries entries;
+        {
+            TranscriptWriter writer(m_folder);
+            writer.begin(at(9, 15, 2));
+            file = *writer.fileURL();
+            for (int i = 0; i < 50; ++i) {
+                entries.append(caption(at(9, 16, i), std::nullopt, QStringLiteral("Line %1").arg(i)));
+                writer.save(entries, false, {});
+            }
+        }
+        QCOMPARE(readText(file), kHeader + TranscriptWriter::body(entries));
+    }
+
     void queuedSaveKeepsItsMeetingsFile()
     {
         TranscriptWriter writer(m_folder);
@@ -340,8 +356,17 @@ private slots:
         QVERIFY(writer.diagnosticSummaries().isEmpty());
     }
 
+    void failedWriteKeepsThePreviousRecord_data()
+    {
+        QTest::addColumn<int>("lines");
+        // Below and above the size that file devices buffer before writing.
+        QTest::newRow("buffered") << 200;
+        QTest::newRow("written directly") << 2000;
+    }
+
     void failedWriteKeepsThePreviousRecord()
     {
+        QFETCH(int, lines);
         TranscriptWriter writer(m_folder);
         writer.begin(at(9, 15, 2));
         const Entries good{caption(at(9, 15, 3), QStringLiteral("好"), QStringLiteral("Good"))};
@@ -352,7 +377,7 @@ private slots:
         // A file-size limit makes the write fail part-way, as a full disk would
         // (permission bits do not stop root).
         Entries big = good;
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < lines; ++i)
             big.append(caption(at(9, 20, 0), QStringLiteral("很长的一句话"), QStringLiteral("A long line")));
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);

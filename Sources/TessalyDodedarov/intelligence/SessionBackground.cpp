@@ -1,5 +1,7 @@
 #include "intelligence/SessionBackground.h"
 
+#include "translation/Glossary.h"
+
 namespace {
 
 // Terms whose Chinese side or alias occurs in a sentence; bounded so that a

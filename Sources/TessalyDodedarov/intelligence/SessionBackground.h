@@ -1,6 +1,6 @@
 #pragma once
 
-#include "translation/Glossary.h"
+#include "translation/GlossaryEntry.h"
 
 #include <QList>
 #include <QString>

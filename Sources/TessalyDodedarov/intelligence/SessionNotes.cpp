@@ -1,6 +1,7 @@
 #include "intelligence/SessionNotes.h"
 
 #include "intelligence/BackgroundLogic.h"
+#include "translation/Glossary.h"
 
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>

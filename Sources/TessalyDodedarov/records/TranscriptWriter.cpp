@@ -28,7 +28,9 @@ QString format(const QDateTime &date, const QString &pattern)
 // so "HH:mm:ss" is written by hand instead of through the pattern parser.
 void appendClock(QString &out, const QDateTime &date)
 {
-    const QTime t = date.toLocalTime().time();
+    QTime t = date.toLocalTime().time();
+    if (!t.isValid())
+        t = QTime(0, 0);
     const auto two = [&out](int v) {
         out += QChar(u'0' + v / 10);
         out += QChar(u'0' + v % 10);
