@@ -79,6 +79,24 @@ void BM_SaveRecordSynchronously(benchmark::State &state)
 }
 BENCHMARK(BM_SaveRecordSynchronously)->Unit(benchmark::kMillisecond);
 
+// The write alone, as the queue does it: the built text written atomically
+// (temporary file, flush, rename), including the hop onto the queue.
+void BM_WriteRecordFile(benchmark::State &state)
+{
+    const Meeting m = threeHourMeeting();
+    const QString text = QStringLiteral("泰萨利字幕 会议记录\n开始时间：2026-01-05 09:00:00\n\n")
+        + TranscriptWriter::body(TranscriptWriter::interleave(m.captions, m.blocks));
+    QTemporaryDir temp;
+    TranscriptWriter writer(QDir(temp.path()).filePath(QStringLiteral("泰萨利字幕记录")));
+    const QString record = writer.directory() + QStringLiteral("/2026-01-05 09.00.00.txt");
+    for (auto _ : state) {
+        if (!writer.saveSidecar(record, QStringLiteral("bench"), text))
+            state.SkipWithError("write failed");
+    }
+    state.counters["bytes"] = double(text.toUtf8().size());
+}
+BENCHMARK(BM_WriteRecordFile)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv)
