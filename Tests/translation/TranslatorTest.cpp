@@ -1,6 +1,6 @@
 #include "TestMain.h"
 
-#include "fakes/ManualDeepSeekServer.h"
+#include "fakes/TranslatorRig.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Keychain.h"
 #include "translation/Translator.h"
@@ -8,116 +8,8 @@
 #include <QJsonArray>
 
 namespace {
-
-QString name(SpeechLanguage language)
-{
-    switch (language) {
-    case SpeechLanguage::english: return QStringLiteral("en");
-    case SpeechLanguage::chinese: return QStringLiteral("zh");
-    case SpeechLanguage::other: return QStringLiteral("other");
-    }
-    return {};
-}
-
-QString optionalText(const std::optional<QString> &text)
-{
-    return text ? *text : QStringLiteral("<none>");
-}
-
-// Every handler call as one line of text, in order; line ids come from `begin` and count up
-// from 100 so a handler called with a wrong or default line shows.
-struct Recorder {
-    QStringList events;
-    int nextLine = 100;
-    QList<int> contextAtBegin;
-
-    void attach(Translator &t)
-    {
-        Translator *translator = &t;
-        Translator::Handlers &h = t.handlers;
-        h.begin = [this, translator](const QString &text, bool newTurn) {
-            contextAtBegin.append(int(translator->context().size()));
-            const int id = nextLine++;
-            events << QStringLiteral("begin %1 %2%3").arg(id).arg(text, newTurn ? " [turn]" : "");
-            return id;
-        };
-        h.append = [this](int line, const QString &piece) {
-            events << QStringLiteral("append %1 %2").arg(line).arg(piece);
-        };
-        h.finish = [this](int line, bool ok) {
-            events << QStringLiteral("finish %1 %2").arg(line).arg(ok ? "ok" : "failed");
-        };
-        h.corrected = [this](int line, const QString &text) {
-            events << QStringLiteral("corrected %1 %2").arg(line).arg(text);
-        };
-        h.backfillDone = [this](int line, const std::optional<QString> &) {
-            events << QStringLiteral("backfillDone %1").arg(line);
-        };
-        h.fatal = [this](const QString &message) { events << QStringLiteral("fatal ") + message; };
-        h.latency = [this](double sinceSpeech, double sinceRequest) {
-            events << QStringLiteral("latency %1 %2").arg(sinceSpeech).arg(sinceRequest);
-        };
-        h.rechecked = [this](int line, const std::optional<QString> &tr, const QString &alt) {
-            events << QStringLiteral("rechecked %1 %2|%3").arg(line).arg(optionalText(tr), alt);
-        };
-        h.merged = [this](const QList<int> &ids, const QString &source,
-                          const std::optional<QString> &tr, const QString &alt) {
-            QStringList idText;
-            for (int id : ids)
-                idText << QString::number(id);
-            events << QStringLiteral("merged %1 %2|%3|%4")
-                          .arg(idText.join(u','), source, optionalText(tr), alt);
-        };
-        h.continueLine = [this](int line, const QString &text) {
-            events << QStringLiteral("continue %1 %2").arg(line).arg(text);
-        };
-        h.language = [this](int line, SpeechLanguage language) {
-            events << QStringLiteral("language %1 %2").arg(line).arg(name(language));
-        };
-        h.alternate = [this](int line, const QString &text) {
-            events << QStringLiteral("alternate %1 %2").arg(line).arg(text);
-        };
-        h.refixed = [this](int line, const std::optional<QString> &tr, const QString &alt) {
-            events << QStringLiteral("refixed %1 %2|%3").arg(line).arg(optionalText(tr), alt);
-        };
-    }
-
-    bool has(const QString &event) const { return events.contains(event); }
-    QStringList starting(const QString &prefix) const
-    {
-        QStringList out;
-        for (const QString &e : events)
-            if (e.startsWith(prefix))
-                out << e;
-        return out;
-    }
-};
-
-// A translator wired to the real transport, which talks to a hand-driven server on loopback.
-struct Rig {
-    ManualDeepSeekServer server;
-    Translator translator{&DeepSeekTransport::stream};
-    Recorder rec;
-    double now = 100.0;
-
-    Rig()
-    {
-        if (!server.listen())
-            qFatal("cannot listen on loopback");
-        DeepSeekTransport::baseAddress = server.baseUrl();
-        translator.clock = [this] { return now; };
-        rec.attach(translator);
-    }
-
-    void enqueue(const QString &text, SpeechLanguage language, bool newTurn = false,
-                 std::optional<double> spokenAt = std::nullopt)
-    {
-        translator.queue.append({text, newTurn, spokenAt.value_or(now), language});
-    }
-};
-
 using Entry = std::tuple<QString, bool, SpeechLanguage>;
-
+using Rig = TranslatorRig;
 } // namespace
 
 Q_DECLARE_METATYPE(SpeechLanguage)
@@ -201,12 +93,12 @@ void TranslatorTest::batching()
     for (const auto &[text, newTurn, language] : entries)
         rig.enqueue(text, language, newTurn);
     rig.translator.pump();
-    QTRY_COMPARE(rig.rec.starting("finish").size(), batches.size());
+    QTRY_COMPARE(rig.starting("finish").size(), batches.size());
     QCOMPARE(rig.server.count(), batches.size());
     for (int i = 0; i < batches.size(); ++i) {
         QCOMPARE(rig.server.at(i).lastUser(), batches[i]);
-        QVERIFY(rig.rec.starting("begin")[i].startsWith(QStringLiteral("begin %1 %2").arg(100 + i).arg(batches[i])));
-        QVERIFY(rig.rec.has(QStringLiteral("finish %1 ok").arg(100 + i)));
+        QVERIFY(rig.starting("begin")[i].startsWith(QStringLiteral("begin %1 %2").arg(100 + i).arg(batches[i])));
+        QVERIFY(rig.has(QStringLiteral("finish %1 ok").arg(100 + i)));
     }
     QVERIFY(rig.translator.queue.isEmpty());
     QVERIFY(!rig.translator.running());
@@ -242,23 +134,23 @@ void TranslatorTest::continuation()
     QTRY_COMPARE(rig.server.count(), 1);
     rig.now = 200.0;
     rig.server.reply(0, {QStringLiteral("我们去了")});
-    QTRY_VERIFY(rig.rec.has("finish 100 ok"));
+    QTRY_VERIFY(rig.has("finish 100 ok"));
 
     rig.now = 200.0 + after;
     rig.enqueue(QStringLiteral("store"), language, newTurn);
     rig.translator.pump();
     if (continues) {
-        QVERIFY(rig.rec.has("continue 100 store"));
-        QVERIFY(rig.rec.has(QStringLiteral("language 100 %1").arg(name(language))));
+        QVERIFY(rig.has("continue 100 store"));
+        QVERIFY(rig.has(QStringLiteral("language 100 %1").arg(TranslatorRig::name(language))));
     } else {
-        QVERIFY(rig.rec.has(QStringLiteral("begin 101 store%1").arg(newTurn ? " [turn]" : "")));
-        QVERIFY(rig.rec.starting("continue").isEmpty());
+        QVERIFY(rig.has(QStringLiteral("begin 101 store%1").arg(newTurn ? " [turn]" : "")));
+        QVERIFY(rig.starting("continue").isEmpty());
     }
     QTRY_COMPARE(rig.server.count(), 2);
     rig.server.reply(1, {QStringLiteral("商店")});
-    QTRY_COMPARE(rig.rec.starting("finish").size(), 2);
-    QVERIFY(rig.rec.has(QStringLiteral("finish %1 ok").arg(continues ? 100 : 101)));
-    QVERIFY2(rig.rec.has(QStringLiteral("append %1 商店").arg(continues ? 100 : 101)), qPrintable(rig.rec.events.join(" / ")));
+    QTRY_COMPARE(rig.starting("finish").size(), 2);
+    QVERIFY(rig.has(QStringLiteral("finish %1 ok").arg(continues ? 100 : 101)));
+    QVERIFY2(rig.has(QStringLiteral("append %1 商店").arg(continues ? 100 : 101)), qPrintable(rig.events.join(" / ")));
 }
 
 void TranslatorTest::streamedPieces()
@@ -267,19 +159,19 @@ void TranslatorTest::streamedPieces()
     rig.enqueue(QStringLiteral("Good morning"), SpeechLanguage::english, true, 96.0);
     rig.enqueue(QStringLiteral("everyone."), SpeechLanguage::english, false, 95.0);
     rig.translator.pump();
-    QCOMPARE(rig.rec.events, (QStringList{"begin 100 Good morning everyone. [turn]", "language 100 en"}));
+    QCOMPARE(rig.events, (QStringList{"begin 100 Good morning everyone. [turn]", "language 100 en"}));
     QTRY_COMPARE(rig.server.count(), 1);
 
     rig.now = 101.5;
     rig.server.delta(0, QStringLiteral("  "));
     rig.server.delta(0, QStringLiteral(" 大家"));
-    QTRY_VERIFY(rig.rec.has("append 100 大家"));
+    QTRY_VERIFY(rig.has("append 100 大家"));
     rig.now = 102.0;
     rig.server.delta(0, QStringLiteral(" 早上好"));
     rig.server.finish(0);
-    QTRY_VERIFY(rig.rec.has("finish 100 ok"));
+    QTRY_VERIFY(rig.has("finish 100 ok"));
     // Latency once, at the first visible piece, from the earliest speech of the batch.
-    QCOMPARE(rig.rec.events, (QStringList{"begin 100 Good morning everyone. [turn]", "language 100 en",
+    QCOMPARE(rig.events, (QStringList{"begin 100 Good morning everyone. [turn]", "language 100 en",
                                           "latency 6.5 1.5", "append 100 大家", "append 100  早上好",
                                           "finish 100 ok"}));
     QCOMPARE(rig.translator.context(),
@@ -336,8 +228,8 @@ void TranslatorTest::correctionHead()
     rig.translator.pump();
     QTRY_COMPARE(rig.server.count(), 1);
     rig.server.reply(0, pieces);
-    QTRY_VERIFY(!rig.rec.starting("finish").isEmpty());
-    QCOMPARE(rig.rec.events.mid(2), expected);
+    QTRY_VERIFY(!rig.starting("finish").isEmpty());
+    QCOMPARE(rig.events.mid(2), expected);
     if (contextSource.isEmpty())
         QVERIFY(rig.translator.context().isEmpty());
     else
@@ -389,8 +281,8 @@ void TranslatorTest::thirdLanguageAlternate()
         QStringLiteral("【格式】这一段不是英语：输出两行，第一行中文译文，第二行以“EN: ”开头的英文译文。");
     QCOMPARE(rig.server.at(0).lastUser().contains(formatLine), language == SpeechLanguage::other);
     rig.server.reply(0, pieces);
-    QTRY_VERIFY(!rig.rec.starting("finish").isEmpty());
-    QCOMPARE(rig.rec.events.mid(2), expected);
+    QTRY_VERIFY(!rig.starting("finish").isEmpty());
+    QCOMPARE(rig.events.mid(2), expected);
     QCOMPARE(rig.translator.context().value(0).alt, contextAlt);
 }
 
@@ -401,14 +293,14 @@ void TranslatorTest::contextGrowsAndIsCut()
     for (int i = 0; i < 23; ++i)
         rig.enqueue(QStringLiteral("Sentence %1.").arg(i), SpeechLanguage::english, true);
     rig.translator.pump();
-    QTRY_COMPARE(rig.rec.starting("finish").size(), 23);
+    QTRY_COMPARE(rig.starting("finish").size(), 23);
 
     // Context seen by each begin: it grows to 20, and the 21st pair cuts it to the last 10.
     QList<int> expected;
     for (int i = 0; i <= 20; ++i)
         expected << i;
     expected << 10 << 11;
-    QCOMPARE(rig.rec.contextAtBegin, expected);
+    QCOMPARE(rig.contextAtBegin, expected);
     QCOMPARE(rig.translator.context().size(), 12);
     QCOMPARE(rig.translator.context().first().english, QStringLiteral("Sentence 11."));
     QCOMPARE(rig.translator.context().last().chinese, QStringLiteral("译文22"));
@@ -428,7 +320,7 @@ void TranslatorTest::historyFollowsDirection()
     rig.enqueue(QStringLiteral("Second."), SpeechLanguage::english, true);
     rig.enqueue(QStringLiteral("再见。"), SpeechLanguage::chinese, true);
     rig.translator.pump();
-    QTRY_COMPARE(rig.rec.starting("finish").size(), 4);
+    QTRY_COMPARE(rig.starting("finish").size(), 4);
     QCOMPARE(rig.server.at(2).roles().size(), 1 + 2 + 1); // only "First."
     QCOMPARE(rig.server.at(3).roles().size(), 1 + 2 + 1); // only the Chinese pair
     const QJsonArray messages = rig.server.at(3).json.value("messages").toArray();
@@ -469,7 +361,7 @@ void TranslatorTest::retryAfterFailure()
         rig.server.fail(0, 500);
     } else {
         rig.server.delta(0, QStringLiteral("部分"));
-        QTRY_VERIFY(rig.rec.has("append 100 部分"));
+        QTRY_VERIFY(rig.has("append 100 部分"));
         rig.server.drop(0);
     }
     if (second != "none") {
@@ -480,8 +372,8 @@ void TranslatorTest::retryAfterFailure()
         else
             rig.server.drop(1);
     }
-    QTRY_VERIFY2(rig.rec.has("begin 101 Next. [turn]"), qPrintable(rig.rec.events.join(" / ") + QString::number(rig.server.count())));
-    QCOMPARE(rig.rec.events.mid(2, expected.size()), expected);
+    QTRY_VERIFY2(rig.has("begin 101 Next. [turn]"), qPrintable(rig.events.join(" / ") + QString::number(rig.server.count())));
+    QCOMPARE(rig.events.mid(2, expected.size()), expected);
     // The next batch is a new request; nothing else retried.
     QTRY_COMPARE(rig.server.count(), second == "none" ? 2 : 3);
 }
@@ -497,8 +389,8 @@ void TranslatorTest::retryStartsFromEmptyHead()
     rig.server.drop(0);
     QTRY_COMPARE(rig.server.count(), 2);
     rig.server.reply(1, {QStringLiteral("校对：我们今天讨论欲算\n"), QStringLiteral("We discuss the budget.")});
-    QTRY_VERIFY(!rig.rec.starting("finish").isEmpty());
-    QCOMPARE(rig.rec.events.mid(2), (QStringList{"corrected 100 我们今天讨论欲算", "latency 0 0",
+    QTRY_VERIFY(!rig.starting("finish").isEmpty());
+    QCOMPARE(rig.events.mid(2), (QStringList{"corrected 100 我们今天讨论欲算", "latency 0 0",
                                                  "append 100 We discuss the budget.", "finish 100 ok"}));
 }
 
@@ -518,9 +410,9 @@ void TranslatorTest::fatalFailureKeepsQueuedSpeech()
     QCOMPARE(rig.translator.backfillItems().size(), 1);
 
     rig.server.fail(0, 401);
-    QTRY_VERIFY(!rig.rec.starting("fatal").isEmpty());
+    QTRY_VERIFY(!rig.starting("fatal").isEmpty());
     // The failed line is finished, and the speech still waiting becomes lines of its own.
-    QCOMPARE(rig.rec.events.mid(2), (QStringList{
+    QCOMPARE(rig.events.mid(2), (QStringList{
         "finish 100 failed",
         "begin 101 Second. [turn]", "language 101 en", "finish 101 failed",
         "begin 102 第三句。", "language 102 zh", "finish 102 failed",
@@ -539,7 +431,7 @@ void TranslatorTest::missingKeyKeepsQueuedSpeech()
     rig.enqueue(QStringLiteral("two."), SpeechLanguage::english);
     rig.enqueue(QStringLiteral("三。"), SpeechLanguage::chinese);
     rig.translator.pump();
-    QCOMPARE(rig.rec.events, (QStringList{
+    QCOMPARE(rig.events, (QStringList{
         "begin 100 One [turn]", "language 100 en", "finish 100 failed",
         "begin 101 two.", "language 101 en", "finish 101 failed",
         "begin 102 三。", "language 102 zh", "finish 102 failed",
@@ -550,7 +442,7 @@ void TranslatorTest::missingKeyKeepsQueuedSpeech()
     // Background work without a key is dropped silently.
     rig.translator.correct(Translator::BackfillItem(3, QStringLiteral("你好"), {}));
     QVERIFY(rig.translator.backfillItems().isEmpty());
-    QCOMPARE(rig.rec.events.size(), 10);
+    QCOMPARE(rig.events.size(), 10);
     QTest::qWait(50);
     QCOMPARE(rig.server.count(), 0);
 }
@@ -562,7 +454,7 @@ void TranslatorTest::resetSilencesOldRequest()
     rig.translator.pump();
     QTRY_COMPARE(rig.server.count(), 1);
     rig.server.delta(0, QStringLiteral("旧的"));
-    QTRY_VERIFY(rig.rec.has("append 100 旧的"));
+    QTRY_VERIFY(rig.has("append 100 旧的"));
     rig.translator.recheck(Translator::BackfillItem(5, QStringLiteral("Old line."), {}), QStringLiteral("h"));
     QTRY_COMPARE(rig.server.count(), 2);
 
@@ -572,7 +464,7 @@ void TranslatorTest::resetSilencesOldRequest()
     QVERIFY(!rig.translator.running());
     QVERIFY(rig.translator.context().isEmpty());
     QVERIFY(rig.translator.backfillInFlight().isEmpty());
-    const QStringList seen = rig.rec.events;
+    const QStringList seen = rig.events;
 
     // The new meeting's request runs while the old ones still deliver.
     rig.enqueue(QStringLiteral("New meeting."), SpeechLanguage::english);
@@ -582,11 +474,11 @@ void TranslatorTest::resetSilencesOldRequest()
     rig.server.finish(0);
     rig.server.reply(1, {QStringLiteral("迟到的重译")});
     rig.server.reply(2, {QStringLiteral("新的")});
-    QTRY_VERIFY(rig.rec.has("finish 101 ok"));
+    QTRY_VERIFY(rig.has("finish 101 ok"));
     QTest::qWait(50);
     const QStringList fresh{"begin 101 New meeting.", "language 101 en", "latency 0 0", "append 101 新的",
                             "finish 101 ok"};
-    QCOMPARE(rig.rec.events, seen + fresh);
+    QCOMPARE(rig.events, seen + fresh);
     QCOMPARE(rig.translator.context(), (QList<DeepSeek::Pair>{{"New meeting.", "新的", ""}}));
 }
 
@@ -601,7 +493,7 @@ void TranslatorTest::resetDropsHeldHead()
     rig.translator.reset();
     rig.server.finish(0);
     QTest::qWait(50);
-    QCOMPARE(rig.rec.events, (QStringList{"begin 100 我们今天讨论预算", "language 100 zh"}));
+    QCOMPARE(rig.events, (QStringList{"begin 100 我们今天讨论预算", "language 100 zh"}));
 }
 
 void TranslatorTest::queueAccess()
