@@ -166,6 +166,8 @@ void SegmenterTest::softCuts_data()
     // Verb-final text keeps the long threshold even for the interpreter: 80 characters.
     QTest::newRow("japanese, 80 characters")
         << true << u"あ"_qs.repeated(30) + u"、"_qs + u"い"_qs.repeated(50) << u""_qs;
+    QTest::newRow("japanese, piece of thirteen characters")
+        << true << u"あ"_qs.repeated(13) + u"、"_qs + u"い"_qs.repeated(68) << u""_qs;
     QTest::newRow("japanese, 81 characters")
         << true << u"あ"_qs.repeated(30) + u"、"_qs + u"い"_qs.repeated(51) << u"あ"_qs.repeated(30) + u"、"_qs;
 }
@@ -297,7 +299,11 @@ void SegmenterTest::openEndingWaitsForMore()
     Segmenter segmenter;
     QVERIFY(segmenter.committed(u"雨だから。"_qs, 1.0).isEmpty());
     QVERIFY(segmenter.verbFinal());
-    QCOMPARE(segmenter.committed(u"行きません。"_qs, 1.5), QStringList{u"雨だから。行きません。"_qs});
+    // The carry grows; its hard time-out still counts from when it began.
+    QVERIFY(segmenter.committed(u"それで"_qs, 1.5).isEmpty());
+    QCOMPARE(segmenter.carryStart(), 1.0);
+    QCOMPARE(segmenter.lastActivity(), 1.5);
+    QCOMPARE(segmenter.committed(u"行きません。"_qs, 2.0), QStringList{u"雨だから。それで行きません。"_qs});
 }
 
 void SegmenterTest::commitHandsOnTheRest()
