@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -77,6 +78,7 @@ bool secretServiceSawNothing(const QString &service, const QString &account)
         || !bus.interface()->isServiceRegistered(secretsName).value())
         return true;
 
+    [[maybe_unused]] static const auto registered = qDBusRegisterMetaType<QMap<QString, QString>>();
     QDBusMessage search = QDBusMessage::createMethodCall(secretsName, secretsPath,
                                                          secretsInterface, QStringLiteral("SearchItems"));
     QMap<QString, QString> attributes{{QStringLiteral("server"), service},
@@ -157,9 +159,11 @@ bool SecretStore::remove(const QString &service, const QString &account)
         job->setAutoDelete(true);
         job->setKey(account);
         QObject::connect(job, &QKeychain::Job::finished, [removed, service, account, done](QKeychain::Job *finished) {
-            *removed = finished->error() == QKeychain::NoError
-                || (finished->error() == QKeychain::EntryNotFound
-                    && secretServiceSawNothing(service, account));
+            // A locked collection answers a delete as if it had succeeded; only an item that is
+            // really gone counts.
+            *removed = (finished->error() == QKeychain::NoError
+                        || finished->error() == QKeychain::EntryNotFound)
+                && secretServiceSawNothing(service, account);
             done();
         });
         job->start();

@@ -52,17 +52,28 @@ QNetworkAccessManager *network()
 // Cuts the current request loose: no further signal of it reaches the call.
 void detach(DeepSeekTransport::CallState &state)
 {
+    QNetworkReply *reply = state.reply;
+    state.reply = nullptr;
     if (state.guard) {
+        if (reply)
+            QObject::disconnect(reply, nullptr, state.guard, nullptr);
         // Later, not now: this may run inside one of the guard's own slots.
         state.guard->deleteLater();
         state.guard = nullptr;
         state.idleTimer = nullptr;
     }
-    if (QNetworkReply *reply = state.reply) {
-        state.reply = nullptr;
-        reply->abort();
-        reply->deleteLater();
+    if (!reply)
+        return;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (reply->isRunning() && status.isValid() && status.toInt() >= 400) {
+        // Qt has already marked an error status as the reply's error; aborting on top of it is
+        // refused. The short error body is left to arrive and be dropped unread.
+        QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+        return;
     }
+    if (reply->isRunning())
+        reply->abort();
+    reply->deleteLater();
 }
 
 void finish(const State &state, Outcome outcome)

@@ -79,7 +79,8 @@ Keychain::Lookup Keychain::read(const QString &account)
     case SecretStore::Reading::Status::found:
         break;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder.decode(reading.data);
     // An item that is not UTF-8 text, or holds nothing, is no usable key.
     if (decoder.hasError() || text.isEmpty())
