@@ -342,6 +342,7 @@ void DeepSeekTransportTest::emptyKeySendsBearerAlone()
     const Run run = call(DeepSeek::body("Hello", {}, {}, {}, false), QString());
     QVERIFY(run.outcome && run.outcome->ok());
     // HTTP drops the blank at the end of a header value; nothing follows "Bearer".
+    qDebug() << "AUTH" << m_server->requests().first().header("authorization");
     QCOMPARE(m_server->requests().first().header("authorization").trimmed(), QByteArray("Bearer"));
 }
 
