@@ -1,6 +1,6 @@
 // libFuzzer target for the readers of the streamed answer: the line cutter fed in arbitrary
 // pieces, then every line through the delta and usage readers and the two-line answer splitters.
-// The same bytes fed whole and fed in pieces must give the same lines.
+// However the bytes are cut, the lines must be those of a plain reading of the whole stream.
 #include "translation/DeepSeek.h"
 #include "translation/StreamLineReader.h"
 
@@ -32,6 +32,24 @@ QStringList readAll(QByteArrayView bytes, const uint8_t *cuts, size_t cutCount)
     return lines;
 }
 
+// The plain reading of the whole stream at once, to hold the incremental reader against.
+QStringList referenceLines(QByteArrayView bytes)
+{
+    QStringList lines;
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\n' && bytes[i] != '\r')
+            continue;
+        lines << QString::fromUtf8(bytes.sliced(begin, i - begin));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        begin = i + 1;
+    }
+    if (begin < bytes.size())
+        lines << QString::fromUtf8(bytes.sliced(begin));
+    return lines;
+}
+
 void check(bool condition)
 {
     if (!condition)
@@ -51,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QStringList lines = readAll(stream, cuts, cutCount);
     check(lines == readAll(stream, nullptr, 0));
+    check(lines == referenceLines(stream));
 
     for (const QString &line : lines) {
         check(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')));

@@ -22,6 +22,17 @@ namespace {
 const QString route = QStringLiteral("deepSeek/deepseek-flash");
 const QString passedKey = QStringLiteral("sk-passed-0123456789abcdef");
 
+// Every message Qt prints while a test runs, so the key can be looked for in the log too.
+QStringList loggedMessages;
+QtMessageHandler previousHandler = nullptr;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    loggedMessages << message;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
 struct Run {
     QStringList deltas;
     std::optional<Outcome> outcome;
@@ -91,10 +102,15 @@ void DeepSeekTransportTest::init()
         m_usages.append({prompt, completion, cached});
     };
     TranslationRouting::onRequest = [this] { ++m_requests; };
+    loggedMessages.clear();
+    previousHandler = qInstallMessageHandler(recordMessage);
 }
 
 void DeepSeekTransportTest::cleanup()
 {
+    qInstallMessageHandler(previousHandler);
+    for (const QString &message : std::as_const(loggedMessages))
+        QVERIFY2(!message.contains(QStringLiteral("sk-")), qPrintable(message));
     DeepSeekTransport::onResult = nullptr;
     TranslationRouting::onUsage = nullptr;
     TranslationRouting::onRequest = nullptr;
@@ -326,6 +342,7 @@ void DeepSeekTransportTest::emptyKeySendsBearerAlone()
     const Run run = call(DeepSeek::body("Hello", {}, {}, {}, false), QString());
     QVERIFY(run.outcome && run.outcome->ok());
     // HTTP drops the blank at the end of a header value; nothing follows "Bearer".
+    qDebug() << "AUTH" << m_server->requests().first().header("authorization");
     QCOMPARE(m_server->requests().first().header("authorization").trimmed(), QByteArray("Bearer"));
 }
 
@@ -382,9 +399,9 @@ void DeepSeekTransportTest::slowFirstByteTimesOut()
 void DeepSeekTransportTest::timeOutCountsIdleTimeOnly()
 {
     // Each pause is shorter than the limit; together they are longer.
-    DeepSeekTransport::timeoutInterval = 0.4;
+    DeepSeekTransport::timeoutInterval = 0.5;
     m_server->enqueue(Script().delta("a").pause(150).delta("b").pause(150).keepAlive().pause(150)
-                          .delta("c").pause(150).done());
+                          .delta("c").pause(150).keepAlive().pause(150).done());
     const Run run = call();
     QVERIFY(run.outcome && run.outcome->ok());
     QCOMPARE(run.deltas, QStringList({"a", "b", "c"}));

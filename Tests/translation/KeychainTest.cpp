@@ -117,6 +117,7 @@ private slots:
     void keyringThatCannotAnswerIsAskedAgain();
     void lockedKeyringIsNotCachedAsAbsent();
     void failedWriteKeepsTheOldKey();
+    void readOverlappingASetDoesNotUndoIt();
 
 private:
     int m_reads = 0;
@@ -306,6 +307,24 @@ void KeychainTest::failedWriteKeepsTheOldKey()
     QCOMPARE(stored.data, QByteArray("sk-old"));
     QVERIFY(Keychain::set(QString(), account));
     QCOMPARE(m_reads, 0);
+}
+
+void KeychainTest::readOverlappingASetDoesNotUndoIt()
+{
+    // Another thread stores a new key while this get is still reading the old one.
+    const QString account = uniqueAccount();
+    QVERIFY(SecretStore::write(Keychain::service(), account, "sk-old"));
+    Keychain::readItem = [this](const QString &service, const QString &name) {
+        ++m_reads;
+        const SecretStore::Reading reading = SecretStore::read(service, name);
+        [&] { QVERIFY(Keychain::set(QStringLiteral("sk-new"), name)); }();
+        return reading;
+    };
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
+    QCOMPARE(m_reads, 1);
+    QCOMPARE(SecretStore::read(Keychain::service(), account).data, QByteArray("sk-new"));
+    QVERIFY(Keychain::set(QString(), account));
 }
 
 DODEDAROV_TEST(KeychainTest)

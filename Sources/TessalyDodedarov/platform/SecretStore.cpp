@@ -114,6 +114,7 @@ SecretStore::Reading SecretStore::read(const QString &service, const QString &ac
     const bool answered = runOnKeyringThread([reading, service, account](std::function<void()> done) {
         auto *job = new QKeychain::ReadPasswordJob(service);
         job->setAutoDelete(true);
+        job->setInsecureFallback(false); // never a plain-text copy in a settings file
         job->setKey(account);
         QObject::connect(job, &QKeychain::Job::finished, [reading, service, account, done](QKeychain::Job *finished) {
             auto *readJob = static_cast<QKeychain::ReadPasswordJob *>(finished);
@@ -140,6 +141,7 @@ bool SecretStore::write(const QString &service, const QString &account, const QB
     const bool answered = runOnKeyringThread([stored, service, account, data](std::function<void()> done) {
         auto *job = new QKeychain::WritePasswordJob(service);
         job->setAutoDelete(true);
+        job->setInsecureFallback(false); // never a plain-text copy in a settings file
         job->setKey(account);
         job->setBinaryData(data);
         QObject::connect(job, &QKeychain::Job::finished, [stored, done](QKeychain::Job *finished) {
@@ -157,6 +159,7 @@ bool SecretStore::remove(const QString &service, const QString &account)
     const bool answered = runOnKeyringThread([removed, service, account](std::function<void()> done) {
         auto *job = new QKeychain::DeletePasswordJob(service);
         job->setAutoDelete(true);
+        job->setInsecureFallback(false); // never a plain-text copy in a settings file
         job->setKey(account);
         QObject::connect(job, &QKeychain::Job::finished, [removed, service, account, done](QKeychain::Job *finished) {
             // A locked collection answers a delete as if it had succeeded; only an item that is

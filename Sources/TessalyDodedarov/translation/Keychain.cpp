@@ -9,9 +9,12 @@ namespace {
 
 // Account -> value; an empty optional is a known absence, a missing entry means "not asked".
 // Created on first use and never cleared. The mutex guards the map only, never a keyring call.
+// `writes` counts the stores of each account, so a read that overlapped a store can tell that
+// its answer is older than what the cache now holds.
 struct Cache {
     QMutex mutex;
     QHash<QString, std::optional<QString>> values;
+    QHash<QString, quint64> writes;
 };
 
 Cache &cache()
@@ -24,6 +27,7 @@ void remember(const QString &account, const std::optional<QString> &value)
 {
     QMutexLocker locker(&cache().mutex);
     cache().values.insert(account, value);
+    cache().writes[account] += 1;
 }
 
 } // namespace
@@ -35,6 +39,7 @@ QString Keychain::service()
 
 std::optional<QString> Keychain::get(const QString &account)
 {
+    quint64 writesBefore = 0;
     {
         QMutexLocker locker(&cache().mutex);
         const auto &values = cache().values;
@@ -43,12 +48,19 @@ std::optional<QString> Keychain::get(const QString &account)
             if (found != values.constEnd())
                 return *found;
         }
+        writesBefore = cache().writes.value(account);
     }
     const Lookup lookup = read(account);
+
+    QMutexLocker locker(&cache().mutex);
+    // A set() that finished while the keyring was being read holds the newer value; the read
+    // must not put the older one back over it.
+    if (cache().writes.value(account) != writesBefore)
+        return cache().values.value(account);
     // A keyring that could not answer (locked, not running yet, refused) says nothing about the
     // key: caching that as "no key" would hide a stored key for the rest of the process.
     if (lookup.known)
-        remember(account, lookup.value);
+        cache().values.insert(account, lookup.value);
     return lookup.value;
 }
 
