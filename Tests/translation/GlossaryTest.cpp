@@ -189,6 +189,8 @@ void GlossaryTest::normalize_data()
     QTest::newRow("accents kept") << "Café Über" << "café über";
     QTest::newRow("decomposed accent stays with its letter") << QStringLiteral("Cafe\u0301 x")
                                                            << QStringLiteral("cafe\u0301 x");
+    QTest::newRow("mark after punctuation goes with it") << QStringLiteral("a-\u0301b") << "a b";
+    QTest::newRow("astral letters kept") << QStringLiteral("\U00020000x-y") << QStringLiteral("\U00020000x y");
     QTest::newRow("only punctuation") << "?!,." << "";
     QTest::newRow("ideographic space") << QStringLiteral("a\u3000b") << "a b";
 }

@@ -30,15 +30,6 @@ bool hasLetter(QStringView text)
     return false;
 }
 
-// Swift's Character.isLetter / isNumber look at the first scalar of the character.
-bool isLetterOrNumber(QStringView character)
-{
-    if (character.isEmpty())
-        return false;
-    const char32_t first = character.toUcs4().front();
-    return QChar::isLetter(first) || QChar::isNumber(first);
-}
-
 bool isHeader(const QString &first)
 {
     return first.startsWith(u"英文") || first.startsWith(u"中文") || first == u"来源"
@@ -276,17 +267,38 @@ QList<GlossaryEntry> Glossary::parse(const QString &text)
 
 QString Glossary::normalize(const QString &text)
 {
+    // Walks code points rather than running a boundary finder: this runs for every term on
+    // every caption. A combining mark (or joiner) belongs to the character before it and is
+    // kept or dropped with it, which is what walking whole characters gives.
+    const QString lower = text.toLower();
     QString out;
+    out.reserve(lower.size());
     bool previousKept = false;
-    for (const QString &c : characters(text.toLower())) {
-        if (isLetterOrNumber(c)) {
-            out.append(c);
+    bool inCharacter = false;
+    for (qsizetype i = 0; i < lower.size();) {
+        char32_t c = lower[i].unicode();
+        qsizetype width = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < lower.size() && lower[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(lower[i].unicode(), lower[i + 1].unicode());
+            width = 2;
+        }
+        const QChar::Category category = QChar::category(c);
+        const bool extends = inCharacter
+            && (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+                || category == QChar::Mark_Enclosing || c == 0x200D);
+        if (extends) {
+            if (previousKept)
+                out.append(QStringView(lower).mid(i, width));
+        } else if (QChar::isLetter(c) || QChar::isNumber(c)) {
+            out.append(QStringView(lower).mid(i, width));
             previousKept = true;
         } else {
             if (previousKept)
                 out.append(u' ');
             previousKept = false;
         }
+        inCharacter = true;
+        i += width;
     }
     return trimBlanks(out);
 }

@@ -2,7 +2,6 @@
 
 #include "translation/Glossary.h"
 
-#include <QRegularExpression>
 
 GlossaryEntry::GlossaryEntry(QString english, QString chinese, QString source)
     : english(std::move(english)), chinese(std::move(chinese)), source(std::move(source))
@@ -11,12 +10,20 @@ GlossaryEntry::GlossaryEntry(QString english, QString chinese, QString source)
 
 QStringList GlossaryEntry::aliases() const
 {
-    static const QRegularExpression parentheses(QStringLiteral("[()（）]"));
     QStringList out;
-    for (const QString &piece : english.split(parentheses)) {
-        const QString trimmed = Glossary::trimBlanks(piece);
-        if (!trimmed.isEmpty())
-            out.append(trimmed);
+    qsizetype start = 0;
+    auto take = [&](qsizetype end) {
+        const QString piece = Glossary::trimBlanks(QStringView(english).mid(start, end - start));
+        if (!piece.isEmpty())
+            out.append(piece);
+    };
+    for (qsizetype i = 0; i < english.size(); ++i) {
+        const QChar c = english[i];
+        if (c == u'(' || c == u')' || c == u'（' || c == u'）') {
+            take(i);
+            start = i + 1;
+        }
     }
+    take(english.size());
     return out;
 }
