@@ -278,7 +278,8 @@ std::optional<PulseRecorder::Failure> PulseRecorder::open()
     return failure;
 }
 
-std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFrames,
+std::optional<PulseRecorder::Failure> PulseRecorder::record(double sampleRate,
+                                                            qsizetype fragmentFrames,
                                                             DataHandler data,
                                                             ChangeHandler changed)
 {
@@ -287,7 +288,7 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFr
 
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = uint32_t(d->info.sampleRate);
+    spec.rate = uint32_t(sampleRate);
     spec.channels = uint8_t(d->info.channels);
     if (!pa_sample_spec_valid(&spec))
         return d->failure(Step::createStream, PA_ERR_INVALID);
@@ -334,6 +335,9 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFr
                 failure = d->failure(Step::startStream, PA_ERR_TIMEOUT);
             else if (pa_stream_get_state(d->stream) != PA_STREAM_READY)
                 failure = d->failure(Step::startStream, d->contextError());
+            else if (!pa_sample_spec_equal(pa_stream_get_sample_spec(d->stream), &spec))
+                // The data would be read in the wrong layout.
+                failure = d->failure(Step::startStream, PA_ERR_NOTSUPPORTED);
         }
     }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <complex>
 #include <cstdint>
 #include <cstring>
 #include <numbers>
@@ -42,14 +41,17 @@ float clamp01(double x)
 }
 
 // Power spectrum of one 10 ms frame through a 128-point complex FFT of the packed real input.
+// Plain float arithmetic: std::complex multiplication checks for infinities on every product.
 class Spectrum final {
 public:
     Spectrum()
     {
         for (int n = 0; n < kFrame; ++n)
             m_window[n] = float(0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (kFrame - 1)));
-        for (int k = 0; k < kHalf; ++k)
-            m_twiddle[k] = std::polar(1.0f, float(-2 * std::numbers::pi * k / kFft));
+        for (int k = 0; k < kHalf; ++k) {
+            m_cos[k] = float(std::cos(2 * std::numbers::pi * k / kFft));
+            m_sin[k] = float(-std::sin(2 * std::numbers::pi * k / kFft));
+        }
         for (int i = 0; i < kHalf; ++i) {
             int reversed = 0;
             for (int bit = 1, r = kHalf >> 1; bit < kHalf; bit <<= 1, r >>= 1) {
@@ -63,41 +65,57 @@ public:
     // Spectral flatness (geometric over arithmetic mean of the power) in the speech band.
     float flatness(const float *frame)
     {
-        std::array<std::complex<float>, kHalf> z{};
-        for (int n = 0; n < kFrame / 2; ++n)
-            z[m_reverse[n]] = {frame[2 * n] * m_window[2 * n], frame[2 * n + 1] * m_window[2 * n + 1]};
-        for (int n = kFrame / 2; n < kHalf; ++n)
-            z[m_reverse[n]] = {0.0f, 0.0f};
+        // Even samples as the real part, odd ones as the imaginary part, in bit-reversed order.
+        for (int n = 0; n < kHalf; ++n) {
+            const bool inFrame = n < kFrame / 2;
+            m_re[m_reverse[n]] = inFrame ? frame[2 * n] * m_window[2 * n] : 0.0f;
+            m_im[m_reverse[n]] = inFrame ? frame[2 * n + 1] * m_window[2 * n + 1] : 0.0f;
+        }
         for (int size = 2; size <= kHalf; size <<= 1) {
+            const int half = size / 2;
             const int step = kFft / size;  // twiddles of the full-length transform
             for (int start = 0; start < kHalf; start += size) {
-                for (int j = 0; j < size / 2; ++j) {
-                    const std::complex<float> t = z[start + j + size / 2] * m_twiddle[j * step];
-                    z[start + j + size / 2] = z[start + j] - t;
-                    z[start + j] += t;
+                for (int j = 0; j < half; ++j) {
+                    const int a = start + j;
+                    const int b = a + half;
+                    const float wr = m_cos[j * step];
+                    const float wi = m_sin[j * step];
+                    const float tr = m_re[b] * wr - m_im[b] * wi;
+                    const float ti = m_re[b] * wi + m_im[b] * wr;
+                    m_re[b] = m_re[a] - tr;
+                    m_im[b] = m_im[a] - ti;
+                    m_re[a] += tr;
+                    m_im[a] += ti;
                 }
             }
         }
-        double logSum = 0;
-        double sum = 0;
+        float logSum = 0;
+        float sum = 0;
         for (int k = kFirstBin; k <= kLastBin; ++k) {
-            // Unpack bin k of the real transform from the half-length one.
-            const std::complex<float> a = z[k];
-            const std::complex<float> b = std::conj(z[(kHalf - k) % kHalf]);
-            const std::complex<float> even = 0.5f * (a + b);
-            const std::complex<float> odd = std::complex<float>(0.0f, -0.5f) * (a - b);
-            const float power = std::norm(even + m_twiddle[k] * odd) + 1e-12f;
+            // Bin k of the real transform from bins k and N/2 − k of the half-length one:
+            // X = E + W·O with E = (Z[k] + conj Z[N/2−k]) / 2, O = −i (Z[k] − conj Z[N/2−k]) / 2.
+            const int m = (kHalf - k) % kHalf;
+            const float er = 0.5f * (m_re[k] + m_re[m]);
+            const float ei = 0.5f * (m_im[k] - m_im[m]);
+            const float or_ = 0.5f * (m_im[k] + m_im[m]);
+            const float oi = -0.5f * (m_re[k] - m_re[m]);
+            const float xr = er + m_cos[k] * or_ - m_sin[k] * oi;
+            const float xi = ei + m_cos[k] * oi + m_sin[k] * or_;
+            const float power = xr * xr + xi * xi + 1e-12f;
             logSum += fastLog2(power);
             sum += power;
         }
-        const int bins = kLastBin - kFirstBin + 1;
-        return float(std::exp2(logSum / bins) / (sum / bins));
+        const float bins = float(kLastBin - kFirstBin + 1);
+        return std::exp2(logSum / bins) / (sum / bins);
     }
 
 private:
     std::array<float, kFrame> m_window{};
-    std::array<std::complex<float>, kHalf> m_twiddle{};
+    std::array<float, kHalf> m_cos{};
+    std::array<float, kHalf> m_sin{};  // minus the sine: the forward transform's twiddles
     std::array<int, kHalf> m_reverse{};
+    std::array<float, kHalf> m_re{};
+    std::array<float, kHalf> m_im{};
 };
 
 struct Frame {
@@ -151,7 +169,7 @@ struct SoundAnalyzer::Private {
             detectorFrame.num_channels_ = 1;
             detectorFrame.samples_per_channel_ = kFrame;
             for (int i = 0; i < kFrame; ++i)
-                detectorFrame.data_[i] = std::int16_t(std::lrint(std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f));
+                detectorFrame.data_[i] = std::int16_t(std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f);
             if (detector->ProcessStream(&detectorFrame) == webrtc::AudioProcessing::kNoError)
                 frame.voiced = detector->voice_detection()->stream_has_voice();
             frame.flatness = spectrum.flatness(samples);
@@ -197,23 +215,25 @@ struct SoundAnalyzer::Private {
             }
             mean /= w;
             double variance = 0;
-            for (float e : envelope)
-                variance += (e - mean) * (e - mean);
+            for (float &e : envelope) {
+                e -= float(mean);
+                variance += double(e) * e;
+            }
             const double spread = std::sqrt(variance / w);
 
             // Share of the envelope's modulation that lies at syllable rates.
             double band = 0;
             double total = 0;
             for (int k = 1; k < (w + 1) / 2; ++k) {
-                double re = 0;
-                double im = 0;
-                for (int i = 0; i < w; ++i) {
-                    const size_t m = size_t((qint64(k) * i) % w);
-                    const double e = envelope[size_t(i)] - mean;
-                    re += e * request.cosTable[m];
-                    im -= e * request.sinTable[m];
+                float re = 0;
+                float im = 0;
+                // m = k·i mod w, stepped rather than divided.
+                for (int i = 0, m = 0; i < w; ++i, m = m + k < w ? m + k : m + k - w) {
+                    const float e = envelope[size_t(i)];
+                    re += e * request.cosTable[size_t(m)];
+                    im -= e * request.sinTable[size_t(m)];
                 }
-                const double power = re * re + im * im;
+                const double power = double(re) * re + double(im) * im;
                 total += power;
                 const double hz = k * kFramesPerSecond / w;
                 if (hz >= 2.0 && hz <= 8.0)

@@ -61,9 +61,10 @@ std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
     if (std::optional<PulseRecorder::Failure> failure = recorder->open())
         return TapError{stepLabel(failure->step), failure->status};
 
+    // The server resamples to the capture rate; what the computer plays is then folded into
+    // one channel here, every channel counting equally.
     const PulseRecorder::DeviceInfo &device = recorder->device();
-    // What the computer plays is folded into one channel, every channel counting equally.
-    m_converter = AudioConverter::create(device.sampleRate, device.channels,
+    m_converter = AudioConverter::create(outputFormat().sampleRate, device.channels,
                                          AudioConverter::ChannelMix::average, outputFormat());
     if (!m_converter)
         return TapError{QStringLiteral("创建格式转换器"), -1};
@@ -88,9 +89,9 @@ std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
             Qt::QueuedConnection);
     };
 
-    const auto fragment = qsizetype(std::lround(device.sampleRate * kFragmentSeconds));
-    if (std::optional<PulseRecorder::Failure> failure =
-            recorder->record(fragment, std::move(deliver), std::move(changed))) {
+    const auto fragment = qsizetype(std::lround(outputFormat().sampleRate * kFragmentSeconds));
+    if (std::optional<PulseRecorder::Failure> failure = recorder->record(
+            outputFormat().sampleRate, fragment, std::move(deliver), std::move(changed))) {
         m_converter.reset();
         return TapError{stepLabel(failure->step), failure->status};
     }
