@@ -76,14 +76,14 @@ std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
         if (buffer.frameLength() > 0 && handler)
             handler(buffer);
     };
-    // Device notices hop to the owner's queue; a tap destroyed meanwhile is not touched.
-    auto changed = [queue = m_queue, alive = std::weak_ptr<int>(m_alive), this] {
+    // Device notices hop to the owner's queue, where start() and stop() run too.
+    auto changed = [queue = m_queue, run = std::weak_ptr<int>(m_run), this] {
         if (!queue || !queue->context())
             return;
         QMetaObject::invokeMethod(
             queue->context(),
-            [alive, this] {
-                if (alive.lock() && onOutputDeviceChanged)
+            [run, this] {
+                if (run.lock() && onOutputDeviceChanged)
                     onOutputDeviceChanged();
             },
             Qt::QueuedConnection);
@@ -104,4 +104,5 @@ void SystemAudioTap::stop()
     // The recorder goes first: its thread uses the converter until it is joined.
     m_recorder.reset();
     m_converter.reset();
+    m_run = std::make_shared<int>(0);
 }
