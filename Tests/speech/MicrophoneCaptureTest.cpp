@@ -118,9 +118,9 @@ void MicrophoneCaptureTest::reportsChangeOfDefaultInput()
     QVERIFY(mic.isLoaded());
     QVERIFY(NullSink::setDefaultSource(mic.monitorName()));
 
+    std::atomic<int> changes = 0;
     SerialQueue owner(QStringLiteral("test.owner"));
     MicrophoneCapture capture;
-    std::atomic<int> changes = 0;
     // Runs on the capture thread; an owner hops to its queue before acting on it.
     capture.onDeviceChanged = [&] { owner.async([&] { ++changes; }); };
     QVERIFY(!capture.start());

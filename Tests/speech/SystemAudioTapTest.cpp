@@ -103,9 +103,10 @@ void SystemAudioTapTest::deliversPlayedSoundAsSixteenKilohertzMono()
     const QString file = m_sound.sine(440, 1.5, 0.5, 44100, 2);
     QVERIFY(!file.isEmpty());
 
+    // Declared before the tap, so an early return stops the tap before they go away.
+    Recording recording;
     SerialQueue owner(QStringLiteral("test.owner"));
     SystemAudioTap tap(&owner);
-    Recording recording;
     tap.onBuffer = recording.handler(owner.thread());
     std::optional<SystemAudioTap::TapError> error;
     owner.sync([&] { error = tap.start(); });
@@ -136,9 +137,10 @@ void SystemAudioTapTest::capturedSpeechOpensGateAndIsConfirmed()
     const QString file = m_sound.speech(QStringLiteral("Thank you all for coming, let us begin with the budget."));
     QVERIFY(!file.isEmpty());
 
+    // Declared before the tap, so an early return stops the tap before they go away.
+    Recording recording;
     SerialQueue owner(QStringLiteral("test.owner"));
     SystemAudioTap tap(&owner);
-    Recording recording;
     tap.onBuffer = recording.handler(owner.thread());
     std::optional<SystemAudioTap::TapError> error;
     owner.sync([&] { error = tap.start(); });
@@ -181,11 +183,11 @@ void SystemAudioTapTest::followsChangeOfDefaultOutput()
     QVERIFY(other.isLoaded());
     const QString file = m_sound.sine(660, 0.6, 0.5);
 
-    SerialQueue owner(QStringLiteral("test.owner"));
-    SystemAudioTap tap(&owner);
     Recording recording;
     std::atomic<int> changes = 0;
     std::atomic<bool> changeOnOwner = true;
+    SerialQueue owner(QStringLiteral("test.owner"));
+    SystemAudioTap tap(&owner);
     tap.onBuffer = recording.handler(owner.thread());
     tap.onOutputDeviceChanged = [&] {
         if (!owner.isCurrent())
