@@ -48,6 +48,8 @@ void SegmenterTextTest::words_data()
         << u"abc，好"_qs << QStringList{u"abc，"_qs, u"好"_qs};
     QTest::newRow("letters and digits run together")
         << u"iPhone15发布"_qs << QStringList{u"iPhone15"_qs, u"发"_qs, u"布"_qs};
+    QTest::newRow("digits after an ideograph are a word")
+        << u"在2024年"_qs << QStringList{u"在"_qs, u"2024"_qs, u"年"_qs};
     QTest::newRow("decimal before an ideograph") << u"3.5倍"_qs << QStringList{u"3.5"_qs, u"倍"_qs};
     QTest::newRow("ideograph after latin in one piece")
         << u"Apple的"_qs << QStringList{u"Apple"_qs, u"的"_qs};

@@ -4,6 +4,7 @@
 #include "fakes/NullSink.h"
 #include "fakes/PrivateSoundServer.h"
 #include "fakes/TestSound.h"
+#include "speech/SpeechClassifier.h"
 #include "speech/SystemAudioTap.h"
 #include "speech/VoiceGate.h"
 
@@ -72,6 +73,7 @@ private slots:
     void initTestCase();
     void cleanup();
     void deliversPlayedSoundAsSixteenKilohertzMono();
+    void capturedSpeechOpensGateAndIsConfirmed();
     void followsChangeOfDefaultOutput();
     void restartLeavesOneStream();
     void stopWithoutStartIsHarmless();
@@ -101,9 +103,10 @@ void SystemAudioTapTest::deliversPlayedSoundAsSixteenKilohertzMono()
     const QString file = m_sound.sine(440, 1.5, 0.5, 44100, 2);
     QVERIFY(!file.isEmpty());
 
+    // Declared before the tap, so an early return stops the tap before they go away.
+    Recording recording;
     SerialQueue owner(QStringLiteral("test.owner"));
     SystemAudioTap tap(&owner);
-    Recording recording;
     tap.onBuffer = recording.handler(owner.thread());
     std::optional<SystemAudioTap::TapError> error;
     owner.sync([&] { error = tap.start(); });
@@ -129,17 +132,62 @@ void SystemAudioTapTest::deliversPlayedSoundAsSixteenKilohertzMono()
     QVERIFY2(std::abs(pitch - 440) < 2, qPrintable(QString::number(pitch)));
 }
 
+void SystemAudioTapTest::capturedSpeechOpensGateAndIsConfirmed()
+{
+    const QString file = m_sound.speech(QStringLiteral("Thank you all for coming, let us begin with the budget."));
+    QVERIFY(!file.isEmpty());
+
+    // Declared before the tap, so an early return stops the tap before they go away.
+    Recording recording;
+    SerialQueue owner(QStringLiteral("test.owner"));
+    SystemAudioTap tap(&owner);
+    tap.onBuffer = recording.handler(owner.thread());
+    std::optional<SystemAudioTap::TapError> error;
+    owner.sync([&] { error = tap.start(); });
+    QVERIFY(!error);
+    std::unique_ptr<QProcess> player(TestSound::play(file, testSink()));
+    QVERIFY(player->waitForFinished(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(recording.loudCount() > 2 * 16000, 10000);
+    owner.sync([&] { tap.stop(); });
+
+    // What was captured goes through the gate and the classifier as the engine feeds them,
+    // with the time taken from the audio itself.
+    QList<float> captured;
+    {
+        QMutexLocker lock(&recording.mutex);
+        captured = recording.samples;
+    }
+    std::unique_ptr<SpeechClassifier> classifier = SpeechClassifier::create(SystemAudioTap::outputFormat());
+    QVERIFY(classifier);
+    VoiceGate gate;
+    int confirmations = 0;
+    classifier->onSpeech = [&] {
+        ++confirmations;
+        gate.noteSpeech(double(classifier->framePosition) / 16000.0);
+    };
+    qsizetype passed = 0;
+    for (qsizetype i = 0; i < captured.size(); i += 320) {
+        const QList<float> samples = captured.mid(i, 320);
+        classifier->analyzer().analyze(PcmBuffer(SystemAudioTap::outputFormat(), samples), classifier->framePosition);
+        classifier->framePosition += samples.size();
+        if (const std::optional<QList<float>> out = gate.process(samples, double(i) / 16000.0))
+            passed += out->size();
+    }
+    QVERIFY(confirmations >= 2);
+    QVERIFY(passed > 2 * 16000);
+}
+
 void SystemAudioTapTest::followsChangeOfDefaultOutput()
 {
     NullSink other(QStringLiteral("dodedarov_tap_other"));
     QVERIFY(other.isLoaded());
     const QString file = m_sound.sine(660, 0.6, 0.5);
 
-    SerialQueue owner(QStringLiteral("test.owner"));
-    SystemAudioTap tap(&owner);
     Recording recording;
     std::atomic<int> changes = 0;
     std::atomic<bool> changeOnOwner = true;
+    SerialQueue owner(QStringLiteral("test.owner"));
+    SystemAudioTap tap(&owner);
     tap.onBuffer = recording.handler(owner.thread());
     tap.onOutputDeviceChanged = [&] {
         if (!owner.isCurrent())

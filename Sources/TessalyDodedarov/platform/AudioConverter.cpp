@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -11,7 +10,6 @@ extern "C" {
 
 struct AudioConverter::Private {
     double inputRate = 0;
-    int inputChannels = 0;
     AudioFormat output;
     SwrContext *swr = nullptr;
 
@@ -30,7 +28,6 @@ std::unique_ptr<AudioConverter> AudioConverter::create(double inputRate, int inp
 
     auto d = std::make_unique<Private>();
     d->inputRate = inputRate;
-    d->inputChannels = inputChannels;
     d->output = output;
 
     // The channels are only ever mixed through our own matrix, so their order does not matter.
@@ -80,14 +77,4 @@ PcmBuffer AudioConverter::convert(const float *interleaved, qsizetype frames)
         return {};
     samples.resize(produced);
     return PcmBuffer(d->output, std::move(samples));
-}
-
-double AudioConverter::inputRate() const
-{
-    return d->inputRate;
-}
-
-int AudioConverter::inputChannels() const
-{
-    return d->inputChannels;
 }

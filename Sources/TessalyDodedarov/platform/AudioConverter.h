@@ -26,9 +26,6 @@ public:
     // the only allocation.
     PcmBuffer convert(const float *interleaved, qsizetype frames);
 
-    double inputRate() const;
-    int inputChannels() const;
-
 private:
     struct Private;
     explicit AudioConverter(std::unique_ptr<Private> d);

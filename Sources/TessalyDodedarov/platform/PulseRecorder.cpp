@@ -33,7 +33,6 @@ struct PulseRecorder::Private {
     bool changeReported = false;  // `changed` fires once per recording
 
     // Results of the queries that open() waits for.
-    bool queryDone = false;
     bool queryFailed = false;
     QString queriedDefault;
     bool timedOut = false;
@@ -66,9 +65,9 @@ struct PulseRecorder::Private {
     {
         if (!operation)
             return false;
-        const bool done = waitUntil([&] {
-            return pa_operation_get_state(operation) != PA_OPERATION_RUNNING;
-        });
+        waitUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        // Cancelled means the connection broke before the answer came.
+        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
         if (!done)
             pa_operation_cancel(operation);
         pa_operation_unref(operation);
@@ -91,6 +90,8 @@ struct PulseRecorder::Private {
 
     int contextError() const
     {
+        if (timedOut)
+            return PA_ERR_TIMEOUT;
         const int code = context ? pa_context_errno(context) : PA_ERR_INTERNAL;
         return code ? code : PA_ERR_UNKNOWN;
     }
@@ -136,7 +137,6 @@ struct PulseRecorder::Private {
             name = self->device == Device::defaultOutputMonitor ? info->default_sink_name
                                                                 : info->default_source_name;
         self->queriedDefault = QString::fromUtf8(name ? name : "");
-        self->queryDone = true;
         self->signal();
     }
 
@@ -251,7 +251,6 @@ std::optional<PulseRecorder::Failure> PulseRecorder::open()
     }
 
     if (!failure) {
-        d->queryDone = false;
         d->queryFailed = false;
         if (!d->finish(pa_context_get_server_info(d->context, &Private::onServerInfo, d.get())))
             failure = d->failure(Step::findDevice, d->contextError());
@@ -278,7 +277,8 @@ std::optional<PulseRecorder::Failure> PulseRecorder::open()
     return failure;
 }
 
-std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFrames,
+std::optional<PulseRecorder::Failure> PulseRecorder::record(double sampleRate,
+                                                            qsizetype fragmentFrames,
                                                             DataHandler data,
                                                             ChangeHandler changed)
 {
@@ -287,7 +287,7 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFr
 
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = uint32_t(d->info.sampleRate);
+    spec.rate = uint32_t(sampleRate);
     spec.channels = uint8_t(d->info.channels);
     if (!pa_sample_spec_valid(&spec))
         return d->failure(Step::createStream, PA_ERR_INVALID);
@@ -334,6 +334,9 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(qsizetype fragmentFr
                 failure = d->failure(Step::startStream, PA_ERR_TIMEOUT);
             else if (pa_stream_get_state(d->stream) != PA_STREAM_READY)
                 failure = d->failure(Step::startStream, d->contextError());
+            else if (!pa_sample_spec_equal(pa_stream_get_sample_spec(d->stream), &spec))
+                // The data would be read in the wrong layout.
+                failure = d->failure(Step::startStream, PA_ERR_NOTSUPPORTED);
         }
     }
 

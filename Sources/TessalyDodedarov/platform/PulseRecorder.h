@@ -8,8 +8,8 @@
 
 // One record stream on the sound server (PulseAudio, or PipeWire through pipewire-pulse),
 // running on its own named thread. It records either the monitor of the default output (the
-// sound the computer plays) or the default input, as interleaved floats at the device's own
-// rate and channel count, and watches for the default device to change or go away.
+// sound the computer plays) or the default input, as interleaved floats with the device's
+// channels at the rate asked for, and watches for the default device to change or go away.
 // Opening and recording are separate so the caller can check the device's format in between.
 class PulseRecorder final {
 public:
@@ -44,11 +44,12 @@ public:
     [[nodiscard]] std::optional<Failure> open();
     const DeviceInfo &device() const;
 
-    // Starts recording the opened device, delivering about `fragmentFrames` frames per call.
-    // `changed` is called once when the default device changes or the stream or the server
-    // goes away; it is optional.
-    [[nodiscard]] std::optional<Failure> record(qsizetype fragmentFrames, DataHandler data,
-                                                ChangeHandler changed);
+    // Starts recording the opened device at `sampleRate` (the server resamples) with the
+    // device's own channels, delivering about `fragmentFrames` frames per call. `changed` is
+    // called once when the default device changes or the stream or the server goes away; it
+    // is optional.
+    [[nodiscard]] std::optional<Failure> record(double sampleRate, qsizetype fragmentFrames,
+                                                DataHandler data, ChangeHandler changed);
 
     // Ends the stream and the connection and joins the thread; no handler runs afterwards.
     void close();

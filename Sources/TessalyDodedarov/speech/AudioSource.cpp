@@ -3,13 +3,13 @@
 std::optional<AudioSource> audioSourceFromString(const QString &rawValue)
 {
     for (AudioSource source : allAudioSources) {
-        if (toString(source) == rawValue)
+        if (audioSourceToString(source) == rawValue)
             return source;
     }
     return std::nullopt;
 }
 
-QString toString(AudioSource source)
+QString audioSourceToString(AudioSource source)
 {
     switch (source) {
     case AudioSource::system:

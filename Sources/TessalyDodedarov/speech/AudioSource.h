@@ -17,4 +17,5 @@ inline constexpr std::array<AudioSource, 3> allAudioSources{
 
 // The raw text must match exactly ("Both" is not a source).
 std::optional<AudioSource> audioSourceFromString(const QString &rawValue);
-QString toString(AudioSource source);
+// Not a free toString(): QTest would pick that up for QCOMPARE of an AudioSource and fail.
+QString audioSourceToString(AudioSource source);

@@ -4,6 +4,8 @@
 #include "platform/PulseRecorder.h"
 #include "speech/SystemAudioTap.h"
 
+#include <cmath>
+
 namespace {
 
 // The buffer size a microphone tap asks for, in frames of the device's own rate.
@@ -34,10 +36,10 @@ std::optional<MicrophoneCapture::CaptureError> MicrophoneCapture::start()
     if (!(device.sampleRate > 0) || device.channels < 1)
         return CaptureError{QStringLiteral("找不到可用的麦克风。")};
 
-    // Only the first channel is used, resampled to the capture format.
-    m_converter = AudioConverter::create(device.sampleRate, device.channels,
-                                         AudioConverter::ChannelMix::firstChannel,
-                                         SystemAudioTap::outputFormat());
+    // The server resamples to the capture rate; only the first channel is used.
+    const AudioFormat &format = SystemAudioTap::outputFormat();
+    m_converter = AudioConverter::create(format.sampleRate, device.channels,
+                                         AudioConverter::ChannelMix::firstChannel, format);
     if (!m_converter)
         return CaptureError{QStringLiteral("无法转换麦克风的音频格式。")};
 
@@ -53,8 +55,10 @@ std::optional<MicrophoneCapture::CaptureError> MicrophoneCapture::start()
             handler();
     };
 
-    if (std::optional<PulseRecorder::Failure> failure =
-            recorder->record(kTapFrames, std::move(deliver), std::move(changed))) {
+    // As much audio per buffer as the tap size gives at the device's own rate.
+    const auto fragment = qsizetype(std::lround(kTapFrames * format.sampleRate / device.sampleRate));
+    if (std::optional<PulseRecorder::Failure> failure = recorder->record(
+            format.sampleRate, fragment, std::move(deliver), std::move(changed))) {
         m_converter.reset();
         return CaptureError{QStringLiteral("无法启动麦克风：") + failure->description};
     }

@@ -61,9 +61,10 @@ std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
     if (std::optional<PulseRecorder::Failure> failure = recorder->open())
         return TapError{stepLabel(failure->step), failure->status};
 
+    // The server resamples to the capture rate; what the computer plays is then folded into
+    // one channel here, every channel counting equally.
     const PulseRecorder::DeviceInfo &device = recorder->device();
-    // What the computer plays is folded into one channel, every channel counting equally.
-    m_converter = AudioConverter::create(device.sampleRate, device.channels,
+    m_converter = AudioConverter::create(outputFormat().sampleRate, device.channels,
                                          AudioConverter::ChannelMix::average, outputFormat());
     if (!m_converter)
         return TapError{QStringLiteral("创建格式转换器"), -1};
@@ -75,22 +76,22 @@ std::optional<SystemAudioTap::TapError> SystemAudioTap::start()
         if (buffer.frameLength() > 0 && handler)
             handler(buffer);
     };
-    // Device notices hop to the owner's queue; a tap destroyed meanwhile is not touched.
-    auto changed = [queue = m_queue, alive = std::weak_ptr<int>(m_alive), this] {
+    // Device notices hop to the owner's queue, where start() and stop() run too.
+    auto changed = [queue = m_queue, run = std::weak_ptr<int>(m_run), this] {
         if (!queue || !queue->context())
             return;
         QMetaObject::invokeMethod(
             queue->context(),
-            [alive, this] {
-                if (alive.lock() && onOutputDeviceChanged)
+            [run, this] {
+                if (run.lock() && onOutputDeviceChanged)
                     onOutputDeviceChanged();
             },
             Qt::QueuedConnection);
     };
 
-    const auto fragment = qsizetype(std::lround(device.sampleRate * kFragmentSeconds));
-    if (std::optional<PulseRecorder::Failure> failure =
-            recorder->record(fragment, std::move(deliver), std::move(changed))) {
+    const auto fragment = qsizetype(std::lround(outputFormat().sampleRate * kFragmentSeconds));
+    if (std::optional<PulseRecorder::Failure> failure = recorder->record(
+            outputFormat().sampleRate, fragment, std::move(deliver), std::move(changed))) {
         m_converter.reset();
         return TapError{stepLabel(failure->step), failure->status};
     }
@@ -103,4 +104,5 @@ void SystemAudioTap::stop()
     // The recorder goes first: its thread uses the converter until it is joined.
     m_recorder.reset();
     m_converter.reset();
+    m_run = std::make_shared<int>(0);
 }

@@ -51,6 +51,7 @@ private:
     SerialQueue *m_queue;
     std::unique_ptr<PulseRecorder> m_recorder;
     std::unique_ptr<AudioConverter> m_converter;
-    // Guards late device notices posted to the owner's queue after this tap is gone.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    // One per capture run: a device notice still queued for the owner when its run has been
+    // stopped (or the tap destroyed) finds its token expired and is dropped.
+    std::shared_ptr<int> m_run = std::make_shared<int>(0);
 };

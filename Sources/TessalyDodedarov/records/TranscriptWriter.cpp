@@ -1,0 +1,262 @@
+#include "records/TranscriptWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTime>
+
+const QString TranscriptWriter::indent = QStringLiteral("          ");
+
+namespace {
+
+const QString kDiagnosticsFolder = QStringLiteral("诊断");
+const QString kSummarySuffix = QStringLiteral(" 诊断.json");
+const QString kTurnMark = QStringLiteral("—— 换人 ——\n\n");
+
+// File names and the header use the POSIX locale (ASCII digits, 24-hour
+// clock) in the local time zone; QLocale::c() is that locale.
+QString format(const QDateTime &date, const QString &pattern)
+{
+    return QLocale::c().toString(date.toLocalTime(), pattern);
+}
+
+// The record prints one clock per entry; a three-hour meeting has thousands
+// of them and the whole body is rebuilt on the main thread for every save,
+// so "HH:mm:ss" is written by hand instead of through the pattern parser.
+void appendClock(QString &out, const QDateTime &date)
+{
+    QTime t = date.toLocalTime().time();
+    if (!t.isValid())
+        t = QTime(0, 0);
+    const auto two = [&out](int v) {
+        out += QChar(u'0' + v / 10);
+        out += QChar(u'0' + v % 10);
+    };
+    two(t.hour());
+    out += u':';
+    two(t.minute());
+    out += u':';
+    two(t.second());
+}
+
+bool write(const QString &text, const QString &file, const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    // QSaveFile writes a temporary file beside the target and renames it over
+    // the target on commit, so a failed or interrupted write leaves the last
+    // good version in place. Never fall back to writing the target directly.
+    QSaveFile out(file);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    // commit() alone does not notice when the final flush of the write buffer
+    // lands only part of the bytes (a full disk, a file-size limit) and would
+    // rename the truncated file over the good one: flush and check first.
+    if (out.write(bytes) != bytes.size() || !out.flush()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+} // namespace
+
+QString TranscriptWriter::defaultDirectory()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(documents).filePath(QStringLiteral("泰萨利字幕记录"));
+}
+
+TranscriptWriter::TranscriptWriter(const QString &directory)
+    : m_directory(directory),
+      m_ioQueue(QStringLiteral("com.tessalab.dodedarov.transcript"))
+{
+}
+
+void TranscriptWriter::begin(const QDateTime &date)
+{
+    const QDir dir(m_directory);
+    const QString base = format(date, QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    QString candidate = dir.filePath(base + QStringLiteral(".txt"));
+    // A name once handed out is never handed out again, even when its file was
+    // never written: an earlier meeting's queued saves may still create it.
+    for (int n = 2; m_claimed.contains(candidate) || QFileInfo::exists(candidate); ++n)
+        candidate = dir.filePath(base + QStringLiteral(" (%1).txt").arg(n));
+    m_fileURL = candidate;
+    m_claimed.insert(candidate);
+    m_header = QStringLiteral("泰萨利字幕 会议记录\n开始时间：")
+        + format(date, QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("\n\n");
+}
+
+void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
+                            std::function<void(bool)> completion)
+{
+    if (!m_fileURL || entries.isEmpty())
+        return;
+    // Text, file and folder are taken now: a save queued for one meeting keeps
+    // writing that meeting's file after the next meeting has begun.
+    QString text = m_header + body(entries);
+    auto work = [text = std::move(text), file = *m_fileURL, folder = m_directory,
+                 completion = std::move(completion)] {
+        const bool ok = write(text, file, folder);
+        if (completion)
+            completion(ok);
+    };
+    if (synchronously)
+        m_ioQueue.sync(std::move(work));
+    else
+        m_ioQueue.async(std::move(work));
+}
+
+std::optional<QString> TranscriptWriter::saveCopy(const QString &of, const QList<Entry> &entries,
+                                                  const QString &suffix, const QString &note)
+{
+    const QString target = siblingPath(of, suffix);
+    const QString rest = note + QStringLiteral("\n\n") + body(entries);
+    bool ok = false;
+    // The record is read on the queue, after any save of it still waiting there.
+    m_ioQueue.sync([&] {
+        QString head;
+        QFile record(of);
+        if (record.open(QIODevice::ReadOnly)) {
+            const QString existing = QString::fromUtf8(record.readAll());
+            const qsizetype cut = existing.indexOf(QStringLiteral("\n\n"));
+            if (cut >= 0)
+                head = existing.left(cut) + u'\n';
+        }
+        ok = write(head + rest, target, m_directory);
+    });
+    return ok ? std::optional<QString>(target) : std::nullopt;
+}
+
+std::optional<QString> TranscriptWriter::saveSidecar(const QString &of, const QString &suffix,
+                                                     const QString &text)
+{
+    const QString target = siblingPath(of, suffix);
+    return writeNow(text, target, m_directory) ? std::optional<QString>(target) : std::nullopt;
+}
+
+std::optional<QString> TranscriptWriter::writeDiagnostic(const QString &name, const QString &text)
+{
+    const QString folder = diagnosticsFolder();
+    const QString target = QDir(folder).filePath(name);
+    return writeNow(text, target, folder) ? std::optional<QString>(target) : std::nullopt;
+}
+
+QStringList TranscriptWriter::diagnosticSummaries() const
+{
+    QStringList texts;
+    const QDir dir(diagnosticsFolder());
+    // Names begin with the meeting's date, so name order is meeting order.
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString &name : names) {
+        if (!name.endsWith(kSummarySuffix))
+            continue;
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        texts.append(QString::fromUtf8(file.readAll()));
+    }
+    return texts;
+}
+
+QList<TranscriptWriter::Entry> TranscriptWriter::interleave(const QList<Entry> &a,
+                                                            const QList<Entry> &b)
+{
+    if (b.isEmpty())
+        return a;
+    QList<Entry> merged;
+    merged.reserve(a.size() + b.size());
+    qsizetype cursor = 0;
+    for (const Entry &x : a) {
+        // Strictly earlier only: on a tie the caption stays first.
+        while (cursor < b.size() && b[cursor].time < x.time)
+            merged.append(b[cursor++]);
+        merged.append(x);
+    }
+    while (cursor < b.size())
+        merged.append(b[cursor++]);
+    return merged;
+}
+
+QString TranscriptWriter::body(const QList<Entry> &entries)
+{
+    qsizetype estimate = 0;
+    for (const Entry &e : entries) {
+        estimate += 40 + e.english.size() + (e.chinese ? e.chinese->size() : 0)
+            + (e.block ? e.block->size() + 64 : 0) + (e.note ? e.note->size() + 12 : 0)
+            + (e.original ? e.original->size() + 12 : 0);
+    }
+    QString out;
+    out.reserve(estimate);
+
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const Entry &e = entries[i];
+        if (e.block) {
+            appendClock(out, e.time);
+            out += QLatin1String("  ");
+            bool first = true;
+            for (QStringView line : QStringView(*e.block).split(u'\n', Qt::SkipEmptyParts)) {
+                if (!first) {
+                    out += u'\n';
+                    out += indent;
+                }
+                out += line;
+                first = false;
+            }
+            out += QLatin1String("\n\n");
+            continue;
+        }
+        if (i > 0 && e.newTurn)
+            out += kTurnMark;
+        appendClock(out, e.time);
+        out += QLatin1String("  ");
+        if (e.chinese && !e.chinese->isEmpty()) {
+            out += *e.chinese;
+            out += u'\n';
+            if (!e.english.isEmpty()) {
+                out += indent;
+                out += e.english;
+                out += u'\n';
+            }
+        } else {
+            out += e.english;
+            out += u'\n';
+        }
+        if (e.original && !e.original->isEmpty()) {
+            out += indent;
+            out += *e.original;
+            out += u'\n';
+        }
+        if (e.note && !e.note->isEmpty()) {
+            out += indent;
+            out += *e.note;
+            out += u'\n';
+        }
+        out += u'\n';
+    }
+    return out;
+}
+
+QString TranscriptWriter::siblingPath(const QString &of, const QString &suffix) const
+{
+    const QString base = QFileInfo(of).completeBaseName();
+    return QDir(m_directory).filePath(base + u' ' + suffix + QStringLiteral(".txt"));
+}
+
+QString TranscriptWriter::diagnosticsFolder() const
+{
+    return QDir(m_directory).filePath(kDiagnosticsFolder);
+}
+
+bool TranscriptWriter::writeNow(const QString &text, const QString &file, const QString &folder)
+{
+    bool ok = false;
+    m_ioQueue.sync([&] { ok = write(text, file, folder); });
+    return ok;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "common/SerialQueue.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Keeps the text files a meeting leaves in the records folder: the record
+// itself (rewritten whole on every save), copies with another body (the
+// proofread copy), side files (the chat transcript) and the diagnostics
+// subfolder. It also owns the record format.
+//
+// The meeting model owns the one writer and calls it from the main thread
+// only; every file write runs on the writer's own serial queue in call order,
+// so a synchronous write is never overwritten by an older queued save.
+class TranscriptWriter final {
+public:
+    // One unit of the record: a caption, or a multi-line block the automatic
+    // features add (then every field but `time` is ignored).
+    struct Entry {
+        QDateTime time;
+        std::optional<QString> chinese;
+        QString english;
+        bool newTurn = false;
+        std::optional<QString> note;
+        std::optional<QString> original;
+        std::optional<QString> block;
+
+        bool operator==(const Entry &) const = default;
+    };
+
+    // Ten blanks: the width of "HH:mm:ss" and the two blanks after it.
+    static const QString indent;
+
+    // "泰萨利字幕记录" in the user's documents folder: where the meeting model
+    // keeps its records.
+    static QString defaultDirectory();
+
+    explicit TranscriptWriter(const QString &directory);
+
+    TranscriptWriter(const TranscriptWriter &) = delete;
+    TranscriptWriter &operator=(const TranscriptWriter &) = delete;
+
+    QString directory() const { return m_directory; }
+    std::optional<QString> fileURL() const { return m_fileURL; }
+    QString header() const { return m_header; }
+
+    // Picks and claims the new meeting's record file; writes nothing yet.
+    void begin(const QDateTime &date);
+    // Rewrites the record with header + body. Does nothing (and never calls the
+    // completion) before begin() or for an empty list. The completion runs on
+    // the writer's queue, not on the caller's thread.
+    void save(const QList<Entry> &entries, bool synchronously, std::function<void(bool)> completion);
+    // "<record name> <suffix>.txt" beside the record: the record's header lines,
+    // the note, a blank line and the body of `entries`. Waits for the write.
+    std::optional<QString> saveCopy(const QString &of, const QList<Entry> &entries,
+                                    const QString &suffix, const QString &note);
+    // "<record name> <suffix>.txt" holding `text` unchanged. Waits for the write.
+    std::optional<QString> saveSidecar(const QString &of, const QString &suffix, const QString &text);
+    // A file of the "诊断" subfolder. Waits for the write.
+    std::optional<QString> writeDiagnostic(const QString &name, const QString &text);
+    // The texts of every " 诊断.json" file of the "诊断" subfolder.
+    QStringList diagnosticSummaries() const;
+
+    // Merges background blocks into the captions by time; a caption wins a tie.
+    static QList<Entry> interleave(const QList<Entry> &a, const QList<Entry> &b);
+    // The record text of the entries, without the header.
+    static QString body(const QList<Entry> &entries);
+
+private:
+    QString siblingPath(const QString &of, const QString &suffix) const;
+    QString diagnosticsFolder() const;
+    bool writeNow(const QString &text, const QString &file, const QString &folder);
+
+    const QString m_directory;
+    std::optional<QString> m_fileURL;
+    QString m_header;
+    SerialQueue m_ioQueue;
+    QSet<QString> m_claimed;
+};

@@ -1,0 +1,331 @@
+// The key store against the real Secret Service of the test session (GNOME Keyring), with the
+// store's read counted through its hook so cache hits can be told from keyring queries.
+#include "TestMain.h"
+
+#include "translation/Keychain.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QUuid>
+
+namespace {
+
+// The Secret Service's secret struct (session, parameters, value, content type).
+struct SecretValue {
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
+};
+
+QDBusArgument &operator<<(QDBusArgument &argument, const SecretValue &secret)
+{
+    argument.beginStructure();
+    argument << secret.session << secret.parameters << secret.value << secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, SecretValue &secret)
+{
+    argument.beginStructure();
+    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(SecretValue)
+Q_DECLARE_METATYPE(SecretStore::Reading::Status)
+
+namespace {
+
+const QString secrets = QStringLiteral("org.freedesktop.secrets");
+const QString servicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+// The throwaway password scripts/with-test-env unlocks the test keyring with.
+const QByteArray testKeyringPassword = "dodedarov-test";
+
+QString uniqueAccount()
+{
+    return QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QDBusMessage serviceCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(secrets, servicePath, serviceInterface, method);
+}
+
+QString defaultCollection()
+{
+    QDBusMessage alias = serviceCall(QStringLiteral("ReadAlias"));
+    alias << QStringLiteral("default");
+    const QDBusReply<QDBusObjectPath> reply = QDBusConnection::sessionBus().call(alias);
+    return reply.isValid() ? reply.value().path() : QString();
+}
+
+bool lockKeyring()
+{
+    QDBusMessage lock = serviceCall(QStringLiteral("Lock"));
+    lock << QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(defaultCollection())});
+    return QDBusConnection::sessionBus().call(lock).type() == QDBusMessage::ReplyMessage;
+}
+
+// GNOME Keyring unlocks without a prompt through its own interface, given the password.
+bool unlockKeyring()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage open = serviceCall(QStringLiteral("OpenSession"));
+    open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
+    const QDBusMessage session = bus.call(open);
+    if (session.type() != QDBusMessage::ReplyMessage || session.arguments().size() != 2)
+        return false;
+    SecretValue secret;
+    secret.session = qdbus_cast<QDBusObjectPath>(session.arguments().at(1));
+    secret.value = testKeyringPassword;
+    secret.contentType = QStringLiteral("text/plain");
+    QDBusMessage unlock = QDBusMessage::createMethodCall(
+        secrets, servicePath, QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+        QStringLiteral("UnlockWithMasterPassword"));
+    unlock << QVariant::fromValue(QDBusObjectPath(defaultCollection())) << QVariant::fromValue(secret);
+    return bus.call(unlock).type() == QDBusMessage::ReplyMessage;
+}
+
+} // namespace
+
+class KeychainTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void absentAccountIsAskedOnce();
+    void storedValueReadsBackExactly_data();
+    void storedValueReadsBackExactly();
+    void emptyValueRemovesTheItem();
+    void unusableItemReadsAsNoKey_data();
+    void unusableItemReadsAsNoKey();
+    void threeAccountsAreIndependent();
+    void keyringThatCannotAnswerIsAskedAgain_data();
+    void keyringThatCannotAnswerIsAskedAgain();
+    void lockedKeyringIsNotCachedAsAbsent();
+    void failedWriteKeepsTheOldKey();
+    void readOverlappingASetDoesNotUndoIt();
+
+private:
+    int m_reads = 0;
+};
+
+void KeychainTest::initTestCase()
+{
+    qDBusRegisterMetaType<SecretValue>();
+    QVERIFY2(!defaultCollection().isEmpty(), "the test session has no Secret Service");
+}
+
+void KeychainTest::init()
+{
+    m_reads = 0;
+    Keychain::readItem = [this](const QString &service, const QString &account) {
+        ++m_reads;
+        return SecretStore::read(service, account);
+    };
+}
+
+void KeychainTest::cleanup()
+{
+    Keychain::readItem = &SecretStore::read;
+    Keychain::writeItem = &SecretStore::write;
+    Keychain::removeItem = &SecretStore::remove;
+    // A failed test must not leave the keyring locked for the next one.
+    unlockKeyring();
+}
+
+void KeychainTest::absentAccountIsAskedOnce()
+{
+    const QString account = uniqueAccount();
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads, 1);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads, 1);
+}
+
+void KeychainTest::storedValueReadsBackExactly_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain key") << QStringLiteral("sk-0123456789abcdef");
+    QTest::newRow("blanks and a line break kept") << QStringLiteral("  sk-spaced \n");
+    QTest::newRow("non-ASCII") << QStringLiteral("密钥-ключ-🔑");
+    QTest::newRow("one character") << QStringLiteral("x");
+}
+
+void KeychainTest::storedValueReadsBackExactly()
+{
+    QFETCH(QString, value);
+    const QString account = uniqueAccount();
+    QVERIFY(Keychain::set(value, account));
+    QCOMPARE(Keychain::get(account), std::optional<QString>(value));
+    QCOMPARE(m_reads, 0); // answered from the cache
+
+    // The keyring itself holds the UTF-8 bytes, nothing more.
+    const SecretStore::Reading stored = SecretStore::read(Keychain::service(), account);
+    QCOMPARE(stored.status, SecretStore::Reading::Status::found);
+    QCOMPARE(stored.data, value.toUtf8());
+    QVERIFY(Keychain::set(QString(), account));
+}
+
+void KeychainTest::emptyValueRemovesTheItem()
+{
+    const QString account = uniqueAccount();
+    QVERIFY(Keychain::set(QString(), account)); // nothing there yet: still true
+    QVERIFY(Keychain::set(QStringLiteral("sk-to-remove"), account));
+    QVERIFY(Keychain::set(QString(), account));
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads, 0);
+    QCOMPARE(SecretStore::read(Keychain::service(), account).status,
+             SecretStore::Reading::Status::notFound);
+}
+
+void KeychainTest::unusableItemReadsAsNoKey_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("zero bytes") << QByteArray();
+    QTest::newRow("not UTF-8") << QByteArray("sk-\xff\xfe-key");
+    QTest::newRow("cut UTF-8 sequence") << QByteArray("sk-\xe4\xbd");
+}
+
+void KeychainTest::unusableItemReadsAsNoKey()
+{
+    QFETCH(QByteArray, bytes);
+    const QString account = uniqueAccount();
+    QVERIFY(SecretStore::write(Keychain::service(), account, bytes));
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads, 1); // the keyring did answer: that answer is kept
+    QVERIFY(SecretStore::remove(Keychain::service(), account));
+}
+
+void KeychainTest::threeAccountsAreIndependent()
+{
+    const QString key = QStringLiteral("sk-active-eleven");
+    const QString list = QStringLiteral(R"(["sk-active-eleven","sk-second"])");
+    const QString deepSeek = QStringLiteral("sk-deepseek");
+    QVERIFY(Keychain::set(key, Keychain::elevenLabsAccount));
+    QVERIFY(Keychain::set(list, Keychain::elevenLabsListAccount));
+    QVERIFY(Keychain::set(deepSeek, Keychain::deepSeekAccount));
+
+    auto stored = [](const QString &account) {
+        return SecretStore::read(Keychain::service(), account).data;
+    };
+    QCOMPARE(stored(Keychain::elevenLabsAccount), key.toUtf8());
+    QCOMPARE(stored(Keychain::elevenLabsListAccount), list.toUtf8());
+    QCOMPARE(stored(Keychain::deepSeekAccount), deepSeek.toUtf8());
+
+    QVERIFY(Keychain::set(QStringLiteral("[]"), Keychain::elevenLabsListAccount));
+    QCOMPARE(Keychain::get(Keychain::elevenLabsAccount), std::optional<QString>(key));
+    QCOMPARE(stored(Keychain::elevenLabsAccount), key.toUtf8());
+    QVERIFY(Keychain::set(QString(), Keychain::elevenLabsAccount));
+    QCOMPARE(Keychain::get(Keychain::elevenLabsListAccount), std::optional<QString>("[]"));
+    QCOMPARE(stored(Keychain::elevenLabsListAccount), QByteArray("[]"));
+    QCOMPARE(Keychain::get(Keychain::deepSeekAccount), std::optional<QString>(deepSeek));
+
+    for (const QString &account :
+         {Keychain::elevenLabsAccount, Keychain::elevenLabsListAccount, Keychain::deepSeekAccount})
+        QVERIFY(Keychain::set(QString(), account));
+}
+
+void KeychainTest::keyringThatCannotAnswerIsAskedAgain_data()
+{
+    QTest::addColumn<SecretStore::Reading::Status>("status");
+    QTest::addColumn<bool>("askedAgain");
+    QTest::newRow("no Secret Service") << SecretStore::Reading::Status::failed << true;
+    QTest::newRow("not found") << SecretStore::Reading::Status::notFound << false;
+}
+
+void KeychainTest::keyringThatCannotAnswerIsAskedAgain()
+{
+    QFETCH(SecretStore::Reading::Status, status);
+    QFETCH(bool, askedAgain);
+    const QString account = uniqueAccount();
+    Keychain::readItem = [this, status](const QString &, const QString &) {
+        ++m_reads;
+        return SecretStore::Reading{status, {}};
+    };
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads, askedAgain ? 2 : 1);
+
+    // Once the keyring answers, the key is there.
+    Keychain::readItem = [this](const QString &, const QString &) {
+        ++m_reads;
+        return SecretStore::Reading{SecretStore::Reading::Status::found, "sk-late"};
+    };
+    QCOMPARE(Keychain::get(account), askedAgain ? std::optional<QString>("sk-late") : std::nullopt);
+}
+
+void KeychainTest::lockedKeyringIsNotCachedAsAbsent()
+{
+    const QString withKey = uniqueAccount();
+    const QString withoutKey = uniqueAccount();
+    QVERIFY(SecretStore::write(Keychain::service(), withKey, "sk-behind-the-lock"));
+
+    QVERIFY(lockKeyring());
+    QCOMPARE(Keychain::get(withKey), std::nullopt);
+    QCOMPARE(Keychain::get(withoutKey), std::nullopt);
+    QCOMPARE(Keychain::get(withKey), std::nullopt);
+    QCOMPARE(m_reads, 3); // every get asked the keyring again
+
+    QVERIFY(unlockKeyring());
+    QCOMPARE(Keychain::get(withKey), std::optional<QString>("sk-behind-the-lock"));
+    QCOMPARE(Keychain::get(withoutKey), std::nullopt);
+    QCOMPARE(m_reads, 5);
+    QCOMPARE(Keychain::get(withKey), std::optional<QString>("sk-behind-the-lock"));
+    QCOMPARE(Keychain::get(withoutKey), std::nullopt);
+    QCOMPARE(m_reads, 5); // real answers are cached
+    QVERIFY(Keychain::set(QString(), withKey));
+}
+
+void KeychainTest::failedWriteKeepsTheOldKey()
+{
+    const QString account = uniqueAccount();
+    QVERIFY(Keychain::set(QStringLiteral("sk-old"), account));
+
+    QVERIFY(lockKeyring());
+    QVERIFY(!Keychain::set(QStringLiteral("sk-new"), account));
+    QVERIFY(!Keychain::set(QString(), account)); // a removal the keyring refused is no success
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-old"));
+
+    QVERIFY(unlockKeyring());
+    const SecretStore::Reading stored = SecretStore::read(Keychain::service(), account);
+    QCOMPARE(stored.status, SecretStore::Reading::Status::found);
+    QCOMPARE(stored.data, QByteArray("sk-old"));
+    QVERIFY(Keychain::set(QString(), account));
+    QCOMPARE(m_reads, 0);
+}
+
+void KeychainTest::readOverlappingASetDoesNotUndoIt()
+{
+    // Another thread stores a new key while this get is still reading the old one.
+    const QString account = uniqueAccount();
+    QVERIFY(SecretStore::write(Keychain::service(), account, "sk-old"));
+    Keychain::readItem = [this](const QString &service, const QString &name) {
+        ++m_reads;
+        const SecretStore::Reading reading = SecretStore::read(service, name);
+        [&] { QVERIFY(Keychain::set(QStringLiteral("sk-new"), name)); }();
+        return reading;
+    };
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
+    QCOMPARE(m_reads, 1);
+    QCOMPARE(SecretStore::read(Keychain::service(), account).data, QByteArray("sk-new"));
+    QVERIFY(Keychain::set(QString(), account));
+}
+
+DODEDAROV_TEST(KeychainTest)
+#include "KeychainTest.moc"
