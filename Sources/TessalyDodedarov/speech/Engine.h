@@ -81,6 +81,7 @@ public:
     QMutex &timelineLock() { return m_timelineLock; }
 
 private:
+    // Tests and benchmarks drive the queue-side steps directly, on a clock they move.
     friend class EngineHarness;
 
     void startOnQueue(const QString &apiKey);
