@@ -15,15 +15,6 @@ QString slice(const QStringList &words, qsizetype from, qsizetype to)
     return Segmenter::join(std::span(words.constData() + from, size_t(to - from)));
 }
 
-qsizetype commonPrefix(const QStringList &a, const QStringList &b)
-{
-    const qsizetype n = std::min(a.size(), b.size());
-    qsizetype i = 0;
-    while (i < n && a.at(i) == b.at(i))
-        ++i;
-    return i;
-}
-
 bool isDash(QChar c) { return c == u'-' || c == u'\u2014' || c == u'\u2013'; }
 
 void appendUnits(QList<Output> &outputs, const QStringList &units)
@@ -143,7 +134,7 @@ QList<Output> CaptionPipeline::splitTurns(const QStringList &words, const Speake
     const int count = int(words.size());
     if (m_offset >= count)
         return outputs;
-    const qsizetype agreed = commonPrefix(words, m_previousWords);
+    const qsizetype agreed = Segmenter::commonPrefix(words, m_previousWords);
     int i = m_offset;
     while (i < count) {
         const std::optional<QString> &label = speakers.at(i);

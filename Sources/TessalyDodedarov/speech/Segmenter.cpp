@@ -25,15 +25,6 @@ constexpr Limits verbFinalLimits{40, 7, 40, 50, 8.0, 10.0, 2.5, 4.5};
 constexpr Limits fastLimits{12, 5, 20, 28, 4.0, 6.0, 1.2, 2.5};
 constexpr Limits normalLimits{24, 7, 40, 50, 8.0, 10.0, 2.5, 4.5};
 
-qsizetype commonPrefix(const QStringList &a, const QStringList &b)
-{
-    const qsizetype n = std::min(a.size(), b.size());
-    qsizetype i = 0;
-    while (i < n && a.at(i) == b.at(i))
-        ++i;
-    return i;
-}
-
 QString slice(const QStringList &words, qsizetype from, qsizetype to)
 {
     return Segmenter::join(std::span(words.constData() + from, size_t(to - from)));
@@ -159,4 +150,13 @@ QStringList Segmenter::flush()
     QStringList unit{m_carry};
     m_carry.clear();
     return unit;
+}
+
+qsizetype Segmenter::commonPrefix(const QStringList &a, const QStringList &b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    qsizetype i = 0;
+    while (i < n && a.at(i) == b.at(i))
+        ++i;
+    return i;
 }

@@ -29,6 +29,8 @@ public:
     static bool isChinese(const QStringList &words);
     static bool looksNonEnglishLatin(const QStringList &words);
     static bool canCutAfter(const QStringList &words, qsizetype index);
+    // How many leading words two word lists share.
+    static qsizetype commonPrefix(const QStringList &a, const QStringList &b);
     // A character (or any text) is CJK / kana when one of its scalars is.
     static bool isCJK(QStringView character);
     static bool isKana(QStringView character);

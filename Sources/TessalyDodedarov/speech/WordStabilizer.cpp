@@ -10,13 +10,8 @@ QString WordStabilizer::partial(QStringView text)
     if (words.isEmpty())
         return {};
     qsizetype stable = words.size();
-    for (const QStringList &earlier : std::as_const(m_history)) {
-        const qsizetype n = std::min(stable, earlier.size());
-        qsizetype same = 0;
-        while (same < n && words.at(same) == earlier.at(same))
-            ++same;
-        stable = same;
-    }
+    for (const QStringList &earlier : std::as_const(m_history))
+        stable = std::min(stable, Segmenter::commonPrefix(words, earlier));
     const bool warm = m_history.size() >= 2;
     m_history.append(words);
     if (m_history.size() == 3)
