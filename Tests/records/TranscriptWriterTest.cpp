@@ -410,6 +410,11 @@ private slots:
         QTest::newRow("record without a blank line")
             << std::optional<QByteArray>("one line\nanother\n") << QString();
         QTest::newRow("record that cannot be read") << std::optional<QByteArray>() << QString();
+        // Text that is not UTF-8 can't be read as such: no mangled header lines.
+        QTest::newRow("record that is not UTF-8")
+            << std::optional<QByteArray>(kHeader.toUtf8() + "10:00:00  \xff\xfe\n\n") << QString();
+        QTest::newRow("record ending in half a character")
+            << std::optional<QByteArray>(kHeader.toUtf8() + "10:00:00  \xe4\xb8") << QString();
     }
 
     void saveCopy()
@@ -452,6 +457,8 @@ private slots:
         QVERIFY(writer.writeDiagnostic(QStringLiteral("2026-01-05 09.15.02 事件.jsonl"), QStringLiteral("{}\n")));
         QVERIFY(writer.writeDiagnostic(QStringLiteral("汇总.md"), QStringLiteral("# 汇总\n")));
         QVERIFY(writer.writeDiagnostic(QStringLiteral("2026-01-06 10.00.00 诊断.json"), QStringLiteral("{\"b\":2}")));
+        // A damaged summary is skipped, not handed on with replacement characters.
+        writeFile(QDir(folder).filePath(QStringLiteral("2026-01-07 10.00.00 诊断.json")), "{\"c\":\"\xff\"}");
         // Rewriting a diagnostics file replaces it whole.
         QVERIFY(writer.writeDiagnostic(QStringLiteral("汇总.md"), QStringLiteral("# 新\n")));
         QCOMPARE(readText(QDir(folder).filePath(QStringLiteral("汇总.md"))), QStringLiteral("# 新\n"));

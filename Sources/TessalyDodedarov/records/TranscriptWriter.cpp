@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTime>
 
 const QString TranscriptWriter::indent = QStringLiteral("          ");
@@ -40,6 +41,24 @@ void appendClock(QString &out, const QDateTime &date)
     two(t.minute());
     out += u':';
     two(t.second());
+}
+
+// A file's text, or nothing when it can't be opened or is not valid UTF-8:
+// a damaged record or summary counts as unreadable rather than being passed
+// on with replacement characters in it.
+std::optional<QString> readUtf8(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    // Stateless: a multi-byte sequence cut off at the end is an error too.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
 bool write(const QString &text, const QString &file, const QString &folder)
@@ -122,12 +141,10 @@ std::optional<QString> TranscriptWriter::saveCopy(const QString &of, const QList
     // The record is read on the queue, after any save of it still waiting there.
     m_ioQueue.sync([&] {
         QString head;
-        QFile record(of);
-        if (record.open(QIODevice::ReadOnly)) {
-            const QString existing = QString::fromUtf8(record.readAll());
-            const qsizetype cut = existing.indexOf(QStringLiteral("\n\n"));
+        if (const std::optional<QString> existing = readUtf8(of)) {
+            const qsizetype cut = existing->indexOf(QStringLiteral("\n\n"));
             if (cut >= 0)
-                head = existing.left(cut) + u'\n';
+                head = existing->left(cut) + u'\n';
         }
         ok = write(head + rest, target, m_directory);
     });
@@ -157,10 +174,8 @@ QStringList TranscriptWriter::diagnosticSummaries() const
     for (const QString &name : names) {
         if (!name.endsWith(kSummarySuffix))
             continue;
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        texts.append(QString::fromUtf8(file.readAll()));
+        if (std::optional<QString> text = readUtf8(dir.filePath(name)))
+            texts.append(std::move(*text));
     }
     return texts;
 }
