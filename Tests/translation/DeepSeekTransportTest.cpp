@@ -166,6 +166,8 @@ void DeepSeekTransportTest::streamsPiecesAndSendsTheRequest()
     QCOMPARE(request.json.value("thinking").toObject(), QJsonObject({{"type", "disabled"}}));
     QCOMPARE(request.json.value("temperature").toDouble(), 1.0);
     QCOMPARE(request.json.value("max_tokens").toInt(), 400);
+    // The rewritten body still carries the limit as a JSON integer.
+    QVERIFY(request.body.contains("\"max_tokens\":400"));
     QCOMPARE(request.roles(), QStringList({"system", "user"}));
     QCOMPARE(request.contents().last(), QStringLiteral("Hello"));
     QCOMPARE(TranslationRouting::router.failures, 0);
@@ -301,6 +303,7 @@ void DeepSeekTransportTest::learnsRefusedParameters()
     QVERIFY(!requests[2].json.contains("temperature"));
     QVERIFY(!requests[2].json.contains("max_tokens"));
     QCOMPARE(requests[2].json.value("max_completion_tokens").toInt(), 400);
+    QVERIFY(requests[2].body.contains("\"max_completion_tokens\":400"));
     QCOMPARE(DeepSeekTransport::noUsageOption, QSet<QString>({route}));
     QCOMPARE(DeepSeekTransport::compatModels, QSet<QString>({route}));
 }

@@ -160,9 +160,8 @@ void ProofreadTest::parse_data()
     QTest::newRow("braces reversed") << QStringLiteral("} nothing {") << QList<Fix>{};
     QTest::newRow("fixes not an array") << QStringLiteral("{\"fixes\":{\"i\":4}}") << QList<Fix>{};
     QTest::newRow("top level array") << QStringLiteral("[{\"fixes\":[]}]") << QList<Fix>{};
-    QTest::newRow("non-object elements skipped")
-        << QStringLiteral("{\"fixes\":[1,\"x\",{\"i\":4,\"src\":\"the new trial\"}]}")
-        << QList<Fix>{src(4, "the new trial")};
+    QTest::newRow("a non-object element voids the list")
+        << QStringLiteral("{\"fixes\":[{\"i\":4,\"src\":\"the new trial\"},1]}") << QList<Fix>{};
 }
 
 void ProofreadTest::parse()

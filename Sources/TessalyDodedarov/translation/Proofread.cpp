@@ -168,10 +168,14 @@ QList<Proofread::Fix> Proofread::parse(const QString &reply, const QList<Line> &
     const QJsonValue list = document.object().value(QStringLiteral("fixes"));
     if (!list.isArray())
         return fixes;
-
-    for (const QJsonValue &element : list.toArray()) {
+    // An answer whose list mixes in anything but objects is not in the asked shape at all.
+    const QJsonArray elements = list.toArray();
+    for (const QJsonValue &element : elements) {
         if (!element.isObject())
-            continue;
+            return fixes;
+    }
+
+    for (const QJsonValue &element : elements) {
         const QJsonObject object = element.toObject();
         const std::optional<int> i = intValue(object.value(QStringLiteral("i")));
         // The index must belong to the chunk asked about and to no fix accepted before.
