@@ -75,10 +75,9 @@ void Translator::pump()
 {
     if (m_running || queue.isEmpty())
         return;
+    // Answered from the keychain's cache after the first read; that read blocks briefly on the
+    // Secret Service but runs no event loop, so nothing here can change meanwhile.
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
-    // Reading the keyring may run a nested event loop; look again at what it may have changed.
-    if (m_running || queue.isEmpty())
-        return;
     if (!key || key->isEmpty()) {
         abandonQueue();
         handlers.fatal(kMissingKey);
