@@ -70,6 +70,8 @@ void EngineTest::chunksBillingAndPhases()
 {
     EngineHarness h(server->address());
     QVERIFY(h.start());
+    // The tick runs every 2 s without leeway.
+    QCOMPARE(h.tickTimer(), (std::optional(std::pair(2000, Qt::PreciseTimer))));
     h.takeOverInput();
     QCOMPARE(h.take(), (QStringList{"phase:standby", "billed:0"}));
 
