@@ -115,6 +115,16 @@ public:
         return open;
     }
     Engine::Phase phase() { return read<Engine::Phase>([this] { return engine.m_phase; }); }
+    // The housekeeping timer's interval and type while the engine runs (nothing when stopped).
+    std::optional<std::pair<int, Qt::TimerType>> tickTimer()
+    {
+        return read<std::optional<std::pair<int, Qt::TimerType>>>(
+            [this]() -> std::optional<std::pair<int, Qt::TimerType>> {
+                if (!engine.m_timer)
+                    return std::nullopt;
+                return std::pair(engine.m_timer->interval(), engine.m_timer->timerType());
+            });
+    }
     int sessionID() { return read<int>([this] { return engine.m_sessionID; }); }
     bool sessionStarted()
     {

@@ -4,6 +4,7 @@
 #include "fakes/FakeScribeServer.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace {
@@ -70,6 +71,8 @@ void EngineTest::chunksBillingAndPhases()
 {
     EngineHarness h(server->address());
     QVERIFY(h.start());
+    // The tick runs every 2 s without leeway.
+    QCOMPARE(h.tickTimer(), (std::optional(std::pair(2000, Qt::PreciseTimer))));
     h.takeOverInput();
     QCOMPARE(h.take(), (QStringList{"phase:standby", "billed:0"}));
 
@@ -360,6 +363,9 @@ void EngineTest::pendingKeepsNewestAudio()
     };
     QCOMPARE(sampleAt(0), qint16(level(17) * 32767.0f));
     QCOMPARE(sampleAt(audio.size() - 2), qint16(level(96) * 32767.0f));
+    // The backlog went out in one flush: the whole seconds jump from 0 to 10 in one report.
+    const QStringList billed = h.events().filter(QRegularExpression(QStringLiteral("^billed:")));
+    QCOMPARE(billed, (QStringList{"billed:0", "billed:10"}));
     // Only audio handed to a connection is billed: 3,200 + 320,000 bytes.
     h.engine.stop();
     QTRY_VERIFY(h.has(QStringLiteral("billed:") + QString::number(323200 / 2 / 16000.0)));

@@ -149,6 +149,8 @@ void Engine::startOnQueue(const QString &apiKey)
     }
 
     m_timer = new QTimer(m_work->context());
+    // Every 2 s on the dot: a coarse timer may drift by a tenth of a second each time.
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(2000);
     QObject::connect(m_timer, &QTimer::timeout, m_timer, [this] { tick(); });
     m_timer->start();
