@@ -255,7 +255,7 @@ void SystemAudioTapTest::failsWithoutServer()
     SystemAudioTap tap(&owner);
     const std::optional<SystemAudioTap::TapError> error = tap.start();
     QVERIFY(error);
-    QCOMPARE(error->step, QStringLiteral("创建 Tap"));
+    QCOMPARE(error->step, QStringLiteral("连接声音服务"));
     QVERIFY(error->status != 0);
     tap.stop();
 }
@@ -276,8 +276,8 @@ void SystemAudioTapTest::failsWithoutOutputDevice()
 
 void SystemAudioTapTest::errorDescription()
 {
-    const SystemAudioTap::TapError error{QStringLiteral("创建聚合设备"), -3};
-    QCOMPARE(error.localizedDescription(), QStringLiteral("无法采集系统音频（创建聚合设备，错误码 -3）"));
+    const SystemAudioTap::TapError error{QStringLiteral("创建录音流"), -3};
+    QCOMPARE(error.localizedDescription(), QStringLiteral("无法采集系统音频（创建录音流，错误码 -3）"));
 }
 
 DODEDAROV_TEST(SystemAudioTapTest)

@@ -13,20 +13,17 @@ namespace {
 // About 20 ms per buffer: prompt enough for the gate, few enough calls to stay cheap.
 constexpr double kFragmentSeconds = 0.02;
 
-// The user sees the same step names whatever captures the sound: reaching the sound server is
-// where the capture itself is set up, the record stream on the monitor is the device that reads
-// it, and starting that stream starts the device.
 QString stepLabel(PulseRecorder::Step step)
 {
     switch (step) {
     case PulseRecorder::Step::connect:
-        return QStringLiteral("创建 Tap");
+        return QStringLiteral("连接声音服务");
     case PulseRecorder::Step::findDevice:
         return QStringLiteral("查找输出设备");
     case PulseRecorder::Step::createStream:
-        return QStringLiteral("创建聚合设备");
+        return QStringLiteral("创建录音流");
     case PulseRecorder::Step::startStream:
-        return QStringLiteral("启动设备");
+        return QStringLiteral("启动录音");
     }
     return QString();
 }
