@@ -27,6 +27,7 @@ private slots:
     void roads();
     void startsOnTheRoadOfItsRawLanguage();
     void shortForeignTailIsWithheldFromPartials();
+    void japaneseKeepsItsIdeographs_data();
     void japaneseKeepsItsIdeographs();
     void pendingEnglish();
 };
@@ -109,6 +110,13 @@ void CaptionPipelineTest::roads_data()
         << QStringList{u"1: closeEnglish"_qs, u"3: translate: 我们开始吧。"_qs,
                        u"5: translate: 今天Apple Watch"_qs};
 
+    // Japanese absorbs the ideographs before it, so its run reaches back over words already shown.
+    QTest::newRow("switch: words shown before the switch are not handed on again")
+        << u"chinese"_qs
+        << QStringList{u"p 1.0 我们今天开会"_qs, u"p 1.1 我们今天开会"_qs, u"p 1.2 我们今天开会"_qs,
+                       u"p 1.3 我们今天开会ですね"_qs, u"c 1.4 我们今天开会ですね。"_qs}
+        << QStringList{u"3: english: 我们今天开"_qs, u"4: closeEnglish"_qs, u"5: translate: 会ですね。"_qs};
+
     QTest::newRow("raw chinese: english speech moves to translation")
         << u"chinese"_qs
         << QStringList{u"p 1.0 我们今天开会"_qs, u"p 1.1 我们今天开会"_qs, u"p 1.2 我们今天开会"_qs,
@@ -123,6 +131,14 @@ void CaptionPipelineTest::roads_data()
                        u"p 1.4 Hello there my friend how are you | A A A A B B B"_qs,
                        u"c 1.6 Hello there my friend how are you"_qs, u"f"_qs}
         << QStringList{u"3: translate: Hello there my friend"_qs, u"3: turn"_qs, u"5: translate: how are you"_qs};
+
+    QTest::newRow("turn: words from a change seen once are held")
+        << u""_qs
+        << QStringList{u"p 1.0 We agree. Then we go. Sure thing | A A A A A A A"_qs,
+                       u"p 1.1 We agree. Then we go. Sure thing | A A A A A A A"_qs,
+                       u"p 1.2 We agree. Then we go. Sure thing | A A B B B B B"_qs,
+                       u"p 1.3 We agree. Then we go. Sure thing | A A B B B B B"_qs}
+        << QStringList{u"3: translate: We agree."_qs, u"4: turn"_qs};
 
     QTest::newRow("turn: first seen in the last partial, made at the commit")
         << u""_qs
@@ -182,11 +198,34 @@ void CaptionPipelineTest::roads_data()
         << QStringList{u"2: translate: one two"_qs, u"2: turn"_qs,
                        u"3: translate: three four five six seven eight."_qs};
 
+    QTest::newRow("turn: labels inside words already handed on make no further turn")
+        << u""_qs
+        << QStringList{u"p 1.0 One. Two. Three. Four. five six"_qs, u"p 1.1 One. Two. Three. Four. five six"_qs,
+                       u"p 1.2 One. Two. Three. Four. five six"_qs,
+                       u"p 1.3 One. Two. Three. Four. five six | A B A B B B"_qs,
+                       u"p 1.4 One. Two. Three. Four. five six | A B A B B B"_qs}
+        << QStringList{u"3: translate: One. Two. Three. Four."_qs, u"5: turn"_qs};
+
     QTest::newRow("turn: labels that do not match the words are ignored")
         << u""_qs
         << QStringList{u"p 1.0 Hello there how are you | A A B"_qs, u"p 1.1 Hello there how are you | A A B B B"_qs,
                        u"c 1.2 Hello there how are you today"_qs, u"f"_qs}
         << QStringList{u"4: translate: Hello there how are you today"_qs};
+
+    // The labels of the last partial stand for the commit only while they still fit its words.
+    QTest::newRow("turn: a commit shorter than the last partial does not reuse its labels")
+        << u""_qs << QStringList{u"p 1.0 Hello there how are you | A A B B B"_qs, u"c 1.1 Hello there how"_qs, u"f"_qs}
+        << QStringList{u"3: translate: Hello there how"_qs};
+    QTest::newRow("turn: a partial without labels forgets the earlier ones")
+        << u""_qs
+        << QStringList{u"p 1.0 Hello there how are you | A A B B B"_qs, u"p 1.1 Hello there how are you"_qs,
+                       u"c 1.2 Hello there how are you"_qs, u"f"_qs}
+        << QStringList{u"4: translate: Hello there how are you"_qs};
+    QTest::newRow("turn: a flush forgets the labels")
+        << u""_qs
+        << QStringList{u"p 1.0 Hello there how are you | A A B B B"_qs, u"f"_qs, u"c 1.2 Hello there how are you"_qs,
+                       u"f"_qs}
+        << QStringList{u"4: translate: Hello there how are you"_qs};
 
     const QString agreed = u"We agree. Then we go home now."_qs;
     const QString unknownLabels = u" | A A - - - - -"_qs;
@@ -205,6 +244,22 @@ void CaptionPipelineTest::roads_data()
                        u"p 1.2 one two three four five | A A - - -"_qs,
                        u"p 3.5 one two three four five | A A - - -"_qs}
         << QStringList{u"3: english: one two"_qs, u"4: english: three"_qs};
+
+    QTest::newRow("unknown speaker: the wait starts afresh in each segment")
+        << u"english"_qs
+        << QStringList{u"p 1.0 one two three four | A A - -"_qs, u"p 1.1 one two three four | A A - -"_qs,
+                       u"p 1.2 one two three four | A A - -"_qs, u"p 3.5 one two three four | A A - -"_qs,
+                       u"c 3.6 one two three four."_qs, u"p 5.0 five six seven eight | A A - -"_qs,
+                       u"p 5.1 five six seven eight | A A - -"_qs, u"p 5.2 five six seven eight | A A - -"_qs}
+        << QStringList{u"3: english: one two"_qs, u"4: english: three"_qs, u"5: english: four."_qs,
+                       u"5: closeEnglish"_qs, u"8: english: five six"_qs};
+
+    QTest::newRow("unknown speaker: once speakers were told apart, unlabelled words wait too")
+        << u"english"_qs
+        << QStringList{u"p 1.0 one two three four | A A A A"_qs, u"p 1.1 one two three four | - - - -"_qs,
+                       u"p 1.2 one two three four | - - - -"_qs, u"p 1.3 one two three four | - - - -"_qs,
+                       u"p 3.2 one two three four | - - - -"_qs}
+        << QStringList{u"5: english: one"_qs};
 
     QTest::newRow("turn on the raw road closes the raw line")
         << u"english"_qs
@@ -274,21 +329,30 @@ void CaptionPipelineTest::shortForeignTailIsWithheldFromPartials()
     QCOMPARE(pipeline.offset(), 6);
 }
 
+void CaptionPipelineTest::japaneseKeepsItsIdeographs_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("language");
+    QTest::addColumn<int>("offset");
+
+    // Ideographs at the end of Japanese belong to it, up to three of them.
+    QTest::newRow("ideographs after kana") << u"今日は雨です会議"_qs << int(SpeechLanguage::other) << 0;
+    QTest::newRow("ideographs before kana") << u"会議室で"_qs << int(SpeechLanguage::other) << 0;
+    QTest::newRow("three ideographs after kana") << u"そうです会議室"_qs << int(SpeechLanguage::other) << 0;
+    // Four ideographs or more after kana are Chinese.
+    QTest::newRow("four ideographs after kana") << u"そうです会議室長"_qs << int(SpeechLanguage::chinese) << 4;
+    QTest::newRow("chinese after japanese") << u"そうです 我们今天开会"_qs << int(SpeechLanguage::chinese) << 4;
+}
+
 void CaptionPipelineTest::japaneseKeepsItsIdeographs()
 {
-    // Ideographs at the end of Japanese belong to it.
-    CaptionPipeline japanese(std::nullopt);
-    japanese.partial(u"今日は雨です会議"_qs, std::nullopt, 1.0);
-    QCOMPARE(japanese.language(), SpeechLanguage::other);
-    CaptionPipeline borrowed(std::nullopt);
-    borrowed.partial(u"会議室で"_qs, std::nullopt, 1.0);
-    QCOMPARE(borrowed.language(), SpeechLanguage::other);
-
-    // Four ideographs or more after kana are Chinese.
-    CaptionPipeline chinese(std::nullopt);
-    chinese.partial(u"そうです 我们今天开会"_qs, std::nullopt, 1.0);
-    QCOMPARE(chinese.language(), SpeechLanguage::chinese);
-    QCOMPARE(chinese.offset(), 4);
+    QFETCH(QString, text);
+    QFETCH(int, language);
+    QFETCH(int, offset);
+    CaptionPipeline pipeline(std::nullopt);
+    pipeline.partial(text, std::nullopt, 1.0);
+    QCOMPARE(int(pipeline.language().value()), language);
+    QCOMPARE(pipeline.offset(), offset);
 }
 
 void CaptionPipelineTest::pendingEnglish()

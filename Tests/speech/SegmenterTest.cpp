@@ -54,6 +54,7 @@ private slots:
     void timeouts_data();
     void timeouts();
     void openEndingWaitsForMore();
+    void carryLanguageDecidesTheTimeouts();
     void commitHandsOnTheRest();
     void commitOfCutWordsKeepsTheCarry();
     void flushAndEmptyCalls();
@@ -304,6 +305,18 @@ void SegmenterTest::openEndingWaitsForMore()
     QCOMPARE(segmenter.carryStart(), 1.0);
     QCOMPARE(segmenter.lastActivity(), 1.5);
     QCOMPARE(segmenter.committed(u"行きません。"_qs, 2.0), QStringList{u"雨だから。それで行きません。"_qs});
+}
+
+void SegmenterTest::carryLanguageDecidesTheTimeouts()
+{
+    Segmenter::interpreterMode = true;
+    Segmenter segmenter;
+    QVERIFY(segmenter.committed(u"明日は会議に"_qs, 100.0).isEmpty());
+    // An English piece joins the Japanese carry: the whole is still verb-final, never fast.
+    QVERIFY(segmenter.committed(u"and we go"_qs, 100.5).isEmpty());
+    QVERIFY(segmenter.verbFinal());
+    QVERIFY(segmenter.tick(101.8).isEmpty());
+    QCOMPARE(segmenter.tick(103.0), QStringList{u"明日は会議にand we go"_qs});
 }
 
 void SegmenterTest::commitHandsOnTheRest()
