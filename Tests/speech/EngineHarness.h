@@ -65,13 +65,20 @@ public:
 
     // Detaches real capture, the 2-second timer and the classifier: the gate then works on
     // level alone and time moves only when the test says so.
+    // Real capture hands buffers to the queue from its own thread for as long as it runs, so
+    // some may already have reached the gate (and its pre-roll) since the start, and some may
+    // still wait on the queue behind this. A new session number drops the waiting ones; a
+    // fresh gate forgets the ones already heard. Either would otherwise add captured silence
+    // to the pre-roll the test's first voice sends.
     void takeOverInput()
     {
         onQueue([this] {
             engine.stopCapture();
+            ++engine.m_sessionID;
             if (engine.m_timer)
                 engine.m_timer->stop();
             engine.m_classifier.reset();
+            engine.m_gate = VoiceGate();
             engine.m_gate.classifierAvailable = false;
         });
     }
