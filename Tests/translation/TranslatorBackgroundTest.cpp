@@ -56,7 +56,10 @@ void TranslatorBackgroundTest::twoAtATimeOldestFirst()
     rig.server.reply(rig.requestWith(QStringLiteral("One.")), {QStringLiteral("一。")});
     QTRY_COMPARE(rig.server.count(), 4);
     QCOMPARE(rig.server.at(3).lastUser(), QStringLiteral("【请翻译这一段】Four."));
+    // Each answer travels on its own connection, and nothing orders two connections' replies
+    // on the way back: the second answer goes out once the first has reported.
     rig.server.reply(2, {QStringLiteral("三。")});
+    QTRY_COMPARE(rig.events.size(), 3);
     rig.server.reply(3, {QStringLiteral("四。")});
     QTRY_COMPARE(rig.events.size(), 4);
     QCOMPARE(rig.events, (QStringList{"rechecked 2 二。|", "rechecked 1 一。|", "rechecked 3 三。|",
