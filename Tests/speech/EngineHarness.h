@@ -23,9 +23,9 @@ class EngineHarness final {
 public:
     // With `movedClock` false the engine runs on the real clock (real capture end to end).
     explicit EngineHarness(const QUrl &service, bool movedClock = true)
-        : m_clock(now, movedClock)
+        : m_address(service)
+        , m_clock(now, movedClock)
     {
-        ScribeClient::baseAddress = service;
         engine.callbacks.phase = [this](Engine::Phase p) {
             static const char *names[] = {"stopped", "standby", "recognizing"};
             record(QStringLiteral("phase:") + QLatin1String(names[int(p)]));
@@ -49,8 +49,6 @@ public:
             record(notice ? QStringLiteral("connection:") + *notice : QStringLiteral("connection"));
         };
     }
-
-    ~EngineHarness() { ScribeClient::baseAddress = QUrl(QStringLiteral("wss://api.elevenlabs.io")); }
 
     // Runs on the engine's queue and waits for it.
     void onQueue(const std::function<void()> &work) { engine.m_work->sync(work); }
@@ -172,6 +170,12 @@ public:
     static constexpr qsizetype bufferSamples = 2000;
 
 private:
+    // Points the engine at the test's service for as long as the engine lives: its queue reads
+    // the address whenever it connects, so it is put back only after the engine is gone.
+    struct AddressOverride {
+        explicit AddressOverride(const QUrl &service) { ScribeClient::baseAddress = service; }
+        ~AddressOverride() { ScribeClient::baseAddress = QUrl(QStringLiteral("wss://api.elevenlabs.io")); }
+    };
     // Replaces the clock for as long as the engine lives (it is destroyed after the engine,
     // whose queue reads the clock until then).
     struct ClockOverride {
@@ -194,6 +198,7 @@ public:
     std::atomic<double> now{1024.0};
 
 private:
+    AddressOverride m_address;
     ClockOverride m_clock;
 
 public:
