@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcessEnvironment>
 
 PrivateSoundServer::PrivateSoundServer()
@@ -29,12 +30,19 @@ PrivateSoundServer::PrivateSoundServer()
                         + m_dir.filePath(QStringLiteral("sock"))});
     if (!m_daemon.waitForStarted(5000))
         return;
-    // The socket appears once the daemon accepts clients.
-    const QDeadlineTimer deadline(10000);
+    // The socket's file appears when the daemon binds it, a moment before it listens: only a
+    // connection that is taken shows that clients may come.
+    const QString socketPath = m_dir.filePath(QStringLiteral("sock"));
+    const QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired() && m_daemon.state() == QProcess::Running) {
-        if (QFileInfo(m_dir.filePath(QStringLiteral("sock"))).exists()) {
-            m_running = true;
-            return;
+        if (QFileInfo::exists(socketPath)) {
+            QLocalSocket probe;
+            probe.connectToServer(socketPath);
+            if (probe.waitForConnected(1000)) {
+                probe.abort();
+                m_running = true;
+                return;
+            }
         }
         m_daemon.waitForFinished(50);
     }

@@ -23,9 +23,9 @@ class EngineHarness final {
 public:
     // With `movedClock` false the engine runs on the real clock (real capture end to end).
     explicit EngineHarness(const QUrl &service, bool movedClock = true)
-        : m_clock(now, movedClock)
+        : m_address(service)
+        , m_clock(now, movedClock)
     {
-        ScribeClient::baseAddress = service;
         engine.callbacks.phase = [this](Engine::Phase p) {
             static const char *names[] = {"stopped", "standby", "recognizing"};
             record(QStringLiteral("phase:") + QLatin1String(names[int(p)]));
@@ -50,8 +50,6 @@ public:
         };
     }
 
-    ~EngineHarness() { ScribeClient::baseAddress = QUrl(QStringLiteral("wss://api.elevenlabs.io")); }
-
     // Runs on the engine's queue and waits for it.
     void onQueue(const std::function<void()> &work) { engine.m_work->sync(work); }
 
@@ -65,13 +63,20 @@ public:
 
     // Detaches real capture, the 2-second timer and the classifier: the gate then works on
     // level alone and time moves only when the test says so.
+    // Real capture hands buffers to the queue from its own thread for as long as it runs, so
+    // some may already have reached the gate (and its pre-roll) since the start, and some may
+    // still wait on the queue behind this. A new session number drops the waiting ones; a
+    // fresh gate forgets the ones already heard. Either would otherwise add captured silence
+    // to the pre-roll the test's first voice sends.
     void takeOverInput()
     {
         onQueue([this] {
             engine.stopCapture();
+            ++engine.m_sessionID;
             if (engine.m_timer)
                 engine.m_timer->stop();
             engine.m_classifier.reset();
+            engine.m_gate = VoiceGate();
             engine.m_gate.classifierAvailable = false;
         });
     }
@@ -165,6 +170,12 @@ public:
     static constexpr qsizetype bufferSamples = 2000;
 
 private:
+    // Points the engine at the test's service for as long as the engine lives: its queue reads
+    // the address whenever it connects, so it is put back only after the engine is gone.
+    struct AddressOverride {
+        explicit AddressOverride(const QUrl &service) { ScribeClient::baseAddress = service; }
+        ~AddressOverride() { ScribeClient::baseAddress = QUrl(QStringLiteral("wss://api.elevenlabs.io")); }
+    };
     // Replaces the clock for as long as the engine lives (it is destroyed after the engine,
     // whose queue reads the clock until then).
     struct ClockOverride {
@@ -187,6 +198,7 @@ public:
     std::atomic<double> now{1024.0};
 
 private:
+    AddressOverride m_address;
     ClockOverride m_clock;
 
 public:

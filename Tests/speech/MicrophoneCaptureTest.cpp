@@ -136,6 +136,9 @@ void MicrophoneCaptureTest::reportsChangeOfDefaultInput()
         NullSink doomed(QStringLiteral("dodedarov_mic_doomed"));
         QVERIFY(NullSink::setDefaultSource(doomed.monitorName()));
         capture.stop();
+        // The change to the doomed input was reported by the stopped recording; its hop may
+        // still wait on the owner's queue. Let it land before counting afresh.
+        owner.sync([] {});
         changes = 0;
         QVERIFY(!capture.start());
     }

@@ -330,7 +330,9 @@ void ScribeClientTest::silentServerEndsClosed()
     ClientHarness h(server->address());
     h.open();
     QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 5000);
-    QCOMPARE(server->rawConnections(), 1);
+    // The client connects from its own thread; the server takes the connection when the test
+    // thread's event loop next runs, which on a busy machine may be after the client gave up.
+    QTRY_COMPARE(server->rawConnections(), 1);
     QCOMPARE(h.events().size(), 1);
     QVERIFY(h.events().first().startsWith(QLatin1String("closed")));
 }

@@ -401,10 +401,11 @@ void DeepSeekTransportTest::slowFirstByteTimesOut()
 
 void DeepSeekTransportTest::timeOutCountsIdleTimeOnly()
 {
-    // Each pause is shorter than the limit; together they are longer.
-    DeepSeekTransport::timeoutInterval = 0.5;
-    m_server->enqueue(Script().delta("a").pause(150).delta("b").pause(150).keepAlive().pause(150)
-                          .delta("c").pause(150).keepAlive().pause(150).done());
+    // Each pause is shorter than the limit; together they are longer. Every pause leaves the
+    // limit a full second to spare, for a loaded machine that is slow to pass bytes on.
+    DeepSeekTransport::timeoutInterval = 1.5;
+    m_server->enqueue(Script().delta("a").pause(500).delta("b").pause(500).keepAlive().pause(500)
+                          .delta("c").pause(500).keepAlive().pause(500).done());
     const Run run = call();
     QVERIFY(run.outcome && run.outcome->ok());
     QCOMPARE(run.deltas, QStringList({"a", "b", "c"}));
