@@ -1,5 +1,7 @@
 #include "translation/Proofread.h"
 
+#include "intelligence/ModelReply.h"
+
 #include "speech/Segmenter.h"
 #include "speech/SpeechLanguage.h"
 #include "translation/Glossary.h"
@@ -158,14 +160,10 @@ std::optional<int> Proofread::intValue(const QJsonValue &value)
 QList<Proofread::Fix> Proofread::parse(const QString &reply, const QList<Line> &lines, Range range)
 {
     QList<Fix> fixes;
-    const qsizetype open = reply.indexOf(u'{');
-    const qsizetype close = reply.lastIndexOf(u'}');
-    if (open < 0 || close < 0 || close < open)
+    const std::optional<QJsonObject> object = ModelReply::object(reply);
+    if (!object)
         return fixes;
-    const QJsonDocument document = QJsonDocument::fromJson(reply.mid(open, close - open + 1).toUtf8());
-    if (!document.isObject())
-        return fixes;
-    const QJsonValue list = document.object().value(QStringLiteral("fixes"));
+    const QJsonValue list = object->value(QStringLiteral("fixes"));
     if (!list.isArray())
         return fixes;
     // An answer whose list mixes in anything but objects is not in the asked shape at all.
