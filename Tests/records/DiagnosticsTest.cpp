@@ -269,6 +269,11 @@ private slots:
                            finding(nameSpellings, "10:00:02", "Tarvick / Tarvik"),
                            finding(nameSpellings, "10:00:01", "Tarvick / Tarwick")};
 
+        QTest::newRow("long spellings sharing their start")
+            << Lines{line("10:00:01", "We met Kowalczykowa.", "x"), line("10:00:02", "Then Kowalczykiem spoke.", "x")}
+            << none << none << noEvents
+            << QStringList{finding(nameSpellings, "10:00:01", "Kowalczykiem / Kowalczykowa")};
+
         // 10: research names.
         const Lines heard{line("10:00:01", "We met Doctor Smith from Acme Labs.", "x")};
         QTest::newRow("research name nobody said")
@@ -277,6 +282,11 @@ private slots:
             << QStringList{finding(researchName, "", "Tarvick Institute")};
         QTest::newRow("no lines") << Lines{} << QStringList{"Tarvick"} << none << noEvents
                                   << QStringList{finding(researchName, "", "Tarvick")};
+        QTest::newRow("a name without letters is heard only in a silent meeting")
+            << heard << QStringList{"--", "Tarvick"} << none << noEvents
+            << QStringList{finding(researchName, "", "--"), finding(researchName, "", "Tarvick")};
+        QTest::newRow("a name without letters in a silent meeting")
+            << Lines{line("10:00:01", "...", "x")} << QStringList{"--"} << none << noEvents << QStringList{};
 
         // 12: unparsed research replies.
         const QString longReply = repeated("回", 150) + repeated(QStringLiteral("x"), 100);
@@ -461,7 +471,12 @@ private slots:
             context.events.append({100.0 + i, "note", i == 1 ? QMap<QString, QString>{}
                                                               : QMap<QString, QString>{{"text", repeated("n", 100)}}});
         }
+        for (int i = 0; i < 12; ++i)
+            context.events.append({200.0 + i, i % 2 ? "error" : "key_switch", {{"reason", QStringLiteral("r%1").arg(i)}}});
         const QString report = Diagnostics::report(context, {}, {});
+        // The first ten stops, errors and key switches, in log order.
+        QVERIFY(report.contains("- 停止、出错、换密钥：\n  - +3:20  key_switch r0\n  - +3:21  error r1\n"));
+        QVERIFY(report.contains("  - +3:29  error r9\n\n## 操作"));
         // 240 characters, "\r\n" being one of them, each line end a blank.
         QVERIFY(report.contains("- 回改已显示的字幕：9 次\n  - +0:00  a b c " + repeated("字", 234) + "\n  - +0:01  s1\n"));
         QVERIFY(report.contains("  - +0:07  s7\n"));

@@ -8,6 +8,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 
@@ -78,13 +79,36 @@ bool isSentenceEnd(QStringView character)
     return character == u"." || character == u"?" || character == u"!";
 }
 
-// A spelling kept for the name comparison: its first occurrence.
+// A spelling kept for the name comparison: its first occurrence, and the
+// counts of its letters for the quick test below.
 struct Spelling {
     QString word;
     QString lower;
     QString time;
     qsizetype line = 0;
+    std::array<quint8, 26> letters{};
 };
+
+// Whether NameFix::variant could hold for two lower-case ASCII words. It
+// holds only for lengths at most 3 apart and, then, for spellings at most 2
+// edits apart (soundsLike) or sharing their first 6 letters. Counting the
+// letters one word has more of than the other gives a lower bound of the
+// edit distance, so most pairs are ruled out without computing it.
+bool mayBeVariant(const Spelling &a, const Spelling &b)
+{
+    const qsizetype gap = a.lower.size() - b.lower.size();
+    if (gap > 3 || gap < -3)
+        return false;
+    if (a.lower.size() >= 6 && b.lower.size() >= 6 && QStringView(a.lower).first(6) == QStringView(b.lower).first(6))
+        return true;
+    int more = 0;
+    int fewer = 0;
+    for (size_t i = 0; i < a.letters.size(); ++i) {
+        const int d = int(a.letters[i]) - int(b.letters[i]);
+        (d > 0 ? more : fewer) += d > 0 ? d : -d;
+    }
+    return std::max(more, fewer) <= 2;
+}
 
 void nameSpellingFindings(const QList<Diagnostics::Line> &lines, QList<Diagnostics::Finding> &out)
 {
@@ -101,7 +125,12 @@ void nameSpellingFindings(const QList<Diagnostics::Line> &lines, QList<Diagnosti
             if (seen.contains(lower))
                 continue;
             seen.insert(lower);
-            kept.append({word, std::move(lower), line.time, i});
+            Spelling spelling{word, std::move(lower), line.time, i, {}};
+            for (QChar c : spelling.lower) {
+                quint8 &n = spelling.letters[size_t(c.unicode() - u'a')];
+                n = quint8(std::min(255, n + 1));
+            }
+            kept.append(std::move(spelling));
         }
     }
     std::stable_sort(kept.begin(), kept.end(),
@@ -116,7 +145,8 @@ void nameSpellingFindings(const QList<Diagnostics::Line> &lines, QList<Diagnosti
         const Spelling &first = kept[a];
         for (qsizetype b = a + 1; b < kept.size() && kept[b].word[0] == first.word[0]; ++b) {
             const Spelling &second = kept[b];
-            if (!NameFix::variant(first.word, second.word) || NameFix::inflection(first.lower, second.lower))
+            if (!mayBeVariant(first, second) || !NameFix::variant(first.word, second.word)
+                || NameFix::inflection(first.lower, second.lower))
                 continue;
             // The earlier line, not the smaller clock text: a meeting can run
             // past midnight.
@@ -136,8 +166,11 @@ void researchNameFindings(const QList<Diagnostics::Line> &lines, const QStringLi
     sources.reserve(lines.size());
     for (const Diagnostics::Line &line : lines)
         sources.append(line.source);
-    const QString heard = u' ' + Glossary::normalize(sources.join(u' ')) + u' ';
-    // A single word occurs in `heard` between blanks exactly when it is one of its words.
+    const QString heard = Glossary::normalize(sources.join(u' '));
+    // A single word occurs in " " + heard + " " between blanks exactly when it
+    // is one of heard's words. A whole name heard means its words were heard
+    // too, so the words alone decide, without searching the whole meeting's
+    // text once per name; only an empty name is "heard" in an empty meeting.
     QSet<QStringView> heardWords;
     for (QStringView word : QStringView(heard).split(u' ', Qt::SkipEmptyParts))
         heardWords.insert(word);
@@ -147,11 +180,12 @@ void researchNameFindings(const QList<Diagnostics::Line> &lines, const QStringLi
 
     for (const QString &name : researchNames) {
         const QString m = Glossary::normalize(name);
-        if (known.contains(m) || heard.contains(u' ' + m + u' '))
+        if (known.contains(m))
             continue;
         const QList<QStringView> words = QStringView(m).split(u' ', Qt::SkipEmptyParts);
-        if (std::any_of(words.cbegin(), words.cend(),
-                        [&heardWords](QStringView w) { return heardWords.contains(w); }))
+        if (words.isEmpty() ? heard.isEmpty()
+                            : std::any_of(words.cbegin(), words.cend(),
+                                          [&heardWords](QStringView w) { return heardWords.contains(w); }))
             continue;
         out.append({Diagnostics::categories[researchNameUnheard], QString(), name});
     }

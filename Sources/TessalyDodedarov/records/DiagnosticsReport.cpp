@@ -151,13 +151,26 @@ QString Diagnostics::report(const Context &context, const QList<Finding> &findin
         out += u'\n';
     }
 
-    // One pass over the log: a long meeting holds tens of thousands of events.
-    QHash<QString, QList<const DiagnosticEvent *>> byKind;
+    // One pass over the log, which a long meeting fills with tens of
+    // thousands of events: only the reported kinds, their counts and the few
+    // first events that are printed are kept.
+    struct Listed {
+        qsizetype count = 0;
+        QList<const DiagnosticEvent *> first;
+    };
+    QHash<QString, Listed> byKind;
+    for (const KindLabel &entry : kCorrectionKinds)
+        byKind.insert(QString::fromUtf16(entry.kind), {});
+    for (const char16_t *kind : kOperationKinds)
+        byKind.insert(QString::fromUtf16(kind), {});
     QList<const DiagnosticEvent *> stops;
     for (const DiagnosticEvent &event : context.events) {
-        byKind[event.kind].append(&event);
-        if (std::any_of(kStopKinds.cbegin(), kStopKinds.cend(),
-                        [&event](const char16_t *kind) { return event.kind == QStringView(kind); }))
+        const auto listed = byKind.find(event.kind);
+        if (listed != byKind.end() && listed->count++ < kEventsPerKind)
+            listed->first.append(&event);
+        if (stops.size() < kStopEvents
+            && std::any_of(kStopKinds.cbegin(), kStopKinds.cend(),
+                           [&event](const char16_t *kind) { return event.kind == QStringView(kind); }))
             stops.append(&event);
     }
 
@@ -166,19 +179,19 @@ QString Diagnostics::report(const Context &context, const QList<Finding> &findin
     const QString textKey = QStringLiteral("text");
     const QString changesKey = QStringLiteral("changes");
     for (const KindLabel &entry : kCorrectionKinds) {
-        const QList<const DiagnosticEvent *> listed = byKind.value(QString::fromUtf16(entry.kind));
-        if (listed.isEmpty())
+        const Listed listed = byKind.value(QString::fromUtf16(entry.kind));
+        if (listed.count == 0)
             continue;
-        out += QStringLiteral("- ") + QString::fromUtf16(entry.label) + u'：' + number(listed.size())
+        out += QStringLiteral("- ") + QString::fromUtf16(entry.label) + u'：' + number(listed.count)
             + QStringLiteral(" 次\n");
-        for (qsizetype i = 0; i < std::min(listed.size(), kEventsPerKind); ++i) {
-            const QMap<QString, QString> &fields = listed[i]->fields;
+        for (const DiagnosticEvent *event : listed.first) {
+            const QMap<QString, QString> &fields = event->fields;
             const QString text = fields.contains(summaryKey) ? fields.value(summaryKey)
                 : fields.contains(textKey)                  ? fields.value(textKey)
                                                             : fields.value(changesKey);
             if (text.isEmpty())
                 continue;
-            out += QStringLiteral("  - ") + eventTime(listed[i]->t) + QStringLiteral("  ")
+            out += QStringLiteral("  - ") + eventTime(event->t) + QStringLiteral("  ")
                 + onOneLine(DiagnosticLog::firstCharacters(text, kEventTextCharacters)) + u'\n';
         }
     }
@@ -201,22 +214,22 @@ QString Diagnostics::report(const Context &context, const QList<Finding> &findin
     }
     if (!stops.isEmpty()) {
         out += QStringLiteral("- 停止、出错、换密钥：\n");
-        for (qsizetype i = 0; i < std::min(stops.size(), kStopEvents); ++i) {
-            out += QStringLiteral("  - ") + eventTime(stops[i]->t) + QStringLiteral("  ") + stops[i]->kind + u' '
-                + stops[i]->fields.value(QStringLiteral("reason")) + u'\n';
+        for (const DiagnosticEvent *event : stops) {
+            out += QStringLiteral("  - ") + eventTime(event->t) + QStringLiteral("  ") + event->kind + u' '
+                + event->fields.value(QStringLiteral("reason")) + u'\n';
         }
     }
 
     out += QStringLiteral("\n## 操作\n\n");
     for (const char16_t *kind : kOperationKinds) {
         const QString name = QString::fromUtf16(kind);
-        const QList<const DiagnosticEvent *> listed = byKind.value(name);
-        if (listed.isEmpty())
+        const Listed listed = byKind.value(name);
+        if (listed.count == 0)
             continue;
-        out += QStringLiteral("- ") + name + u'：' + number(listed.size()) + QStringLiteral(" 次");
-        for (qsizetype i = 0; i < std::min(listed.size(), kOperationEvents); ++i) {
-            const auto text = listed[i]->fields.constFind(textKey);
-            if (text == listed[i]->fields.cend())
+        out += QStringLiteral("- ") + name + u'：' + number(listed.count) + QStringLiteral(" 次");
+        for (const DiagnosticEvent *event : listed.first.first(std::min(listed.first.size(), kOperationEvents))) {
+            const auto text = event->fields.constFind(textKey);
+            if (text == event->fields.cend())
                 continue;
             out += u'｜' + insideListItem(DiagnosticLog::firstCharacters(*text, kOperationTextCharacters));
         }
