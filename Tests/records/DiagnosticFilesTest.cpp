@@ -5,10 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -94,8 +98,17 @@ private slots:
         foreign[QStringLiteral("notes.txt")] = "keep me";
         for (auto it = foreign.cbegin(); it != foreign.cend(); ++it)
             QVERIFY(writeFile(inFolder(it.key()), it.value()));
-        // A folder named like a summary is no summary.
+        // A folder named like a summary is no summary; nor is a pipe (reading
+        // it would wait forever) or a link to nothing.
         QVERIFY(QDir().mkpath(inFolder(QStringLiteral("2026-01-03 12.00.00 诊断.json"))));
+        QCOMPARE(::mkfifo(QFile::encodeName(inFolder(QStringLiteral("2026-01-03 14.00.00 诊断.json"))).constData(), 0600), 0);
+        QVERIFY(QFile::link(inFolder(QStringLiteral("gone")), inFolder(QStringLiteral("2026-01-03 15.00.00 诊断.json"))));
+        // A summary its owner may not read (root reads it all the same).
+        const QString locked = inFolder(QStringLiteral("2026-01-03 16.00.00 诊断.json"));
+        const QByteArray lockedText = "{\"name\": \"locked\"}";
+        QVERIFY(writeFile(locked, lockedText));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+        const bool lockedReadable = ::geteuid() == 0;
         // An oversized summary of just over the cap, otherwise well-formed.
         QByteArray edge = "{\"name\": \"just over\", \"pad\": \"";
         edge += QByteArray(1024 * 1024 - edge.size() - 2 + 1, 'y');
@@ -125,8 +138,11 @@ private slots:
 
         // Only the good foreign summary and this meeting's own.
         const QString overview = QString::fromUtf8(readAll(inFolder(QStringLiteral("汇总.md"))));
-        QCOMPARE(overview, Diagnostics::overview({*Diagnostics::parseSummary(good), *own}));
-        QVERIFY(overview.startsWith(QStringLiteral("# 诊断汇总（最近 2 场）\n")));
+        QList<Diagnostics::Summary> counted{*Diagnostics::parseSummary(good), *own};
+        if (lockedReadable)
+            counted.append(*Diagnostics::parseSummary(QString::fromUtf8(lockedText)));
+        QCOMPARE(overview, Diagnostics::overview(counted));
+        QVERIFY(overview.startsWith(QStringLiteral("# 诊断汇总（最近 %1 场）\n").arg(counted.size())));
 
         const QString report = QString::fromUtf8(readAll(inFolder(base + QStringLiteral(" 诊断.md"))));
         QCOMPARE(report, Diagnostics::report(context, findings, QString()));
@@ -136,12 +152,17 @@ private slots:
 
         for (auto it = foreign.cbegin(); it != foreign.cend(); ++it)
             QCOMPARE(readAll(inFolder(it.key())), it.value());
+        QVERIFY(QFileInfo(inFolder(QStringLiteral("2026-01-03 14.00.00 诊断.json"))).exists());
+        QCOMPARE(QFile::permissions(locked) & (QFileDevice::ReadOwner | QFileDevice::WriteOwner),
+                 QFileDevice::WriteOwner);
         QStringList expectedNames = foreign.keys();
         expectedNames << base + QStringLiteral(" 事件.jsonl") << base + QStringLiteral(" 诊断.json")
                       << base + QStringLiteral(" 诊断.md") << QStringLiteral("汇总.md")
-                      << QStringLiteral("2026-01-03 12.00.00 诊断.json");
+                      << QStringLiteral("2026-01-03 12.00.00 诊断.json") << QStringLiteral("2026-01-03 14.00.00 诊断.json")
+                      << QStringLiteral("2026-01-03 15.00.00 诊断.json") << QStringLiteral("2026-01-03 16.00.00 诊断.json");
         expectedNames.sort();
-        QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+        QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden,
+                                          QDir::Name),
                  expectedNames);
 
         // The analysis comes back later: only the report changes.
