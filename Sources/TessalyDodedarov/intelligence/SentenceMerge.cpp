@@ -4,8 +4,6 @@
 #include "speech/Segmenter.h"
 #include "speech/SpeechLanguage.h"
 
-#include <optional>
-
 namespace {
 
 bool isOneOf(QStringView character, QStringView set)
@@ -35,7 +33,9 @@ SentenceMerge::Result SentenceMerge::groups(const QList<Item> &items, qsizetype 
     const qsizetype n = items.size();
     qsizetype begin = std::max<qsizetype>(0, from);
     qsizetype words = 0;
-    std::optional<SpeechLanguage> language;
+    // The open group's language; none while the group is empty.
+    bool hasLanguage = false;
+    SpeechLanguage language;
     auto close = [&](qsizetype start, qsizetype end) {
         // A lone line is worth translating again only when it was streamed in pieces.
         const qsizetype count = end - start;
@@ -45,7 +45,7 @@ SentenceMerge::Result SentenceMerge::groups(const QList<Item> &items, qsizetype 
     auto restart = [&](qsizetype at) {
         begin = at;
         words = 0;
-        language.reset();
+        hasLanguage = false;
     };
     for (qsizetype i = begin;; ++i) {
         if (i >= n) {
@@ -68,12 +68,13 @@ SentenceMerge::Result SentenceMerge::groups(const QList<Item> &items, qsizetype 
             continue;
         }
         const SpeechLanguage itemLanguage(item.text);
-        if (begin < i && (item.newTurn || language != itemLanguage)) {
+        if (begin < i && (item.newTurn || !hasLanguage || language != itemLanguage)) {
             close(begin, i);
             restart(i);
         }
         words += Segmenter::words(item.text).size();
         language = itemLanguage;
+        hasLanguage = true;
         const bool stayOpen = !endsSentence(item.text) && (i + 1 - begin) <= maxOpenItems && words < maxWords;
         if (!stayOpen) {
             close(begin, i + 1);
