@@ -259,6 +259,14 @@ private slots:
         QCOMPARE(asked, (QStringList{"Veltamine", "tonight"}));
     }
 
+    void correctWithoutAWordTestChangesNothing()
+    {
+        const NameFix::Result result =
+            NameFix::correct(QStringLiteral("Tarwick said"), {QStringLiteral("Tarvick")}, NameFix::WordTest());
+        QCOMPARE(result.text, QStringLiteral("Tarwick said"));
+        QVERIFY(result.changes.isEmpty());
+    }
+
     void closeEnough_data()
     {
         QTest::addColumn<QString>("heard");

@@ -294,7 +294,8 @@ NameFix::Result NameFix::correct(const QString &text, const QStringList &targets
         }
         const QString spelled = word.toString();
         const QString lower = spelled.toLower();
-        if (known.contains(lower) || (isWord && isWord(spelled))) {
+        // Without a word test every word counts as a dictionary word, as the hook's default has it.
+        if (known.contains(lower) || !isWord || isWord(spelled)) {
             out.append(word);
             continue;
         }
