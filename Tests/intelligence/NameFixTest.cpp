@@ -183,6 +183,9 @@ private slots:
             << "Tarvick Institute and tarvick institute" << Changes{};
         QTest::newRow("only occurrence inside a word")
             << "xtarvick institute" << QStringList{"Tarvick Institute"} << "xtarvick institute" << Changes{};
+        QTest::newRow("case folding beyond ASCII")
+            << "the \u212Aessler group met" << QStringList{"Kessler Group"} << "the Kessler Group met"
+            << Changes{{"\u212Aessler group", "Kessler Group"}};
         QTest::newRow("names in order")
             << "lisa su and jensen huang" << QStringList{"Jensen Huang", "Lisa Su"}
             << "Lisa Su and Jensen Huang"
@@ -257,6 +260,14 @@ private slots:
                          {QStringLiteral("Tarvick"), QStringLiteral("Veltamide")}, test);
         // Short words and known targets are never looked up.
         QCOMPARE(asked, (QStringList{"Veltamine", "tonight"}));
+    }
+
+    void correctWithoutAWordTestChangesNothing()
+    {
+        const NameFix::Result result =
+            NameFix::correct(QStringLiteral("Tarwick said"), {QStringLiteral("Tarvick")}, NameFix::WordTest());
+        QCOMPARE(result.text, QStringLiteral("Tarwick said"));
+        QVERIFY(result.changes.isEmpty());
     }
 
     void closeEnough_data()
