@@ -50,10 +50,14 @@ xcb_keysym_t keysymOf(Qt::Key key)
     return XCB_NO_SYMBOL;
 }
 
-void destroyInstance();
-
 X11KeyGrabber *grabberInstance = nullptr;
 bool instanceTried = false;
+
+void destroyInstance()
+{
+    delete grabberInstance;
+    grabberInstance = nullptr;
+}
 
 }
 
@@ -155,16 +159,6 @@ struct X11KeyGrabber::Private {
         return false;
     }
 };
-
-namespace {
-
-void destroyInstance()
-{
-    delete grabberInstance;
-    grabberInstance = nullptr;
-}
-
-}
 
 X11KeyGrabber *X11KeyGrabber::instance()
 {
