@@ -7,6 +7,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QWidget>
@@ -114,6 +115,7 @@ private slots:
     void hotKeys();
     void combinationHeldElsewhereFailsAndUsesItsId();
     void keyboardMappingChangeGrabsAgain();
+    void otherKeysReachTheFocusedWindow();
     void keptOnAllDesktops();
     void compositingManagerIsTheSelectionOwner();
     void floatingWindowPresentedFromAnotherDesktop();
@@ -300,6 +302,27 @@ void X11Test::keyboardMappingChangeGrabsAgain()
     // xdotool types the keysym on its present keycode: the press reaches us only if the
     // grab moved with it.
     QTRY_VERIFY_WITH_TIMEOUT(runXdotool({u"key"_qs, u"ctrl+alt+k"_qs}) && k == 2, waitMs);
+}
+
+void X11Test::otherKeysReachTheFocusedWindow()
+{
+    int s = 0;
+    const std::unique_ptr<HotKey> key = HotKey::create(ctrlAlt(Qt::Key_S), [&] { ++s; });
+    QVERIFY(key);
+    FloatingWindow window;
+    auto *field = new QLineEdit(&window);
+    window.resize(300, 80);
+    field->resize(280, 30);
+    WindowPlacement::present(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window, waitMs));
+    field->setFocus();
+
+    QVERIFY(runXdotool({u"type"_qs, u"s=s-"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(field->text(), u"s=s-"_qs, waitMs);
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+s"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(s, 1, waitMs);
+    QVERIFY(runXdotool({u"type"_qs, u"k"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(field->text(), u"s=s-k"_qs, waitMs);
 }
 
 void X11Test::keptOnAllDesktops()
