@@ -1,0 +1,221 @@
+#include "records/DiagnosticLog.h"
+
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace {
+
+bool isSurrogate(char16_t u) { return u >= 0xD800 && u < 0xE000; }
+
+// UTF-16 order puts U+E000..U+FFFF after the supplementary planes; moving the
+// surrogates above them turns unit order into code-point order.
+char16_t codePointRank(char16_t u)
+{
+    if (isSurrogate(u))
+        return char16_t(u + 0x2000);
+    if (u >= 0xE000)
+        return char16_t(u - 0x800);
+    return u;
+}
+
+bool codePointLess(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x != y)
+            return codePointRank(x) < codePointRank(y);
+    }
+    return a.size() < b.size();
+}
+
+// A text with every unpaired surrogate replaced by U+FFFD: UTF-8 can't carry
+// one, and a JSON reader would reject or mangle it.
+QString wellFormed(const QString &text)
+{
+    QString out = text;
+    const qsizetype n = out.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = out[i];
+        if (c.isHighSurrogate() && i + 1 < n && out[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
+void appendEscapedChar(QString &out, char16_t u)
+{
+    switch (u) {
+    case u'"': out += QLatin1String("\\\""); return;
+    case u'\\': out += QLatin1String("\\\\"); return;
+    case u'/': out += QLatin1String("\\/"); return;
+    case u'\b': out += QLatin1String("\\b"); return;
+    case u'\f': out += QLatin1String("\\f"); return;
+    case u'\n': out += QLatin1String("\\n"); return;
+    case u'\r': out += QLatin1String("\\r"); return;
+    case u'\t': out += QLatin1String("\\t"); return;
+    default: break;
+    }
+    static const char hex[] = "0123456789abcdef";
+    const char text[] = {'\\', 'u', '0', '0', hex[(u >> 4) & 0xF], hex[u & 0xF]};
+    out += QLatin1String(text, 6);
+}
+
+// A JSON string: the quotes and the text with the characters JSON requires
+// escaped, "/" too; everything else as it is, so non-ASCII stays readable.
+void appendString(QString &out, QStringView text)
+{
+    out += u'"';
+    const qsizetype n = text.size();
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text[i].unicode();
+        if (u >= 0x20 && u != u'"' && u != u'\\' && u != u'/' && !isSurrogate(u))
+            continue;
+        if (isSurrogate(u) && QChar::isHighSurrogate(u) && i + 1 < n && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        out += text.sliced(run, i - run);
+        if (isSurrogate(u))
+            out += QChar(QChar::ReplacementCharacter);
+        else
+            appendEscapedChar(out, u);
+        run = i + 1;
+    }
+    out += text.sliced(run);
+    out += u'"';
+}
+
+// t to one decimal, halves away from zero, in the shortest plain form that
+// reads back as the same number: 12.3, 125, and 0 (never "0.0" or "-0").
+bool appendTime(QString &out, double t)
+{
+    if (!std::isfinite(t))
+        return false;
+    const double tenths = std::round(t * 10);
+    if (!std::isfinite(tenths))
+        return false;
+    const double value = tenths / 10;
+    if (value == 0) {
+        out += u'0';
+        return true;
+    }
+    char buffer[400];
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (written.ec != std::errc())
+        return false;
+    out += QLatin1String(buffer, written.ptr - buffer);
+    return true;
+}
+
+bool appendLine(QString &out, const DiagnosticEvent &event)
+{
+    // Only the event's own "t" and "kind" go under those names; a field that
+    // uses one moves to "field_" + its name (again, should that be taken).
+    const QString timeKey = QStringLiteral("t");
+    const QString kindKey = QStringLiteral("kind");
+    std::vector<std::pair<QString, const QString *>> entries;
+    entries.reserve(size_t(event.fields.size()) + 2);
+    entries.emplace_back(timeKey, nullptr);
+    entries.emplace_back(kindKey, &event.kind);
+    for (auto it = event.fields.cbegin(); it != event.fields.cend(); ++it) {
+        QString key = it.key();
+        if (key == timeKey || key == kindKey) {
+            do
+                key.prepend(QLatin1String("field_"));
+            while (event.fields.contains(key));
+        }
+        entries.emplace_back(wellFormed(key), &it.value());
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto &a, const auto &b) { return codePointLess(a.first, b.first); });
+
+    out += u'{';
+    bool first = true;
+    for (const auto &[key, value] : entries) {
+        if (!first)
+            out += u',';
+        first = false;
+        appendString(out, key);
+        out += u':';
+        if (value) {
+            appendString(out, *value);
+        } else if (!appendTime(out, event.t)) {
+            return false;
+        }
+    }
+    out += u'}';
+    return true;
+}
+
+} // namespace
+
+QString DiagnosticLog::firstCharacters(const QString &text, qsizetype limit)
+{
+    // No character is shorter than one UTF-16 unit: a short text is whole.
+    if (text.size() <= limit)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (qsizetype n = 0; n < limit; ++n) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            return text;
+        end = next;
+    }
+    return text.left(end);
+}
+
+QString DiagnosticEvent::jsonLine() const
+{
+    QString line;
+    if (!appendLine(line, *this))
+        return {};
+    return line;
+}
+
+void DiagnosticLog::add(double t, const QString &kind, const QMap<QString, QString> &fields)
+{
+    if (events.size() >= maxEvents)
+        return;
+    QMap<QString, QString> kept = fields;
+    for (auto it = kept.begin(); it != kept.end(); ++it) {
+        if (it.value().size() > maxFieldCharacters)
+            it.value() = firstCharacters(it.value(), maxFieldCharacters);
+    }
+    events.append(DiagnosticEvent{t, kind, std::move(kept)});
+}
+
+qsizetype DiagnosticLog::count(const QString &kind) const
+{
+    return std::count_if(events.cbegin(), events.cend(),
+                         [&kind](const DiagnosticEvent &e) { return e.kind == kind; });
+}
+
+QString DiagnosticLog::jsonl(const QList<DiagnosticEvent> &events)
+{
+    if (events.isEmpty())
+        return QStringLiteral("\n");
+    QString out;
+    out.reserve(events.size() * 320);
+    for (const DiagnosticEvent &event : events) {
+        const qsizetype start = out.size();
+        // An event that can't be written leaves an empty line, as documented.
+        if (!appendLine(out, event))
+            out.truncate(start);
+        out += u'\n';
+    }
+    return out;
+}
