@@ -212,7 +212,16 @@ FakeSpeechToTextServer::FakeSpeechToTextServer(QObject *parent) : QObject(parent
     });
 }
 
-FakeSpeechToTextServer::~FakeSpeechToTextServer() = default;
+FakeSpeechToTextServer::~FakeSpeechToTextServer()
+{
+    // The sockets would report their end to a half-destroyed server otherwise.
+    const QList<QTcpSocket *> sockets = m_open.keys();
+    m_open.clear();
+    for (QTcpSocket *socket : sockets) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
 
 bool FakeSpeechToTextServer::listen()
 {
