@@ -26,7 +26,9 @@ bool writeText(const QString &path, const QString &text)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
+    // commit() takes a write cut short by the disk (a full disk, a file-size limit) for
+    // success and keeps the cut file; an explicit flush reports it.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
@@ -48,6 +50,8 @@ MediaImporter::MediaImporter(Meeting meeting, QObject *parent)
 
 MediaImporter::~MediaImporter()
 {
+    // Nobody should hear about a stage of an importer that is going away.
+    blockSignals(true);
     stopForQuit();
 }
 
