@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
@@ -24,8 +26,11 @@ struct Cleanup {
     SwrContext *resampler = nullptr;
     AVFrame *frame = nullptr;
     AVPacket *packet = nullptr;
+    AVAudioFifo *fifo = nullptr;
     ~Cleanup()
     {
+        if (fifo)
+            av_audio_fifo_free(fifo);
         if (output) {
             if (output->pb)
                 avio_closep(&output->pb);
@@ -104,31 +109,46 @@ std::optional<MediaFixtures::Pcm> MediaFixtures::readWav(const QString &path)
     return pcm;
 }
 
-MediaFixtures::Pcm MediaFixtures::loop(const Pcm &speech, double seconds, int rate, int channels)
+MediaFixtures::Source MediaFixtures::loop(const Pcm &speech, double seconds, int rate, int channels)
 {
-    // Resample by nearest sample: good enough for a benchmark input.
-    Pcm out;
-    out.rate = rate;
-    out.channels = channels;
+    // Resampled by nearest sample: good enough for a benchmark input.
     const qsizetype total = qsizetype(std::ceil(seconds * rate));
-    out.samples.resize(total * channels);
     const qsizetype sourceFrames = speech.samples.size() / speech.channels;
     const qsizetype pause = rate / 2;
     const qsizetype period = qsizetype(double(sourceFrames) * rate / speech.rate) + pause;
-    for (qsizetype i = 0; i < total; ++i) {
-        const qsizetype inPeriod = i % period;
-        int16_t value = 0;
-        if (inPeriod < period - pause) {
-            const qsizetype source = std::min(sourceFrames - 1, qsizetype(double(inPeriod) * speech.rate / rate));
-            value = speech.samples.at(source * speech.channels);
+    auto at = std::make_shared<qsizetype>(0);
+    return [=](int16_t *out, qsizetype frames) -> qsizetype {
+        const qsizetype n = std::min(frames, total - *at);
+        for (qsizetype i = 0; i < n; ++i) {
+            const qsizetype inPeriod = (*at + i) % period;
+            int16_t value = 0;
+            if (inPeriod < period - pause) {
+                const qsizetype from = std::min(sourceFrames - 1, qsizetype(double(inPeriod) * speech.rate / rate));
+                value = speech.samples.at(from * speech.channels);
+            }
+            for (int c = 0; c < channels; ++c)
+                out[i * channels + c] = value;
         }
-        for (int c = 0; c < channels; ++c)
-            out.samples[i * channels + c] = value;
-    }
-    return out;
+        *at += n;
+        return n;
+    };
 }
 
 bool MediaFixtures::write(const QString &path, const Pcm &pcm, const Encoding &encoding)
+{
+    auto at = std::make_shared<qsizetype>(0);
+    const Source source = [&pcm, at](int16_t *out, qsizetype frames) -> qsizetype {
+        const qsizetype available = pcm.channels ? pcm.samples.size() / pcm.channels - *at : 0;
+        const qsizetype n = std::min(frames, available);
+        std::memcpy(out, pcm.samples.constData() + *at * pcm.channels, size_t(n * pcm.channels) * 2);
+        *at += n;
+        return n;
+    };
+    return write(path, pcm.rate ? pcm.rate : 16000, pcm.channels ? pcm.channels : 1, source, encoding);
+}
+
+bool MediaFixtures::write(const QString &path, int rate, int channels, const Source &source,
+                          const Encoding &encoding)
 {
     av_log_set_level(AV_LOG_ERROR);
     Cleanup c;
@@ -144,8 +164,8 @@ bool MediaFixtures::write(const QString &path, const Pcm &pcm, const Encoding &e
         if (!codec)
             return false;
         c.audio = avcodec_alloc_context3(codec);
-        c.audio->sample_rate = encoding.rate ? encoding.rate : pcm.rate;
-        av_channel_layout_default(&c.audio->ch_layout, encoding.channels ? encoding.channels : pcm.channels);
+        c.audio->sample_rate = encoding.rate ? encoding.rate : rate;
+        av_channel_layout_default(&c.audio->ch_layout, encoding.channels ? encoding.channels : channels);
         c.audio->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
         c.audio->bit_rate = encoding.bitRate;
         c.audio->time_base = AVRational{1, c.audio->sample_rate};
@@ -157,11 +177,12 @@ bool MediaFixtures::write(const QString &path, const Pcm &pcm, const Encoding &e
         avcodec_parameters_from_context(audioStream->codecpar, c.audio);
         audioStream->time_base = c.audio->time_base;
         AVChannelLayout inLayout{};
-        av_channel_layout_default(&inLayout, pcm.channels);
+        av_channel_layout_default(&inLayout, channels);
         if (swr_alloc_set_opts2(&c.resampler, &c.audio->ch_layout, c.audio->sample_fmt, c.audio->sample_rate,
-                                &inLayout, AV_SAMPLE_FMT_S16, pcm.rate, 0, nullptr) < 0
+                                &inLayout, AV_SAMPLE_FMT_S16, rate, 0, nullptr) < 0
             || swr_init(c.resampler) < 0)
             return false;
+        c.fifo = av_audio_fifo_alloc(c.audio->sample_fmt, c.audio->ch_layout.nb_channels, 8192);
     }
     if (encoding.video) {
         const AVCodec *codec = avcodec_find_encoder_by_name("mpeg4");
@@ -186,70 +207,80 @@ bool MediaFixtures::write(const QString &path, const Pcm &pcm, const Encoding &e
         || avformat_write_header(c.output, nullptr) < 0)
         return false;
 
-    // Audio: the whole input converted at once, then cut into encoder frames.
-    QList<uint8_t *> planes;
-    int converted = 0;
-    uint8_t **buffer = nullptr;
-    if (withAudio) {
-        const int inFrames = int(pcm.samples.size() / pcm.channels);
-        const int capacity = swr_get_out_samples(c.resampler, inFrames) + 1024;
-        av_samples_alloc_array_and_samples(&buffer, nullptr, c.audio->ch_layout.nb_channels, capacity,
-                                           c.audio->sample_fmt, 0);
-        const uint8_t *in[] = {reinterpret_cast<const uint8_t *>(pcm.samples.constData())};
-        converted = swr_convert(c.resampler, buffer, capacity, in, inFrames);
-        const int flushed = swr_convert(c.resampler, nullptr, 0, nullptr, 0);
-        Q_UNUSED(flushed);
-    }
-    const double audioSeconds = withAudio ? double(converted) / c.audio->sample_rate : 0;
-    const double videoSeconds = encoding.video ? (withAudio ? audioSeconds : encoding.videoSeconds) : 0;
-    const int frameSize = withAudio ? (c.audio->frame_size > 0 ? c.audio->frame_size : 1024) : 0;
-    const bool planar = withAudio && av_sample_fmt_is_planar(c.audio->sample_fmt);
-    const int bytesPerSample = withAudio ? av_get_bytes_per_sample(c.audio->sample_fmt) : 0;
-    const int audioChannels = withAudio ? c.audio->ch_layout.nb_channels : 0;
-    int audioAt = 0;
+    const int frameSize = withAudio && c.audio->frame_size > 0 ? c.audio->frame_size : 1024;
+    int64_t audioPts = 0;
     int videoFrame = 0;
-    const int videoFrames = int(std::ceil(videoSeconds * 10));
-    bool ok = true;
-    while (ok && (audioAt < converted || videoFrame < videoFrames)) {
-        const double audioTime = audioAt < converted ? double(audioAt) / c.audio->sample_rate : 1e18;
-        const double videoTime = videoFrame < videoFrames ? videoFrame / 10.0 : 1e18;
-        AVFrame *frame = c.frame;
-        av_frame_unref(frame);
-        if (audioTime <= videoTime) {
-            const int n = std::min(frameSize, converted - audioAt);
-            frame->nb_samples = n;
-            frame->format = c.audio->sample_fmt;
-            frame->sample_rate = c.audio->sample_rate;
-            av_channel_layout_copy(&frame->ch_layout, &c.audio->ch_layout);
-            av_frame_get_buffer(frame, 0);
-            if (planar) {
-                for (int ch = 0; ch < audioChannels; ++ch)
-                    std::memcpy(frame->data[ch], buffer[ch] + size_t(audioAt) * bytesPerSample,
-                                size_t(n) * bytesPerSample);
-            } else {
-                std::memcpy(frame->data[0], buffer[0] + size_t(audioAt) * bytesPerSample * audioChannels,
-                            size_t(n) * bytesPerSample * audioChannels);
-            }
-            frame->pts = audioAt;
-            audioAt += n;
-            ok = drain(c.audio, audioStream, c.output, c.packet, frame);
-        } else {
+    const auto writeVideoUntil = [&](double seconds) {
+        while (encoding.video && videoFrame / 10.0 < seconds) {
+            AVFrame *frame = c.frame;
+            av_frame_unref(frame);
             frame->format = c.video->pix_fmt;
             frame->width = c.video->width;
             frame->height = c.video->height;
-            av_frame_get_buffer(frame, 0);
+            if (av_frame_get_buffer(frame, 0) < 0)
+                return false;
             for (int plane = 0; plane < 3; ++plane)
                 std::memset(frame->data[plane], plane ? 128 : 16 + (videoFrame * 7) % 200,
                             size_t(frame->linesize[plane]) * (plane ? c.video->height / 2 : c.video->height));
             frame->pts = videoFrame++;
-            ok = drain(c.video, videoStream, c.output, c.packet, frame);
+            if (!drain(c.video, videoStream, c.output, c.packet, frame))
+                return false;
         }
+        return true;
+    };
+    const auto encodeAudio = [&](bool all) {
+        while (av_audio_fifo_size(c.fifo) >= frameSize || (all && av_audio_fifo_size(c.fifo) > 0)) {
+            const int n = std::min(frameSize, av_audio_fifo_size(c.fifo));
+            if (!writeVideoUntil(double(audioPts) / c.audio->sample_rate))
+                return false;
+            AVFrame *frame = c.frame;
+            av_frame_unref(frame);
+            frame->nb_samples = n;
+            frame->format = c.audio->sample_fmt;
+            frame->sample_rate = c.audio->sample_rate;
+            av_channel_layout_copy(&frame->ch_layout, &c.audio->ch_layout);
+            if (av_frame_get_buffer(frame, 0) < 0
+                || av_audio_fifo_read(c.fifo, reinterpret_cast<void **>(frame->data), n) < n)
+                return false;
+            frame->pts = audioPts;
+            audioPts += n;
+            if (!drain(c.audio, audioStream, c.output, c.packet, frame))
+                return false;
+        }
+        return true;
+    };
+
+    bool ok = true;
+    if (withAudio) {
+        constexpr int chunk = 4096;
+        std::vector<int16_t> input(size_t(chunk) * channels);
+        uint8_t **converted = nullptr;
+        const int capacity = swr_get_out_samples(c.resampler, chunk) + 256;
+        av_samples_alloc_array_and_samples(&converted, nullptr, c.audio->ch_layout.nb_channels, capacity,
+                                           c.audio->sample_fmt, 0);
+        for (;;) {
+            const qsizetype frames = source(input.data(), chunk);
+            const uint8_t *in[] = {reinterpret_cast<const uint8_t *>(input.data())};
+            const int out = frames > 0 ? swr_convert(c.resampler, converted, capacity, in, int(frames))
+                                       : swr_convert(c.resampler, converted, capacity, nullptr, 0);
+            if (out < 0 || av_audio_fifo_write(c.fifo, reinterpret_cast<void **>(converted), out) < out) {
+                ok = false;
+                break;
+            }
+            if (!encodeAudio(frames == 0)) {
+                ok = false;
+                break;
+            }
+            if (frames == 0)
+                break;
+        }
+        av_freep(&converted[0]);
+        av_freep(&converted);
+        ok = ok && writeVideoUntil(double(audioPts) / c.audio->sample_rate)
+            && drain(c.audio, audioStream, c.output, c.packet, nullptr);
+    } else {
+        ok = writeVideoUntil(encoding.videoSeconds);
     }
-    if (buffer)
-        av_freep(&buffer[0]);
-    av_freep(&buffer);
-    if (ok && withAudio)
-        ok = drain(c.audio, audioStream, c.output, c.packet, nullptr);
     if (ok && encoding.video)
         ok = drain(c.video, videoStream, c.output, c.packet, nullptr);
     return ok && av_write_trailer(c.output) >= 0;

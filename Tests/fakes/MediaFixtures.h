@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // Media inputs made at test time, so no media file is kept in the repository: espeak-ng speech
@@ -43,8 +44,14 @@ public:
     // Speech spoken by espeak-ng (22.05 kHz mono WAV); an empty string when espeak-ng failed.
     static QString speechWav(const QString &path, const QString &text);
     static std::optional<Pcm> readWav(const QString &path);
-    // The speech repeated (with pauses) to at least `seconds`, at `rate` with `channels`.
-    static Pcm loop(const Pcm &speech, double seconds, int rate, int channels);
+    // Hands out the next interleaved frames of a sound (at most `frames`); 0 at its end.
+    using Source = std::function<qsizetype(int16_t *out, qsizetype frames)>;
+    // The speech repeated with half-second pauses for `seconds`, at `rate` with `channels`,
+    // made as it is read, so an hour never sits in memory.
+    static Source loop(const Pcm &speech, double seconds, int rate, int channels);
+
     static bool write(const QString &path, const Pcm &pcm, const Encoding &encoding);
+    static bool write(const QString &path, int rate, int channels, const Source &source,
+                      const Encoding &encoding);
     static std::optional<Probe> probe(const QString &path);
 };
