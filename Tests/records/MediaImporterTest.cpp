@@ -596,6 +596,20 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!QDir(m_tmp.path()).exists(folder), 30000);
     }
 
+    // Quitting (here: the importer going away) stops the job and removes its work folder at once.
+    void quittingRemovesTheWorkFolder()
+    {
+        Script silent;
+        silent.silent = true;
+        m_recogniser->enqueue(silent);
+        m_importer->start(source(QStringLiteral("quit.wav")));
+        QSignalSpy received(m_recogniser.get(), &FakeSpeechToTextServer::requestReceived);
+        QVERIFY(received.wait(30000));
+        QCOMPARE(workFolders().size(), 1);
+        m_importer.reset();
+        QCOMPARE(workFolders(), QStringList());
+    }
+
     void uniqueNames()
     {
         QTemporaryDir folder;
