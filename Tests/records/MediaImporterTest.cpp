@@ -76,6 +76,7 @@ private:
     QTemporaryDir m_media;    // speech made once
     QByteArray m_savedTmp;
     QString m_speech;
+    QString m_longSpeech; // ten minutes, so its extraction can be caught under way
     std::unique_ptr<QTemporaryDir> m_sources; // where a test's source files and outputs live
     std::unique_ptr<FakeSpeechToTextServer> m_recogniser;
     std::unique_ptr<FakeDeepSeekServer> m_translator;
@@ -135,6 +136,11 @@ private slots:
         m_speech = MediaFixtures::speechWav(m_media.filePath(QStringLiteral("speech.wav")),
                                             QStringLiteral("Welcome to the import test."));
         QVERIFY(!m_speech.isEmpty());
+        const auto pcm = MediaFixtures::readWav(m_speech);
+        QVERIFY(pcm);
+        m_longSpeech = m_media.filePath(QStringLiteral("long.wav"));
+        QVERIFY(MediaFixtures::write(m_longSpeech, pcm->rate, 1, MediaFixtures::loop(*pcm, 600, pcm->rate, 1),
+                                     {"wav", "pcm_s16le", 0, 0, 0, false, 0}));
         QVERIFY(Keychain::set(recognitionKey, Keychain::elevenLabsAccount));
         QVERIFY(Keychain::set(translationKey, Keychain::deepSeekAccount));
     }
@@ -522,6 +528,7 @@ private slots:
     {
         QTest::addColumn<QString>("step");
         QTest::newRow("before extraction") << "start";
+        QTest::newRow("during extraction") << "extraction";
         QTest::newRow("during the body copy") << "copy";
         QTest::newRow("during the upload") << "upload";
         QTest::newRow("during translation") << "translation";
@@ -555,8 +562,18 @@ private slots:
         else if (step == u"translation")
             m_recogniser->enqueue(Script::words(sentences(45)));
 
-        m_importer->start(source(QStringLiteral("old.wav")));
-        if (step == u"copy") {
+        if (step == u"extraction") {
+            const QString old = m_sources->filePath(QStringLiteral("old.wav"));
+            QVERIFY(QFile::copy(m_longSpeech, old));
+            m_importer->start(QUrl::fromLocalFile(old));
+        } else {
+            m_importer->start(source(QStringLiteral("old.wav")));
+        }
+        if (step == u"extraction") {
+            QTRY_VERIFY_WITH_TIMEOUT(!workFolders().isEmpty()
+                                         && QFile::exists(m_tmp.filePath(workFolders().front() + QStringLiteral("/audio.m4a"))),
+                                     30000);
+        } else if (step == u"copy") {
             QVERIFY(QTest::qWaitFor([&] { return entered.tryAcquire(); }, 30000));
         } else if (step == u"upload") {
             QSignalSpy received(m_recogniser.get(), &FakeSpeechToTextServer::requestReceived);
