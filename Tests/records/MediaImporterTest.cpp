@@ -627,6 +627,21 @@ private slots:
         QCOMPARE(workFolders(), QStringList());
     }
 
+    // A job stopped before it made its folder has none to remove: nothing else may go.
+    void quittingBeforeTheJobRunsTouchesNothing()
+    {
+        QTemporaryDir cwd;
+        const QString marker = cwd.filePath(QStringLiteral("keep.txt"));
+        QVERIFY(QFile(marker).open(QIODevice::WriteOnly));
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(cwd.path()));
+        m_importer->start(source(QStringLiteral("early.wav")));
+        QCOMPARE(m_importer->stage(), Stage::extracting());
+        m_importer.reset();
+        QDir::setCurrent(saved);
+        QVERIFY(QFile::exists(marker));
+    }
+
     void uniqueNames()
     {
         QTemporaryDir folder;

@@ -145,7 +145,8 @@ void MediaImporter::stopForQuit()
     const JobPtr job = m_job;
     cancel();
     workers().waitForDone();
-    if (job)
+    // A job that has not run yet has no folder; an empty path would name the current one.
+    if (job && !job->work.isEmpty())
         QDir(job->work).removeRecursively();
 }
 
