@@ -1,0 +1,47 @@
+#pragma once
+
+#include "fakes/FakeDeepSeekServer.h"
+#include "fakes/FakeScribeServer.h"
+#include "fakes/TemporarySettings.h"
+#include "model/AppModel.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+// One meeting model for a test, on everything a test may change and must put back: a settings
+// folder of its own, the service addresses on loopback fakes, the three key items of the test
+// keyring emptied, the uptime and the wall clock moved by hand, and the model's static hooks,
+// the transport's and routing's hooks and the process-wide switches restored afterwards.
+// The model itself is made by `make()`, after the test has written settings or keys.
+class ModelRig final {
+public:
+    ModelRig();
+    ~ModelRig();
+
+    ModelRig(const ModelRig &) = delete;
+    ModelRig &operator=(const ModelRig &) = delete;
+
+    TemporarySettings settings;
+    FakeDeepSeekServer deepSeek;
+    FakeScribeServer scribe;
+    double now = 1000.0;                                         // Clock::uptime()
+    QDateTime wallNow = QDateTime(QDate(2026, 5, 4), QTime(9, 30, 15)); // the wall clock
+
+    AppModel &make();
+    AppModel &model() { return *m_model; }
+    bool hasModel() const { return m_model != nullptr; }
+    void destroyModel();
+
+    // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
+    // one straight from the keyring.
+    static void storeKey(const QString &account, const QString &value);
+    static std::optional<QString> storedKey(const QString &account);
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+    std::unique_ptr<AppModel> m_model;
+};
