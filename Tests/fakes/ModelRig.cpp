@@ -108,6 +108,12 @@ void ModelRig::destroyModel()
     m_model.reset();
 }
 
+void ModelRig::setLines(const QList<CaptionLine> &lines)
+{
+    m_model->m_lines = lines;
+    emit m_model->linesChanged();
+}
+
 void ModelRig::storeKey(const QString &account, const QString &value)
 {
     if (!Keychain::set(value, account))

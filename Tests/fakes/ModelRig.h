@@ -35,6 +35,9 @@ public:
     bool hasModel() const { return m_model != nullptr; }
     void destroyModel();
 
+    // Replaces the model's caption lines, as the caption flow would.
+    void setLines(const QList<CaptionLine> &lines);
+
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.
     static void storeKey(const QString &account, const QString &value);
