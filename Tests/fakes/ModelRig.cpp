@@ -1,6 +1,7 @@
 #include "fakes/ModelRig.h"
 
 #include "common/Clock.h"
+#include "common/SerialQueue.h"
 #include "shell/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "speech/Segmenter.h"
@@ -106,6 +107,41 @@ AppModel &ModelRig::make()
 void ModelRig::destroyModel()
 {
     m_model.reset();
+}
+
+bool ModelRig::startEngine()
+{
+    Engine &engine = *m_model->m_engine;
+    engine.start(QString::fromUtf8(scribe.expectedKey));
+    bool standby = false;
+    engine.m_work->sync([&] { standby = engine.m_phase == Engine::Phase::standby; });
+    return standby;
+}
+
+void ModelRig::connectEngineNow()
+{
+    Engine &engine = *m_model->m_engine;
+    engine.m_work->sync([&] {
+        engine.m_lastVoice = Clock::uptime();
+        engine.connectIfNeeded();
+    });
+}
+
+void ModelRig::engineTick()
+{
+    Engine &engine = *m_model->m_engine;
+    engine.m_work->sync([&] {
+        engine.m_lastVoice = Clock::uptime();
+        engine.tick();
+    });
+}
+
+bool ModelRig::engineConnected()
+{
+    Engine &engine = *m_model->m_engine;
+    bool connected = false;
+    engine.m_work->sync([&] { connected = engine.m_scribe != nullptr; });
+    return connected;
 }
 
 void ModelRig::setLines(const QList<CaptionLine> &lines)

@@ -35,6 +35,14 @@ public:
     bool hasModel() const { return m_model != nullptr; }
     void destroyModel();
 
+    // The model's engine for real (capture on the test sound server), waiting for standby.
+    bool startEngine();
+    // Opens the recognition connection now, as the first voice would; closes it as a quiet
+    // moment's housekeeping would when a reconnection is due; whether one is open.
+    void connectEngineNow();
+    void engineTick();
+    bool engineConnected();
+
     // Replaces the model's caption lines, as the caption flow would.
     void setLines(const QList<CaptionLine> &lines);
 

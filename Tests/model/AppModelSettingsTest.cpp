@@ -124,6 +124,8 @@ private slots:
 
         // Hand-edited or wrongly typed: not stored.
         QTest::newRow("researchEnabled=1") << "researchEnabled=1" << "research" << "on";
+        QTest::newRow("researchEnabled=0") << "researchEnabled=0" << "research" << "on";
+        QTest::newRow("diagnosticsEnabled=off") << "diagnosticsEnabled=off" << "diagnostics" << "on";
         QTest::newRow("diarize=yes") << "diarize=yes" << "diarize" << "on";
         QTest::newRow("keepAwake=no") << "keepAwake=no" << "keepAwake" << "on";
         QTest::newRow("autoPauseMinutes=abc") << "autoPauseMinutes=abc" << "autoPause" << "10";
@@ -417,6 +419,34 @@ private slots:
     {
         QCOMPARE(AppModel::microphoneDeniedText,
                  QStringLiteral("泰萨利字幕没有麦克风权限。请到“系统设置 > 声音 > 输入”里打开，或把声音来源改回“系统声音”。"));
+    }
+
+    // Toggling diarisation while listening makes the engine open one new connection, whose
+    // request follows the new value; while paused nothing happens to the connection.
+    void diarizeReconnects()
+    {
+        ModelRig rig;
+        AppModel &model = rig.make();
+        QVERIFY(rig.startEngine());
+        model.setRunningState(true);
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 1, 20000);
+        QCOMPARE(rig.scribe.connections()[0].values(QStringLiteral("diarize")), QStringList {"true"});
+
+        model.setDiarize(false);
+        rig.engineTick();
+        QVERIFY(!rig.engineConnected());
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 2, 20000);
+        QVERIFY(!rig.scribe.connections()[1].has(QStringLiteral("diarize")));
+
+        // Paused: the key is written, the open connection stays.
+        model.setRunningState(false);
+        model.setDiarize(true);
+        rig.engineTick();
+        QVERIFY(rig.engineConnected());
+        QCOMPARE(UserDefaults::flag(QStringLiteral("diarize")), std::optional<bool>(true));
+        QCOMPARE(rig.scribe.connections().size(), 2);
     }
 
     void sameValueStillWrites()
