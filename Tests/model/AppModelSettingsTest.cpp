@@ -421,31 +421,52 @@ private slots:
                  QStringLiteral("泰萨利字幕没有麦克风权限。请到“系统设置 > 声音 > 输入”里打开，或把声音来源改回“系统声音”。"));
     }
 
-    // Toggling diarisation while listening makes the engine open one new connection, whose
-    // request follows the new value; while paused nothing happens to the connection.
-    void diarizeReconnects()
+    // Toggling a recognition setting while listening makes the engine open one new
+    // connection, whose request follows the new value; while paused nothing happens to it.
+    void recognitionSettingsReconnect_data()
     {
+        QTest::addColumn<QString>("setting");
+        QTest::newRow("diarize") << "diarize";
+        QTest::newRow("listenEnglishOnly") << "listenEnglishOnly";
+    }
+    void recognitionSettingsReconnect()
+    {
+        QFETCH(QString, setting);
+        const bool diarize = setting == QLatin1String("diarize");
         ModelRig rig;
         AppModel &model = rig.make();
+        const auto toggle = [&](bool on) {
+            if (diarize)
+                model.setDiarize(on);
+            else
+                model.setListenEnglishOnly(on);
+        };
+        // The query item each value gives: "diarize=true" while diarising, "language_code=en"
+        // while listening to English only.
+        const auto follows = [&](const FakeScribeServer::Connection &c, bool on) {
+            return diarize ? c.has(QStringLiteral("diarize")) == on
+                           : (c.values(QStringLiteral("language_code")) == QStringList {"en"}) == on;
+        };
+        const bool initially = diarize ? model.diarize() : model.listenEnglishOnly();
         QVERIFY(rig.startEngine());
         model.setRunningState(true);
         rig.connectEngineNow();
         QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 1, 20000);
-        QCOMPARE(rig.scribe.connections()[0].values(QStringLiteral("diarize")), QStringList {"true"});
+        QVERIFY(follows(rig.scribe.connections()[0], initially));
 
-        model.setDiarize(false);
+        toggle(!initially);
         rig.engineTick();
         QVERIFY(!rig.engineConnected());
         rig.connectEngineNow();
         QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 2, 20000);
-        QVERIFY(!rig.scribe.connections()[1].has(QStringLiteral("diarize")));
+        QVERIFY(follows(rig.scribe.connections()[1], !initially));
 
         // Paused: the key is written, the open connection stays.
         model.setRunningState(false);
-        model.setDiarize(true);
+        toggle(initially);
         rig.engineTick();
         QVERIFY(rig.engineConnected());
-        QCOMPARE(UserDefaults::flag(QStringLiteral("diarize")), std::optional<bool>(true));
+        QCOMPARE(UserDefaults::flag(setting), std::optional<bool>(initially));
         QCOMPARE(rig.scribe.connections().size(), 2);
     }
 
