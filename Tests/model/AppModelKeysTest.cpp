@@ -2,7 +2,10 @@
 
 #include "common/SerialQueue.h"
 #include "common/UserDefaults.h"
+#include "fakes/FakeAccountServer.h"
 #include "fakes/ModelRig.h"
+#include "shell/KeyCheck.h"
+#include "translation/DeepSeekTransport.h"
 #include "speech/ScribeClient.h"
 #include "translation/Keychain.h"
 
@@ -452,6 +455,39 @@ private slots:
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("A"));
         QVERIFY(hooks.checks.isEmpty());
         QCOMPARE(model.keyStatus(KeyProvider::elevenLabs).kind, KeyStatus::Kind::problem);
+    }
+
+    // The real checks behind the hooks, against the account endpoints' stand-in.
+    void realChecksThroughTheHooks()
+    {
+        ModelRig rig;
+        FakeAccountServer accounts;
+        QVERIFY(accounts.listen());
+        accounts.expectedKey = "sk-real-check";
+        DeepSeekTransport::baseAddress = accounts.baseUrl();
+        KeyCheck::elevenLabsAddress = accounts.baseUrl();
+        AppModel::checkKey = &KeyCheck::check;
+        AppModel::fetchBalance = &KeyCheck::balance;
+        accounts.script("/models", {402, "{}", false});
+        accounts.script("/user/balance",
+                        {200, R"({"balance_infos":[{"currency":"CNY","total_balance":"1.50"}]})", false});
+        accounts.script("/v1/models", {403, R"({"detail":{"status":"missing_permissions"}})", false});
+        accounts.script("/v1/user/subscription", {401, "{}", false});
+        AppModel &model = rig.make();
+
+        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-real-check"));
+        model.addElevenLabsKey(QStringLiteral("sk-real-check"));
+        QTRY_COMPARE_WITH_TIMEOUT(model.keyStatus(KeyProvider::deepSeek),
+                                  KeyStatus::problem(QStringLiteral("账户余额不足，请先充值")), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(model.keyStatus(KeyProvider::elevenLabs), KeyStatus::ok(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(model.balances().value(KeyProvider::deepSeek).text(),
+                                  QStringLiteral("余额：¥1.50"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(model.elevenLabsQuotas().contains(QStringLiteral("sk-real-check")), 20000);
+        QCOMPARE(model.elevenLabsQuotas().value(QStringLiteral("sk-real-check")).kind,
+                 BalanceInfo::Kind::unavailable);
+        for (const FakeAccountServer::Request &request : accounts.requests())
+            QVERIFY2(request.keyHeaderRight, request.path.constData());
+        QCOMPARE(accounts.requests().size(), 4);
     }
 
     void answersAfterTheModelIsGone()
