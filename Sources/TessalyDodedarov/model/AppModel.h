@@ -300,9 +300,44 @@ public:
     const SessionStats &stats() const { return m_stats; }
     int meetingSerial() const { return m_meetingSerial; }
 
-    // ---- Operations the caption flow builds on (filled by the caption issues). ----
+    // ---- Operations of the other concerns, each defined in its own file. ----
+    // Rows and saving (AppModelRows.cpp, AppModelRecord.cpp).
     void publishRows();
     void scheduleSave();
+    void saveTranscript(bool synchronously);
+    TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    void finalizeRecord();
+    void openTranscripts();
+
+    // The meeting's lifecycle (AppModelLifecycle.cpp).
+    void toggle();
+    void startOrResume();
+    void endMeeting();
+    void newMeeting();
+    void prepareForQuit();
+    void quitOnce();
+    void minimize();
+    void adjustFontSize(double delta);
+
+    // Corrections of heard names (AppModelCorrections.cpp).
+    QString fixSoundAlikes(const QString &text);
+    void noteSuspects(const QString &text, SpeechLanguage language);
+    void markFixed(int line);
+    QStringList soundAlikeTargets() const;
+
+    // Research, notes, the browser page, diagnostics and chat (AppModelResearch.cpp,
+    // AppModelNotes.cpp, AppModelBrowser.cpp, AppModelDiagnostics.cpp, AppModelChat.cpp).
+    void maybeResearch();
+    void maybeQuickResearch();
+    void maybeMatchBrowserTab();
+    void absorbResearch(const ResearchResult &result, bool webSearch, const QString &label);
+    void logBackground(const QString &text);
+    void fixShownLines();
+    void submitNote(const QString &text, bool automatic);
+    void deleteNote(int id);
+    void readCurrentPage();
+    QString meetingRecordText() const;
+    void revealDiagnostics();
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -367,6 +402,19 @@ signals:
 
 private:
     friend class ModelRig;
+
+    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
+    // AppModelReasks.cpp, AppModelUnits.cpp).
+    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
+    void handleCommitted(const QString &text);
+    void handleStopped(const std::optional<QString> &reason);
+    void handleTick();
+    void flushDeltas();
+    void refreshLiveEnglish();
+    void maybeMergeSentences(bool final);
+    void beginMeeting();
+    void maybeUpdateRecap();
+    void proofreadWhenSettled();
 
     // Start-up, in order.
     void loadSettings();
