@@ -525,7 +525,7 @@ private:
     double m_rowWidth = 600;
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
 
-    // Caption flow (filled by the caption issues).
+    // Caption flow.
     QMap<int, QString> m_pendingDeltas;
     bool m_deltaFlushScheduled = false;
     std::optional<int> m_openEnglishLine;
