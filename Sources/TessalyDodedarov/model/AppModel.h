@@ -161,6 +161,10 @@ public:
     // A width estimate without fonts: CJK and full-width characters are one em, others 0.55.
     static Measure estimatedMeasure(double fontSize);
 
+    // Where the meeting records go: "泰萨利字幕记录" in the Documents folder; tests use a
+    // temporary folder. Read once, when the model is made.
+    static inline std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
+
     // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
     static inline std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
 
