@@ -90,7 +90,6 @@ QList<BrowserPage> ChromiumDevTools::read(const QString &browserFolder, int limi
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
     QNetworkReply *reply = manager.get(request);
-    reply->setReadBufferSize(0);
     QByteArray body;
     bool tooLong = false;
     QEventLoop loop;
@@ -110,10 +109,13 @@ QList<BrowserPage> ChromiumDevTools::read(const QString &browserFolder, int limi
         loop.exec();
     limit.stop();
 
-    if (!tooLong)
+    // An aborted reply (over the cap, out of time) is closed and has nothing more to read.
+    bool usable = !tooLong && reply->error() == QNetworkReply::NoError
+                  && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    if (usable) {
         body += reply->readAll();
-    const bool usable = !tooLong && body.size() <= maxListingSize && reply->error() == QNetworkReply::NoError
-                        && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+        usable = body.size() <= maxListingSize;
+    }
     delete reply;
     return usable ? parseListing(body) : QList<BrowserPage>{};
 }
