@@ -20,7 +20,7 @@ QByteArray bigSessionJson()
         FirefoxFixture::Tab tab;
         tab.url = QStringLiteral("https://www.youtube.com/watch?v=tab%1").arg(i);
         tab.title = QStringLiteral("第 %1 个标签页 — A long conference talk about distributed systems").arg(i);
-        tab.history = 500;
+        tab.history = 208; // about 20 MiB of JSON in all
         windows[i % 3].append(tab);
     }
     return FirefoxFixture::sessionJson(windows, 2, {1, 5, 9});
