@@ -218,7 +218,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("ini");
         QTest::newRow("missing") << QByteArray();
-        QTest::newRow("garbled") << QByteArray("\x00\xff\xfe[[[=\n==\n\x01Path", 22);
+        static const char garbled[] = "\x00\xff\xfe[[[=\n==\n\x01Path";
+        QTest::newRow("garbled") << QByteArray(garbled, sizeof garbled - 1);
         QTest::newRow("path pointing nowhere") << QByteArray("[Profile0]\nIsRelative=0\nPath=/nonexistent/firefox/x\n");
         QTest::newRow("no path") << QByteArray("[Profile0]\nIsRelative=1\nName=default\n");
         QTest::newRow("not a profile section") << QByteArray("[General]\nPath=abc.default\nIsRelative=1\n");
