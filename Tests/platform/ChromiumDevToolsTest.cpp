@@ -3,8 +3,8 @@
 #include "fakes/FakePageServer.h"
 #include "platform/ChromiumDevTools.h"
 
-#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace {
@@ -29,16 +29,14 @@ const QByteArray listing = "[\n"
 
 // A browser's configuration folder holding a DevToolsActivePort file.
 struct PortFile {
-    QTemporaryDir home;
+    QTemporaryDir folder;
     explicit PortFile(const QByteArray &text)
     {
-        QDir().mkpath(home.filePath(QStringLiteral("google-chrome")));
-        QFile file(home.filePath(QStringLiteral("google-chrome/DevToolsActivePort")));
+        QFile file(folder.filePath(QStringLiteral("DevToolsActivePort")));
         if (file.open(QIODevice::WriteOnly))
             file.write(text);
-        ChromiumDevTools::configHome = home.path();
     }
-    ~PortFile() { ChromiumDevTools::configHome.clear(); }
+    QString path() const { return folder.path(); }
 };
 
 QByteArray portText(quint16 port) { return QByteArray::number(port) + "\n/devtools/browser/1b2c\n"; }
@@ -107,7 +105,7 @@ private slots:
         QVERIFY(server.listen());
         server.serve("/json/list", FakePageServer::json(listing));
         PortFile file(portText(server.port()));
-        const QList<BrowserPage> pages = ChromiumDevTools::read(QStringLiteral("google-chrome"), 5000);
+        const QList<BrowserPage> pages = ChromiumDevTools::read(file.path(), 5000);
         QCOMPARE(urls(pages), (QStringList{"https://www.youtube.com/watch?v=k", "chrome://newtab/", "https://docs.example.org/a"}));
         QCOMPARE(server.requests().size(), 1);
         QCOMPARE(server.requests().first().method, QByteArray("GET"));
@@ -140,7 +138,7 @@ private slots:
         QVERIFY(server.listen());
         server.serve("/json/list", page);
         PortFile file(portText(server.port()));
-        QVERIFY(ChromiumDevTools::read(QStringLiteral("google-chrome"), 10000).isEmpty());
+        QVERIFY(ChromiumDevTools::read(file.path(), 10000).isEmpty());
         // Qt asks once more when a connection drops mid-answer, so a cut answer may be asked twice.
         QVERIFY(!server.requests().isEmpty());
         QCOMPARE(server.requests().first().path, QByteArray("/json/list"));
@@ -154,17 +152,15 @@ private slots:
         silent.headDelayMs = 600000;
         server.serve("/json/list", silent);
         PortFile file(portText(server.port()));
-        QVERIFY(ChromiumDevTools::read(QStringLiteral("google-chrome"), 200).isEmpty());
+        QVERIFY(ChromiumDevTools::read(file.path(), 200).isEmpty());
         QCOMPARE(server.requests().size(), 1);
     }
 
     void noFileOrStaleFileAsksNothingUsable()
     {
-        QTemporaryDir home;
-        ChromiumDevTools::configHome = home.path();
-        QVERIFY(!ChromiumDevTools::portOf(QStringLiteral("google-chrome")));
-        QVERIFY(ChromiumDevTools::read(QStringLiteral("google-chrome"), 5000).isEmpty());
-        ChromiumDevTools::configHome.clear();
+        QTemporaryDir empty;
+        QVERIFY(!ChromiumDevTools::portOf(empty.path()));
+        QVERIFY(ChromiumDevTools::read(empty.path(), 5000).isEmpty());
 
         // A file left by a browser that is gone: its port is closed now.
         quint16 closedPort = 0;
@@ -174,7 +170,18 @@ private slots:
             closedPort = gone.port();
         }
         PortFile stale(portText(closedPort));
-        QVERIFY(ChromiumDevTools::read(QStringLiteral("google-chrome"), 5000).isEmpty());
+        QVERIFY(ChromiumDevTools::read(stale.path(), 5000).isEmpty());
+    }
+
+    void browserFoldersLiveUnderTheConfigHome()
+    {
+        ChromiumDevTools::configHome = QStringLiteral("/tmp/cfg");
+        QCOMPARE(ChromiumDevTools::folderOf(QStringLiteral("BraveSoftware/Brave-Browser")),
+                 QStringLiteral("/tmp/cfg/BraveSoftware/Brave-Browser"));
+        ChromiumDevTools::configHome.clear();
+        // Otherwise the XDG config home, as the user's own would be.
+        QCOMPARE(ChromiumDevTools::folderOf(QStringLiteral("google-chrome")),
+                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/google-chrome"));
     }
 };
 

@@ -33,8 +33,6 @@ class FirefoxSessionTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { FirefoxSession::firefoxFolder.clear(); }
-
     void lockPid_data()
     {
         QTest::addColumn<QByteArray>("target");
@@ -198,16 +196,14 @@ private slots:
         for (const QString &profile : {running, closed, unlocked})
             QVERIFY(firefox.writeSession(profile, FirefoxFixture::mozLz4(one)));
         QVERIFY(firefox.writeSession(absolute, FirefoxFixture::mozLz4(two)));
-        FirefoxSession::firefoxFolder = firefox.folder();
-
-        const QList<FirefoxSession::Profile> profiles = FirefoxSession::profiles();
+        const QList<FirefoxSession::Profile> profiles = FirefoxSession::profiles(firefox.folder());
         QCOMPARE(profiles.size(), 5);
         QCOMPARE(profiles.at(0).folder, running);
         QCOMPARE(profiles.at(0).pid, qint64(::getpid()));
         QCOMPARE(profiles.at(2).pid, qint64(0));
         QCOMPARE(profiles.at(3).folder, absolute);
 
-        const QList<FirefoxSession::Running> found = FirefoxSession::read();
+        const QList<FirefoxSession::Running> found = FirefoxSession::read(firefox.folder());
         QCOMPARE(found.size(), 2);
         QCOMPARE(found.at(0).pid, qint64(::getpid()));
         QCOMPARE(urls(found.at(0).session.tabs), QStringList{"https://one.example/"});
@@ -235,8 +231,7 @@ private slots:
             QFile::remove(firefox.folder() + QStringLiteral("/profiles.ini"));
         else
             firefox.writeProfilesIni(ini);
-        FirefoxSession::firefoxFolder = firefox.folder();
-        QVERIFY(FirefoxSession::read().isEmpty());
+        QVERIFY(FirefoxSession::read(firefox.folder()).isEmpty());
     }
 };
 

@@ -16,8 +16,6 @@ class FrontWindowTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { FrontWindow::displayName.clear(); }
-
     void browserOfClass_data()
     {
         QTest::addColumn<QByteArray>("windowClass");
@@ -79,7 +77,7 @@ private slots:
         if (!x.isValid())
             QSKIP("needs the test session's X display (scripts/with-test-env)");
         QVERIFY(x.show({instance, windowClass, title, pid}));
-        const std::optional<FrontWindow::Window> front = FrontWindow::read();
+        const std::optional<FrontWindow::Window> front = FrontWindow::read(QString());
         QCOMPARE(front ? int(front->browser) : -1, browser);
         if (front) {
             QCOMPARE(front->title, title);
@@ -93,7 +91,7 @@ private slots:
         if (!x.isValid())
             QSKIP("needs the test session's X display (scripts/with-test-env)");
         QVERIFY(x.show({"chromium", "Chromium", std::nullopt, std::nullopt}));
-        const std::optional<FrontWindow::Window> front = FrontWindow::read();
+        const std::optional<FrontWindow::Window> front = FrontWindow::read(QString());
         QVERIFY(front);
         QCOMPARE(front->browser, Browser::chromium);
         QVERIFY(front->title.isEmpty());
@@ -106,9 +104,9 @@ private slots:
         if (!x.isValid())
             QSKIP("needs the test session's X display (scripts/with-test-env)");
         QVERIFY(x.show({"Navigator", "firefox", QStringLiteral("x"), 1}));
-        QVERIFY(FrontWindow::read());
+        QVERIFY(FrontWindow::read(QString()));
         QVERIFY(x.clearActive());
-        QVERIFY(!FrontWindow::read());
+        QVERIFY(!FrontWindow::read(QString()));
     }
 
     void unreachableDisplayGivesNone()
@@ -117,10 +115,8 @@ private slots:
         if (x.isValid())
             QVERIFY(x.show({"Navigator", "firefox", QStringLiteral("x"), 1}));
         // No server listens on this display; the reader must not fall back to the session's.
-        FrontWindow::displayName = QStringLiteral(":4093");
-        QVERIFY(!FrontWindow::read());
-        FrontWindow::displayName = QStringLiteral("not a display");
-        QVERIFY(!FrontWindow::read());
+        QVERIFY(!FrontWindow::read(QStringLiteral(":4093")));
+        QVERIFY(!FrontWindow::read(QStringLiteral("not a display")));
     }
 };
 

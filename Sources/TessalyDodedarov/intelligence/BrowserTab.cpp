@@ -52,7 +52,10 @@ void startPass(QObject *receiver, std::function<void(const Snapshot &)> finish)
 {
     auto *context = new QObject(receiver);
     auto pass = std::make_shared<Pass>();
+    // The settings are read here, on the receiver's thread, never by the workers.
     const int limitMs = BrowserTab::readerLimitMs;
+    const QString display = FrontWindow::displayName;
+    const QString firefoxFolder = FirefoxSession::folder();
     const std::function<void()> deliver = [receiver, context, pass, finish] {
         if (pass->delivered)
             return;
@@ -66,13 +69,13 @@ void startPass(QObject *receiver, std::function<void(const Snapshot &)> finish)
     };
 
     launch<std::optional<FrontWindow::Window>>(
-        context, pass, deliver, [] { return FrontWindow::read(); },
+        context, pass, deliver, [display] { return FrontWindow::read(display); },
         [](Snapshot &s, const std::optional<FrontWindow::Window> &front) { s.front = front; });
     launch<QList<FirefoxSession::Running>>(
-        context, pass, deliver, [] { return FirefoxSession::read(); },
+        context, pass, deliver, [firefoxFolder] { return FirefoxSession::read(firefoxFolder); },
         [](Snapshot &s, const QList<FirefoxSession::Running> &running) { s.firefox = running; });
     for (size_t i = 0; i < BrowserTab::chromiumFamily.size(); ++i) {
-        const QString folder = BrowserTab::configFolder(BrowserTab::chromiumFamily[i]);
+        const QString folder = ChromiumDevTools::folderOf(BrowserTab::configFolder(BrowserTab::chromiumFamily[i]));
         // The listing gives up on its own at the limit, so no worker outlives a pass for long.
         launch<QList<BrowserPage>>(
             context, pass, deliver, [folder, limitMs] { return ChromiumDevTools::read(folder, limitMs); },

@@ -19,13 +19,6 @@ namespace {
 // The file holds the port and the browser's WebSocket path, a few dozen bytes.
 constexpr qint64 maxPortFileSize = 4096;
 
-QString folderOfConfig()
-{
-    if (!ChromiumDevTools::configHome.isEmpty())
-        return ChromiumDevTools::configHome;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-}
-
 } // namespace
 
 std::optional<quint16> ChromiumDevTools::port(const QByteArray &portFile)
@@ -44,9 +37,17 @@ std::optional<quint16> ChromiumDevTools::port(const QByteArray &portFile)
     return quint16(number);
 }
 
-std::optional<quint16> ChromiumDevTools::portOf(const QString &browserFolder)
+QString ChromiumDevTools::folderOf(const QString &browserFolder)
 {
-    QFile file(folderOfConfig() + u'/' + browserFolder + QStringLiteral("/DevToolsActivePort"));
+    const QString home = configHome.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                             : configHome;
+    return home + u'/' + browserFolder;
+}
+
+std::optional<quint16> ChromiumDevTools::portOf(const QString &folder)
+{
+    QFile file(folder + QStringLiteral("/DevToolsActivePort"));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return port(file.read(maxPortFileSize));
@@ -72,9 +73,9 @@ QList<BrowserPage> ChromiumDevTools::parseListing(const QByteArray &json)
     return pages;
 }
 
-QList<BrowserPage> ChromiumDevTools::read(const QString &browserFolder, int limitMs)
+QList<BrowserPage> ChromiumDevTools::read(const QString &folder, int limitMs)
 {
-    const std::optional<quint16> listening = portOf(browserFolder);
+    const std::optional<quint16> listening = portOf(folder);
     if (!listening)
         return {};
 

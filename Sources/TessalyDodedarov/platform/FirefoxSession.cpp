@@ -22,13 +22,6 @@ constexpr qsizetype headerSize = 12; // magic, then the decoded size as 4 bytes 
 // profiles.ini is a few hundred bytes; anything this large is not one.
 constexpr qint64 maxIniSize = 1024 * 1024;
 
-QString folderOfFirefox()
-{
-    if (!FirefoxSession::firefoxFolder.isEmpty())
-        return FirefoxSession::firefoxFolder;
-    return QDir::homePath() + QStringLiteral("/.mozilla/firefox");
-}
-
 bool processIsAlive(qint64 pid)
 {
     if (pid <= 0 || pid > INT_MAX)
@@ -78,9 +71,15 @@ qint64 FirefoxSession::lockPid(const QByteArray &target)
     return pid > 0 && pid <= INT_MAX ? pid : 0;
 }
 
-QList<FirefoxSession::Profile> FirefoxSession::profiles()
+QString FirefoxSession::folder()
 {
-    const QString root = folderOfFirefox();
+    if (!firefoxFolder.isEmpty())
+        return firefoxFolder;
+    return QDir::homePath() + QStringLiteral("/.mozilla/firefox");
+}
+
+QList<FirefoxSession::Profile> FirefoxSession::profiles(const QString &root)
+{
     QFile ini(root + QStringLiteral("/profiles.ini"));
     if (!ini.open(QIODevice::ReadOnly) || ini.size() > maxIniSize)
         return {};
@@ -128,10 +127,10 @@ QList<FirefoxSession::Profile> FirefoxSession::profiles()
     return found;
 }
 
-QList<FirefoxSession::Running> FirefoxSession::read()
+QList<FirefoxSession::Running> FirefoxSession::read(const QString &firefoxFolder)
 {
     QList<Running> running;
-    for (const Profile &profile : profiles()) {
+    for (const Profile &profile : profiles(firefoxFolder)) {
         if (!processIsAlive(profile.pid))
             continue;
         const std::optional<Session> session =

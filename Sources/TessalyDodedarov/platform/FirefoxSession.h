@@ -35,15 +35,18 @@ public:
 
     // Firefox's folder holding profiles.ini; empty means ~/.mozilla/firefox.
     static inline QString firefoxFolder;
+    // That folder, resolved. Read it on the caller's thread and hand it to the worker.
+    static QString folder();
 
     // Caps on a session file before and after decoding.
     static constexpr qint64 maxFileSize = 64 * 1024 * 1024;
     static constexpr qint64 maxDecodedSize = 256 * 1024 * 1024;
 
-    // The profiles listed in profiles.ini, in file order, with the PID their lock names.
-    static QList<Profile> profiles();
+    // The profiles listed in a Firefox folder's profiles.ini, in file order, with the PID their
+    // lock names.
+    static QList<Profile> profiles(const QString &firefoxFolder);
     // The sessions of the running profiles, in profiles.ini order. Unreadable ones are left out.
-    static QList<Running> read();
+    static QList<Running> read(const QString &firefoxFolder);
 
     // The PID a "lock" symlink target names ("address:+PID" or "address:PID"); 0 when none.
     static qint64 lockPid(const QByteArray &target);

@@ -74,9 +74,9 @@ std::optional<FrontWindow::Browser> FrontWindow::browserOfClass(const QByteArray
     return std::nullopt;
 }
 
-std::optional<FrontWindow::Window> FrontWindow::read()
+std::optional<FrontWindow::Window> FrontWindow::read(const QString &displayToAsk)
 {
-    const QByteArray display = displayName.toLocal8Bit();
+    const QByteArray display = displayToAsk.toLocal8Bit();
     int screenNumber = 0;
     std::unique_ptr<xcb_connection_t, Disconnect> connection(
         xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber));

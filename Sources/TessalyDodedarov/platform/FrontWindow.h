@@ -24,8 +24,8 @@ public:
     // The X display to ask; empty means the session's own display.
     static inline QString displayName;
 
-    // The active window, when it is a browser's.
-    static std::optional<Window> read();
+    // The active window of that display, when it is a browser's.
+    static std::optional<Window> read(const QString &display);
     // The browser a WM_CLASS class names (case-insensitive); none for any other application.
     static std::optional<Browser> browserOfClass(const QByteArray &windowClass);
 };
