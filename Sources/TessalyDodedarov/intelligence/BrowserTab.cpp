@@ -24,8 +24,9 @@ QList<BrowserTabs::Tab> tabsOfPages(const QList<BrowserPage> &pages)
     return tabs;
 }
 
-// One pass of every reader on behalf of one caller. It lives on the receiver's thread as the
-// receiver's child, so its end and the receiver's end both drop whatever is still running.
+// One pass of every reader on behalf of one caller. Its watchers and timer hang from a context
+// object that is the receiver's child on the receiver's thread: when the pass delivers, or the
+// receiver goes, the context goes too, and a reader still running reports to nobody.
 struct Pass {
     Snapshot snapshot;
     int remaining = 0;
