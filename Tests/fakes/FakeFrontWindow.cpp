@@ -37,7 +37,7 @@ bool setActive(xcb_connection_t *c, xcb_window_t root, xcb_window_t window)
 
 FakeFrontWindow::FakeFrontWindow()
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (!sessionHasDisplay())
         return;
     int screenNumber = 0;
     xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
@@ -62,6 +62,8 @@ FakeFrontWindow::~FakeFrontWindow()
     xcb_disconnect(m_x->connection);
     delete m_x;
 }
+
+bool FakeFrontWindow::sessionHasDisplay() { return !qEnvironmentVariableIsEmpty("DISPLAY"); }
 
 bool FakeFrontWindow::isValid() const { return m_x != nullptr; }
 

@@ -24,6 +24,9 @@ public:
     FakeFrontWindow(const FakeFrontWindow &) = delete;
     FakeFrontWindow &operator=(const FakeFrontWindow &) = delete;
 
+    // Whether the session names a display at all; a test without one is skipped, while a named
+    // display that cannot be reached is a failure.
+    static bool sessionHasDisplay();
     bool isValid() const;
     // Creates a window with these properties and makes it the active one.
     bool show(const Spec &spec);
