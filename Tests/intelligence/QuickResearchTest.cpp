@@ -86,7 +86,7 @@ private slots:
         QTest::newRow("hesitation sound")
             << QStringLiteral("HMM, said Tarwick") << QStringList{} << QStringList{} << QStringList{"Tarwick"};
         QTest::newRow("non-ASCII letters end words")
-            << QStringLiteral("Zürich Müller Straße") << QStringList{} << QStringList{} << QStringList{};
+            << QStringLiteral("Zürich Müller Straße") << QStringList{} << QStringList{} << QStringList{"Stra"};
     }
 
     void suspects()
