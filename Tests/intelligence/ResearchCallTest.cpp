@@ -31,7 +31,8 @@ Script slowHead()
 Script dropAfter(const QString &piece)
 {
     Script script;
-    script.delta(piece).drop();
+    // The pause lets the text arrive before the connection is cut.
+    script.delta(piece).pause(50).drop();
     return script;
 }
 
