@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <array>
+
 namespace {
 
 constexpr qsizetype kPageTextLimit = 8000;
@@ -59,6 +61,23 @@ bool hasLetter(const QString &text)
     return false;
 }
 
+// Where `tag` (in lower case) starts in `text` at or after `from`, compared without case; -1
+// when it is not there. Scans for "<" and compares only there: much quicker on a page of
+// megabytes than a general caseless search.
+qsizetype findTag(QStringView text, qsizetype from, QStringView tag)
+{
+    const qsizetype last = text.size() - tag.size();
+    for (qsizetype at = text.indexOf(u'<', from); at >= 0 && at <= last;
+         at = text.indexOf(u'<', at + 1)) {
+        qsizetype i = 1;
+        while (i < tag.size() && text[at + i].toCaseFolded() == tag[i])
+            ++i;
+        if (i == tag.size())
+            return at;
+    }
+    return -1;
+}
+
 // Drops every element `name` from its opening tag to its closing tag, copying the kept spans
 // once. A span that the removal joins up is searched again, as if the text had been cut in place.
 QString withoutElements(const QString &html, QLatin1StringView name)
@@ -74,7 +93,7 @@ QString withoutElements(const QString &html, QLatin1StringView name)
         if (!out.isEmpty() && pos < html.size()) {
             const qsizetype tail = std::min<qsizetype>(open.size() - 1, out.size());
             const QString seam = out.right(tail) + html.mid(pos, open.size() - 1);
-            const qsizetype at = seam.indexOf(open, 0, Qt::CaseInsensitive);
+            const qsizetype at = findTag(seam, 0, open);
             if (at >= 0 && at < tail) {
                 startInOut = out.size() - tail + at;
                 openEnd = pos + (open.size() - (tail - at));
@@ -82,25 +101,60 @@ QString withoutElements(const QString &html, QLatin1StringView name)
         }
         qsizetype start = -1;
         if (startInOut < 0) {
-            start = html.indexOf(open, pos, Qt::CaseInsensitive);
+            start = findTag(html, pos, open);
             if (start < 0)
                 break;
             openEnd = start + open.size();
         }
-        const qsizetype end = html.indexOf(close, openEnd, Qt::CaseInsensitive);
+        const qsizetype end = findTag(html, openEnd, close);
         if (end < 0)
             break; // an unclosed element stays
-        if (startInOut >= 0) {
+        if (startInOut >= 0)
             out.truncate(startInOut);
-        } else {
+        else
             out += QStringView(html).mid(pos, start - pos);
-        }
         pos = end + close.size();
     }
     if (pos == 0)
         return html;
     out += QStringView(html).mid(pos);
     return out;
+}
+
+// The six entities a page's text decodes, in one pass; every other "&" stays as written.
+void decodeEntities(QString &text)
+{
+    static const std::array<std::pair<QLatin1StringView, QChar>, 6> entities{{
+        {QLatin1StringView("&nbsp;"), u' '},
+        {QLatin1StringView("&amp;"), u'&'},
+        {QLatin1StringView("&lt;"), u'<'},
+        {QLatin1StringView("&gt;"), u'>'},
+        {QLatin1StringView("&quot;"), u'"'},
+        {QLatin1StringView("&#39;"), u'\''},
+    }};
+    if (!text.contains(u'&'))
+        return;
+    QChar *data = text.data();
+    const qsizetype n = text.size();
+    qsizetype write = 0;
+    for (qsizetype read = 0; read < n;) {
+        if (data[read] == u'&') {
+            const QStringView rest(data + read, n - read);
+            bool decoded = false;
+            for (const auto &[entity, character] : entities) {
+                if (rest.startsWith(entity)) {
+                    data[write++] = character;
+                    read += entity.size();
+                    decoded = true;
+                    break;
+                }
+            }
+            if (decoded)
+                continue;
+        }
+        data[write++] = data[read++];
+    }
+    text.truncate(write);
 }
 
 } // namespace
@@ -193,27 +247,26 @@ QString BackgroundLogic::pageText(const QString &html)
                                          QLatin1StringView("noscript"), QLatin1StringView("svg")})
         text = withoutElements(text, name);
 
-    QString visible;
-    visible.reserve(text.size());
+    // Tags out, in place: the text only ever shrinks ("<" becomes one blank).
+    QChar *data = text.data();
+    const qsizetype size = text.size();
+    qsizetype kept = 0;
     bool inTag = false;
-    for (const QChar c : std::as_const(text)) {
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = data[i];
         if (c == u'<') {
-            visible += u' ';
+            data[kept++] = u' ';
             inTag = true;
         } else if (c == u'>') {
             inTag = false;
         } else if (!inTag) {
-            visible += c;
+            data[kept++] = c;
         }
     }
-    text.clear();
-
-    visible.replace(QStringLiteral("&nbsp;"), QStringLiteral(" "));
-    visible.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
-    visible.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
-    visible.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
-    visible.replace(QStringLiteral("&#39;"), QStringLiteral("'"));
-    visible.replace(QStringLiteral("&amp;"), QStringLiteral("&")); // last: "&amp;lt;" stays "&lt;"
+    text.truncate(kept);
+    // After the tags, so "&lt;" gives text, not a tag; "&amp;lt;" is decoded once, to "&lt;".
+    decodeEntities(text);
+    const QString &visible = text;
 
     QString out;
     qsizetype checkAt = kPageTextLimit; // code units; a character takes at least one
