@@ -38,6 +38,7 @@ public:
         int headDelayMs = 0; // a slow first byte
         QList<Step> steps;   // the body of a 200
         QByteArray errorBody; // the body of any other status; a JSON error object when empty
+        bool hangUp = false;  // the connection is closed after the request, with no answer at all
 
         Script &send(const QByteArray &bytes);
         Script &pause(int ms);
@@ -80,6 +81,7 @@ public:
     static QByteArray doneEvent();
     static Script stream(const QStringList &pieces, bool withDone = true);
     static Script error(int status);
+    static Script hungUp();
 
     // Called right after each send step's bytes were handed to the socket (benchmarks time it).
     std::function<void()> onWrite;
