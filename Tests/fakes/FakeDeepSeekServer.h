@@ -34,11 +34,11 @@ public:
     };
 
     struct Script {
+        bool hangUp = false; // the connection is closed after the request, with no answer at all
         int status = 200;
         int headDelayMs = 0; // a slow first byte
         QList<Step> steps;   // the body of a 200
         QByteArray errorBody; // the body of any other status; a JSON error object when empty
-        bool hangUp = false;  // the connection is closed after the request, with no answer at all
 
         Script &send(const QByteArray &bytes);
         Script &pause(int ms);
