@@ -32,6 +32,9 @@ SessionEvents::~SessionEvents() = default;
 
 void SessionEvents::start()
 {
+    if (m_started)
+        return;
+    m_started = true;
     // The slots take the whole message and check its signature themselves: a slot taking a
     // bool would also receive a signal carrying a bool and more.
     QDBusConnection login = busOf(logindBus);

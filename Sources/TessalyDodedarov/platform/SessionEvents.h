@@ -43,7 +43,8 @@ public:
     explicit SessionEvents(Callbacks callbacks, QObject *parent = nullptr);
     ~SessionEvents() override;
 
-    // Connects the watches and registers with the session manager where there is one.
+    // Connects the watches and registers with the session manager where there is one. Once;
+    // later calls do nothing.
     void start();
 
     // Takes logind's "sleep:shutdown" delay inhibitor unless one is held or being asked for.
@@ -71,6 +72,7 @@ private:
     void answerSessionManager();
 
     Callbacks m_callbacks;
+    bool m_started = false;
     QDBusUnixFileDescriptor m_inhibitor;
     bool m_inhibitorPending = false;
     bool m_inhibitorWanted = false;
