@@ -196,6 +196,32 @@ private slots:
             QCOMPARE(url->host(), QUrl(*expected).host());
         }
     }
+
+    void autoReadable_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("readable");
+
+        QTest::newRow("video page") << QStringLiteral("https://www.youtube.com/watch?v=abc") << true;
+        QTest::newRow("conference page") << QStringLiteral("https://example.org/sessions/keynote") << true;
+        QTest::newRow("pay inside a longer host word") << QStringLiteral("https://www.paypal.com/") << false;
+        QTest::newRow("mail inside a longer host word") << QStringLiteral("https://gmail.com/") << false;
+        QTest::newRow("word in the path") << QStringLiteral("https://example.com/user/Settings/profile") << false;
+        QTest::newRow("api keys page") << QStringLiteral("https://platform.example.com/api-keys") << false;
+        QTest::newRow("sign-in page") << QStringLiteral("https://example.com/sign-in") << false;
+        QTest::newRow("upper case host") << QStringLiteral("https://CONSOLE.example.com/") << false;
+        QTest::newRow("query is not looked at") << QStringLiteral("https://example.com/talk?ref=login") << true;
+        QTest::newRow("fragment is not looked at") << QStringLiteral("https://example.com/talk#cart") << true;
+        QTest::newRow("no host, path alone") << QStringLiteral("file:///home/me/orders.html") << false;
+        QTest::newRow("no host, harmless path") << QStringLiteral("file:///home/me/talk.html") << true;
+    }
+
+    void autoReadable()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, readable);
+        QCOMPARE(SessionNotes::autoReadable(QUrl(url)), readable);
+    }
 };
 
 DODEDAROV_TEST(SessionNotesTest)

@@ -66,7 +66,7 @@ std::optional<CaptionPipeline::Output> expectation(const QJsonObject &object)
 void ReplayTest::replay_data()
 {
     QTest::addColumn<QString>("path");
-    const QDir folder(QFINDTESTDATA("replay"));
+    const QDir folder(QFINDTESTDATA("speech/replay"));
     const QStringList files = folder.entryList({u"*.jsonl"_qs}, QDir::Files, QDir::Name);
     QVERIFY2(files.size() >= 3, qPrintable(folder.path()));
     for (const QString &file : files)

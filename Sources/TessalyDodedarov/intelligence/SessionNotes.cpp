@@ -114,3 +114,24 @@ QString SessionNotes::promptBlock(const QList<SessionNote> &notes)
     return QStringLiteral("\n\n【本场说明】（用户在会中随时补充的，翻译时照办：人名写法、术语译法、“听成 X 其实是 Y”的纠错、翻译要求）：\n")
         + lines.join(u'\n');
 }
+
+bool SessionNotes::autoReadable(const QUrl &url)
+{
+    // Plain substrings on purpose: "paypal", "gmail" and "myaccount" must all count.
+    static const QStringList avoided{
+        QStringLiteral("pay"),      QStringLiteral("topup"),     QStringLiteral("top-up"),
+        QStringLiteral("recharge"), QStringLiteral("checkout"),  QStringLiteral("billing"),
+        QStringLiteral("invoice"),  QStringLiteral("account"),   QStringLiteral("login"),
+        QStringLiteral("signin"),   QStringLiteral("sign-in"),   QStringLiteral("signup"),
+        QStringLiteral("auth"),     QStringLiteral("mail"),      QStringLiteral("bank"),
+        QStringLiteral("wallet"),   QStringLiteral("order"),     QStringLiteral("cart"),
+        QStringLiteral("console"),  QStringLiteral("dashboard"), QStringLiteral("settings"),
+        QStringLiteral("api-keys"), QStringLiteral("apikey"),
+    };
+    const QString where = (url.host() + url.path()).toLower();
+    for (const QString &word : avoided) {
+        if (where.contains(word))
+            return false;
+    }
+    return true;
+}

@@ -2,21 +2,14 @@
 
 #include "common/Clock.h"
 #include "common/SerialQueue.h"
+#include "common/UserDefaults.h"
 #include "speech/MicrophoneCapture.h"
 #include "speech/SpeechClassifier.h"
 #include "speech/SystemAudioTap.h"
 
-#include <QSettings>
 #include <QTimer>
 
 #include <cmath>
-
-namespace {
-QSettings userDefaults()
-{
-    return QSettings(QStringLiteral("tessalab"), QStringLiteral("dodedarov"));
-}
-}
 
 Engine::Engine()
     : m_work(std::make_unique<SerialQueue>(QStringLiteral("com.tessalab.dodedarov.engine")))
@@ -182,7 +175,7 @@ void Engine::stopOnQueue(const std::optional<QString> &reason)
 std::optional<QString> Engine::startCapture()
 {
     const AudioSource source =
-        audioSourceFromString(userDefaults().value(QStringLiteral("audioSource")).toString())
+        audioSourceFromString(UserDefaults::text(QStringLiteral("audioSource")).value_or(QString()))
             .value_or(AudioSource::system);
     m_mixer.system.clear();
     m_mixer.microphone.clear();
@@ -254,29 +247,7 @@ void Engine::setPhase(Phase phase)
 std::optional<double> Engine::autoStopAfter() const
 {
     // Any value that is not a whole number counts as the default of ten minutes.
-    const QVariant value = userDefaults().value(QStringLiteral("autoPauseMinutes"));
-    qint64 minutes = 10;
-    bool ok = false;
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        minutes = value.toLongLong();
-        break;
-    case QMetaType::Double:
-    case QMetaType::Float:
-        if (const double d = value.toDouble(); d == std::floor(d) && std::abs(d) < 1e9)
-            minutes = qint64(d);
-        break;
-    case QMetaType::QString:
-        // The settings file stores numbers as text.
-        if (const qint64 parsed = value.toString().trimmed().toLongLong(&ok); ok)
-            minutes = parsed;
-        break;
-    default:
-        break;
-    }
+    const qint64 minutes = UserDefaults::integer(QStringLiteral("autoPauseMinutes")).value_or(10);
     if (minutes <= 0)
         return std::nullopt;
     return double(minutes) * 60.0;

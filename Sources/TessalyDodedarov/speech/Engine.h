@@ -83,6 +83,7 @@ public:
 private:
     // Tests and benchmarks drive the queue-side steps directly, on a clock they move.
     friend class EngineHarness;
+    friend class ModelRig;
 
     void startOnQueue(const QString &apiKey);
     void stopOnQueue(const std::optional<QString> &reason);

@@ -4,25 +4,11 @@
 
 #include "common/Clock.h"
 #include "common/SerialQueue.h"
+#include "common/UserDefaults.h"
 #include "speech/ScribeClient.h"
 
-#include <QSettings>
 
 namespace {
-// A stored Boolean may come back from the settings file as its text.
-std::optional<bool> storedBool(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        if (value.toString() == QLatin1String("true"))
-            return true;
-        if (value.toString() == QLatin1String("false"))
-            return false;
-    }
-    return std::nullopt;
-}
-
 // Speaker identifiers are followed through merges, but never round a cycle for ever.
 constexpr int maxMergeSteps = 33;
 }
@@ -35,9 +21,8 @@ void Engine::connectIfNeeded()
     m_speakerNames.merged.clear();
     ++m_speakerNames.connection;
 
-    const QSettings defaults(QStringLiteral("tessalab"), QStringLiteral("dodedarov"));
-    const bool diarize = storedBool(defaults.value(QStringLiteral("diarize"))).value_or(true);
-    const bool englishOnly = defaults.value(QStringLiteral("listenEnglishOnly")).toBool();
+    const bool diarize = UserDefaults::flag(QStringLiteral("diarize")).value_or(true);
+    const bool englishOnly = UserDefaults::flag(QStringLiteral("listenEnglishOnly")).value_or(false);
     m_needsReconnect = false;
 
     auto *client = new ScribeClient(

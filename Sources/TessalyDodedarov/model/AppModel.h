@@ -1,0 +1,596 @@
+#pragma once
+
+#include "display/CaptionAppearance.h"
+#include "intelligence/ResearchResult.h"
+#include "intelligence/SessionBackground.h"
+#include "intelligence/SessionNote.h"
+#include "intelligence/SessionStats.h"
+#include "model/CaptionLine.h"
+#include "model/DisplayMode.h"
+#include "records/DiagnosticLog.h"
+#include "records/TranscriptWriter.h"
+#include "shell/BalanceInfo.h"
+#include "shell/CaptionParts.h"
+#include "shell/ElevenLabsKeys.h"
+#include "shell/KeyProvider.h"
+#include "shell/KeyStatus.h"
+#include "speech/AudioSource.h"
+#include "speech/CaptionPipeline.h"
+#include "speech/Engine.h"
+#include "translation/TranslationService.h"
+#include "translation/Translator.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+// The one meeting model of the application: it owns a meeting from start to end, receives the
+// engine's recognition events and the translator's results, keeps the caption lines the panel
+// shows, holds and persists the user's settings and service keys, and drives the periodic
+// background work. Every view observes its properties and every user action goes through it.
+//
+// Main thread only. `shared()` makes the one instance on first use; tests construct their own.
+// Engine callbacks arrive on the engine's queue and are posted here with the model as context;
+// hooks and task completions hold a QPointer and do nothing once the model is gone. GUI
+// services come in through the static hooks, so this class includes no Gui or Widgets header.
+//
+// The implementation is split by concern: AppModel.cpp (state, start-up, status texts, context
+// and routing hooks), AppModelSettings.cpp, AppModelKeys.cpp, and one file per later concern.
+class AppModel final : public QObject {
+    Q_OBJECT
+
+public:
+    using KeyStatuses = QMap<KeyProvider, KeyStatus>;
+    using Balances = QMap<KeyProvider, BalanceInfo>;
+    using Quotas = QMap<QString, BalanceInfo>;
+    using OptionalText = std::optional<QString>;
+    using Measure = std::function<double(QStringView)>;
+
+    // Meeting state.
+    Q_PROPERTY(bool meetingActive READ meetingActive NOTIFY meetingActiveChanged)
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(Engine::Phase phase READ phase NOTIFY phaseChanged)
+    Q_PROPERTY(QString partial READ partial NOTIFY partialChanged)
+    Q_PROPERTY(QList<CaptionLine> lines READ lines NOTIFY linesChanged)
+    Q_PROPERTY(QList<CaptionRow> rows READ rows NOTIFY rowsChanged)
+    Q_PROPERTY(QString liveEnglish READ liveEnglish NOTIFY liveEnglishChanged)
+    Q_PROPERTY(bool liveInline READ liveInline NOTIFY liveInlineChanged)
+    Q_PROPERTY(double billedSeconds READ billedSeconds NOTIFY billedSecondsChanged)
+    Q_PROPERTY(OptionalText notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(bool hasElevenLabsKey READ hasElevenLabsKey NOTIFY hasElevenLabsKeyChanged)
+    Q_PROPERTY(bool hasTranslationKey READ hasTranslationKey NOTIFY hasTranslationKeyChanged)
+    Q_PROPERTY(bool hasDeepSeekKey READ hasDeepSeekKey NOTIFY hasDeepSeekKeyChanged)
+    Q_PROPERTY(OptionalText lastTranslation READ lastTranslation NOTIFY lastTranslationChanged)
+    Q_PROPERTY(OptionalText transcriptProblem READ transcriptProblem NOTIFY transcriptProblemChanged)
+    Q_PROPERTY(QSet<int> backfillPending READ backfillPending NOTIFY backfillPendingChanged)
+    Q_PROPERTY(int turnCount READ turnCount NOTIFY turnCountChanged)
+    Q_PROPERTY(OptionalText translationRouteNote READ translationRouteNote NOTIFY translationRouteNoteChanged)
+    Q_PROPERTY(OptionalText translationTrouble READ translationTrouble NOTIFY translationTroubleChanged)
+    Q_PROPERTY(OptionalText recognitionTrouble READ recognitionTrouble NOTIFY recognitionTroubleChanged)
+    Q_PROPERTY(QString recap READ recap NOTIFY recapChanged)
+    Q_PROPERTY(OptionalText proofreadStatus READ proofreadStatus NOTIFY proofreadStatusChanged)
+    Q_PROPERTY(OptionalText researchStatus READ researchStatus NOTIFY researchStatusChanged)
+    Q_PROPERTY(OptionalText diagnosticsStatus READ diagnosticsStatus NOTIFY diagnosticsStatusChanged)
+    Q_PROPERTY(QList<SessionNote> notes READ notes NOTIFY notesChanged)
+    Q_PROPERTY(ResearchResult research READ research NOTIFY researchChanged)
+    // Computed for the views; they notify when an input changes.
+    Q_PROPERTY(OptionalText statusNote READ statusNote NOTIFY statusNoteChanged)
+    Q_PROPERTY(OptionalText backfillNote READ backfillNote NOTIFY backfillNoteChanged)
+
+    // Settings mirrored in the model and stored in the user defaults.
+    Q_PROPERTY(bool keepAwake READ keepAwake WRITE setKeepAwakeSetting NOTIFY keepAwakeChanged)
+    Q_PROPERTY(CaptionAppearance appearance READ appearance WRITE setAppearance NOTIFY appearanceChanged)
+    Q_PROPERTY(bool diarize READ diarize WRITE setDiarize NOTIFY diarizeChanged)
+    Q_PROPERTY(bool listenEnglishOnly READ listenEnglishOnly WRITE setListenEnglishOnly NOTIFY listenEnglishOnlyChanged)
+    Q_PROPERTY(CaptionParts captionParts READ captionParts WRITE setCaptionParts NOTIFY captionPartsChanged)
+    Q_PROPERTY(DisplayMode mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(bool hideFromSharing READ hideFromSharing WRITE setHideFromSharing NOTIFY hideFromSharingChanged)
+    Q_PROPERTY(AudioSource audioSource READ audioSource WRITE setAudioSource NOTIFY audioSourceChanged)
+    Q_PROPERTY(int autoPauseMinutes READ autoPauseMinutes WRITE setAutoPauseMinutes NOTIFY autoPauseMinutesChanged)
+    Q_PROPERTY(bool proofreadAfterMeeting READ proofreadAfterMeeting WRITE setProofreadAfterMeeting NOTIFY proofreadAfterMeetingChanged)
+    Q_PROPERTY(bool researchEnabled READ researchEnabled WRITE setResearchEnabled NOTIFY researchEnabledChanged)
+    Q_PROPERTY(bool researchWebSearch READ researchWebSearch WRITE setResearchWebSearch NOTIFY researchWebSearchChanged)
+    Q_PROPERTY(bool readBrowserPage READ readBrowserPage WRITE setReadBrowserPage NOTIFY readBrowserPageChanged)
+    Q_PROPERTY(bool diagnosticsEnabled READ diagnosticsEnabled WRITE setDiagnosticsEnabled NOTIFY diagnosticsEnabledChanged)
+    Q_PROPERTY(bool chatWebSearch READ chatWebSearch WRITE setChatWebSearch NOTIFY chatWebSearchChanged)
+    Q_PROPERTY(bool openRecordsAfterMeeting READ openRecordsAfterMeeting WRITE setOpenRecordsAfterMeeting NOTIFY openRecordsAfterMeetingChanged)
+
+    // Caption panel flags, never stored.
+    Q_PROPERTY(bool panelVisible READ panelVisible WRITE setPanelVisible NOTIFY panelVisibleChanged)
+    Q_PROPERTY(bool maximized READ maximized WRITE setMaximized NOTIFY maximizedChanged)
+    Q_PROPERTY(bool expanded READ expanded WRITE setExpanded NOTIFY expandedChanged)
+    Q_PROPERTY(bool hovering READ hovering WRITE setHovering NOTIFY hoveringChanged)
+
+    // Service keys and what the checks found.
+    Q_PROPERTY(ElevenLabsKeys elevenLabsKeys READ elevenLabsKeys NOTIFY elevenLabsKeysChanged)
+    Q_PROPERTY(KeyStatuses keyStatus READ keyStatus NOTIFY keyStatusChanged)
+    Q_PROPERTY(Quotas elevenLabsQuotas READ elevenLabsQuotas NOTIFY elevenLabsQuotasChanged)
+    Q_PROPERTY(Balances balances READ balances NOTIFY balancesChanged)
+
+public:
+    explicit AppModel(QObject *parent = nullptr);
+    ~AppModel() override;
+
+    static AppModel *shared();
+
+    // ---- Static hooks: platform services, replaced once at launch by the application. ----
+    // An asynchronous hook calls its completion once, on the main thread.
+    static inline std::function<void(const QUrl &, std::function<void(const OptionalText &)>)>
+        fetchPage = [](const QUrl &, std::function<void(const OptionalText &)> done) {
+            done(std::nullopt);
+        };
+    static inline std::function<void(std::function<void(bool)>)> requestMicrophone =
+        [](std::function<void(bool)> done) { done(true); };
+    static inline std::function<void(bool)> setKeepAwake = [](bool) {};
+    static inline std::function<void(KeyProvider, const QString &, std::function<void(const KeyStatus &)>)>
+        checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)> done) {
+            done(KeyStatus::ok());
+        };
+    static inline std::function<void(KeyProvider, const QString &,
+                                     std::function<void(const std::optional<BalanceInfo> &)>)>
+        fetchBalance = [](KeyProvider, const QString &,
+                          std::function<void(const std::optional<BalanceInfo> &)> done) {
+            done(std::nullopt);
+        };
+    static inline std::function<void(std::function<void(const std::optional<QUrl> &)>)>
+        currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
+            done(std::nullopt);
+        };
+    static inline std::function<bool(const QString &)> isDictionaryWord = [](const QString &) {
+        return true;
+    };
+    static inline std::function<void(const QString &)> revealFile = [](const QString &) {};
+    // Font size in, width function out; the application installs one measuring real glyphs.
+    static std::function<Measure(double fontSize)> measurer;
+    static inline std::function<void()> showSettings = [] {};
+    static inline std::function<void(const QString &)> openFolder = [](const QString &) {};
+
+    // A width estimate without fonts: CJK and full-width characters are one em, others 0.55.
+    static Measure estimatedMeasure(double fontSize);
+
+    // Where the meeting records go: "泰萨利字幕记录" in the Documents folder; tests use a
+    // temporary folder. Read once, when the model is made.
+    static inline std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
+
+    // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
+    static inline std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
+
+    // Main-thread delays in seconds; tests shorten them.
+    static inline double tickInterval = 0.25;
+    static inline double deltaFlushDelay = 0.1;
+    static inline double saveDelay = 1.0;
+    static inline double keySwitchNoticeDelay = 15.0;
+    static inline double settlePollInterval = 0.5;
+    static inline int settlePolls = 30;
+
+    static const QList<int> &autoPauseChoices();
+    static const QString microphoneDeniedText;
+
+    // ---- Published state. ----
+    bool meetingActive() const { return m_meetingActive; }
+    bool running() const { return m_running; }
+    Engine::Phase phase() const { return m_phase; }
+    const QString &partial() const { return m_partial; }
+    const QList<CaptionLine> &lines() const { return m_lines; }
+    const QList<CaptionRow> &rows() const { return m_rows; }
+    const QString &liveEnglish() const { return m_liveEnglish; }
+    bool liveInline() const { return m_liveInline; }
+    double billedSeconds() const { return m_billedSeconds; }
+    const OptionalText &notice() const { return m_notice; }
+    bool hasElevenLabsKey() const { return m_hasElevenLabsKey; }
+    bool hasTranslationKey() const { return m_hasTranslationKey; }
+    bool hasDeepSeekKey() const { return m_hasDeepSeekKey; }
+    const OptionalText &lastTranslation() const { return m_lastTranslation; }
+    const OptionalText &transcriptProblem() const { return m_transcriptProblem; }
+    const QSet<int> &backfillPending() const { return m_backfillPending; }
+    int turnCount() const { return m_turnCount; }
+    const OptionalText &translationRouteNote() const { return m_translationRouteNote; }
+    const OptionalText &translationTrouble() const { return m_translationTrouble; }
+    const OptionalText &recognitionTrouble() const { return m_recognitionTrouble; }
+    const QString &recap() const { return m_recap; }
+    const OptionalText &proofreadStatus() const { return m_proofreadStatus; }
+    const OptionalText &researchStatus() const { return m_researchStatus; }
+    const OptionalText &diagnosticsStatus() const { return m_diagnosticsStatus; }
+    const QList<SessionNote> &notes() const { return m_notes; }
+    const ResearchResult &research() const { return m_research; }
+
+    // The status line: while listening the first trouble that is set; otherwise the notice,
+    // "已暂停" while a meeting is open, "会议已结束" once there are lines.
+    OptionalText statusNote() const;
+    OptionalText backfillNote() const;
+
+    // ---- Settings (each setter stores, writes its key, then acts). ----
+    bool keepAwake() const { return m_keepAwake; }
+    void setKeepAwakeSetting(bool on);
+    const CaptionAppearance &appearance() const { return m_appearance; }
+    void setAppearance(const CaptionAppearance &look);
+    bool diarize() const { return m_diarize; }
+    void setDiarize(bool on);
+    bool listenEnglishOnly() const { return m_listenEnglishOnly; }
+    void setListenEnglishOnly(bool on);
+    const CaptionParts &captionParts() const { return m_captionParts; }
+    void setCaptionParts(const CaptionParts &parts);
+    DisplayMode mode() const { return m_mode; }
+    void setMode(DisplayMode mode);
+    bool hideFromSharing() const { return m_hideFromSharing; }
+    void setHideFromSharing(bool on);
+    AudioSource audioSource() const { return m_audioSource; }
+    void setAudioSource(AudioSource source);
+    int autoPauseMinutes() const { return m_autoPauseMinutes; }
+    void setAutoPauseMinutes(int minutes);
+    bool proofreadAfterMeeting() const { return m_proofreadAfterMeeting; }
+    void setProofreadAfterMeeting(bool on);
+    bool researchEnabled() const { return m_researchEnabled; }
+    void setResearchEnabled(bool on);
+    bool researchWebSearch() const { return m_researchWebSearch; }
+    void setResearchWebSearch(bool on);
+    bool readBrowserPage() const { return m_readBrowserPage; }
+    void setReadBrowserPage(bool on);
+    bool diagnosticsEnabled() const { return m_diagnosticsEnabled; }
+    void setDiagnosticsEnabled(bool on);
+    bool chatWebSearch() const { return m_chatWebSearch; }
+    void setChatWebSearch(bool on);
+    bool openRecordsAfterMeeting() const { return m_openRecordsAfterMeeting; }
+    void setOpenRecordsAfterMeeting(bool on);
+
+    bool panelVisible() const { return m_panelVisible; }
+    void setPanelVisible(bool on);
+    bool maximized() const { return m_maximized; }
+    void setMaximized(bool on);
+    bool expanded() const { return m_expanded; }
+    void setExpanded(bool on);
+    bool hovering() const { return m_hovering; }
+    void setHovering(bool on);
+
+    // Written by the caption panel controller, which then calls relayout().
+    double panelWidth = 680;
+
+    // Edits a copy of the look; a change of colour, opacity, font or outline makes it custom.
+    void customize(const std::function<void(CaptionAppearance &)> &change);
+    // A preset's look with the current sizes.
+    void applySkin(const CaptionSkin &skin);
+    // Re-breaks the live rows for the panel width and the Chinese size.
+    void relayout();
+    // The row width the last relayout used.
+    double rowWidth() const { return m_rowWidth; }
+    const Measure &rowMeasure() const { return m_rowMeasure; }
+    void microphoneDenied();
+
+    // ---- Service keys. ----
+    const ElevenLabsKeys &elevenLabsKeys() const { return m_elevenLabsKeys; }
+    const KeyStatuses &keyStatus() const { return m_keyStatus; }
+    KeyStatus keyStatus(KeyProvider provider) const
+    {
+        return m_keyStatus.value(provider, KeyStatus::unknown());
+    }
+    const Quotas &elevenLabsQuotas() const { return m_elevenLabsQuotas; }
+    const Balances &balances() const { return m_balances; }
+    const QSet<QString> &exhaustedElevenLabs() const { return m_exhaustedElevenLabs; }
+
+    void addElevenLabsKey(const QString &text);
+    void useElevenLabsKey(int index);
+    void removeElevenLabsKey(int index);
+    void saveKey(KeyProvider provider, const QString &text);
+    std::optional<QString> maskedKey(KeyProvider provider) const;
+    void checkSavedKeys();
+    // The stop reason names a refused or exhausted recognition key: moves to the next usable
+    // key and answers whether listening may go on with it.
+    bool switchElevenLabsKey(const QString &reason);
+    // The notice after a switch to the key at `index` for that stop reason.
+    static QString keySwitchNotice(const QString &reason, int index);
+
+    // ---- Translation status texts. ----
+    void noteTranslationResult(TranslationService service, const OptionalText &failure);
+
+    // ---- Meeting background and diagnostics. ----
+    // The notes' background joined with what research found; computed on every read.
+    SessionBackground background() const;
+    void log(const QString &kind, const QMap<QString, QString> &fields = {});
+    const DiagnosticLog &diag() const { return m_diag; }
+    double meetingStartedAt() const { return m_meetingStartedAt; }
+    const SessionStats &stats() const { return m_stats; }
+    int meetingSerial() const { return m_meetingSerial; }
+
+    // ---- Operations of the other concerns, each defined in its own file. ----
+    // Rows and saving (AppModelRows.cpp, AppModelRecord.cpp).
+    void publishRows();
+    void scheduleSave();
+    void saveTranscript(bool synchronously);
+    TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    void finalizeRecord();
+    void openTranscripts();
+
+    // The meeting's lifecycle (AppModelLifecycle.cpp).
+    void toggle();
+    void startOrResume();
+    void endMeeting();
+    void newMeeting();
+    void prepareForQuit();
+    void quitOnce();
+    void minimize();
+    void adjustFontSize(double delta);
+
+    // Corrections of heard names (AppModelCorrections.cpp).
+    QString fixSoundAlikes(const QString &text);
+    void noteSuspects(const QString &text, SpeechLanguage language);
+    void markFixed(int line);
+    QStringList soundAlikeTargets() const;
+
+    // Research, notes, the browser page, diagnostics and chat (AppModelResearch.cpp,
+    // AppModelNotes.cpp, AppModelBrowser.cpp, AppModelDiagnostics.cpp, AppModelChat.cpp).
+    void maybeResearch();
+    void maybeQuickResearch();
+    void maybeMatchBrowserTab();
+    void absorbResearch(const ResearchResult &result, bool webSearch, const QString &label);
+    void logBackground(const QString &text);
+    void fixShownLines();
+    void submitNote(const QString &text, bool automatic);
+    void deleteNote(int id);
+    void readCurrentPage();
+    QString meetingRecordText() const;
+    void revealDiagnostics();
+
+    Engine &engine() { return *m_engine; }
+    Translator &translator() { return *m_translator; }
+    TranscriptWriter &transcript() { return *m_transcript; }
+
+signals:
+    void meetingActiveChanged();
+    void runningChanged();
+    void phaseChanged();
+    void partialChanged();
+    void linesChanged();
+    void rowsChanged();
+    void liveEnglishChanged();
+    void liveInlineChanged();
+    void billedSecondsChanged();
+    void noticeChanged();
+    void hasElevenLabsKeyChanged();
+    void hasTranslationKeyChanged();
+    void hasDeepSeekKeyChanged();
+    void lastTranslationChanged();
+    void transcriptProblemChanged();
+    void backfillPendingChanged();
+    void turnCountChanged();
+    void translationRouteNoteChanged();
+    void translationTroubleChanged();
+    void recognitionTroubleChanged();
+    void recapChanged();
+    void proofreadStatusChanged();
+    void researchStatusChanged();
+    void diagnosticsStatusChanged();
+    void notesChanged();
+    void researchChanged();
+    void statusNoteChanged();
+    void backfillNoteChanged();
+
+    void keepAwakeChanged();
+    void appearanceChanged();
+    void diarizeChanged();
+    void listenEnglishOnlyChanged();
+    void captionPartsChanged();
+    void modeChanged();
+    void hideFromSharingChanged();
+    void audioSourceChanged();
+    void autoPauseMinutesChanged();
+    void proofreadAfterMeetingChanged();
+    void researchEnabledChanged();
+    void researchWebSearchChanged();
+    void readBrowserPageChanged();
+    void diagnosticsEnabledChanged();
+    void chatWebSearchChanged();
+    void openRecordsAfterMeetingChanged();
+
+    void panelVisibleChanged();
+    void maximizedChanged();
+    void expandedChanged();
+    void hoveringChanged();
+
+    void elevenLabsKeysChanged();
+    void keyStatusChanged();
+    void elevenLabsQuotasChanged();
+    void balancesChanged();
+
+private:
+    friend class ModelRig;
+
+    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
+    // AppModelReasks.cpp, AppModelUnits.cpp).
+    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
+    void handleCommitted(const QString &text);
+    void handleStopped(const std::optional<QString> &reason);
+    void handleTick();
+    void flushDeltas();
+    void refreshLiveEnglish();
+    void maybeMergeSentences(bool final);
+    void beginMeeting();
+    void maybeUpdateRecap();
+    void proofreadWhenSettled();
+
+    // Start-up, in order.
+    void loadSettings();
+    void installEngineCallbacks();
+    void installContextProviders();
+    void installRoutingHooks();
+    void installTranslatorHandlers();
+
+    // Settings helpers.
+    static CaptionAppearance loadAppearance();
+    void writeFlag(const QString &key, bool value);
+
+    // Keys.
+    void loadElevenLabsKeys();
+    // Answers whether the keyring took both items; if not the key row shows the problem.
+    bool storeElevenLabsKeys(const ElevenLabsKeys &value);
+    void verifyKey(KeyProvider provider, const QString &key);
+    void refreshQuota(const QString &key);
+    void refreshBalances();
+    bool saveDeepSeekKey(const QString &text);
+    void setKeyStatus(KeyProvider provider, const KeyStatus &status);
+    void removeKeyStatus(KeyProvider provider);
+    void setBalance(KeyProvider provider, const std::optional<BalanceInfo> &info);
+
+    // Publishing helpers: every write notifies; `changed` only when the value differs.
+    template <typename T>
+    void publish(T &field, const T &value, void (AppModel::*signal)())
+    {
+        field = value;
+        emit(this->*signal)();
+    }
+    template <typename T>
+    void publishChanged(T &field, const T &value, void (AppModel::*signal)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*signal)();
+    }
+
+public:
+    // State writers for the caption flow and the lifecycle (and tests); each notifies, and the
+    // computed texts follow.
+    void setRunningState(bool on);
+    void setMeetingActiveState(bool on);
+    void setNotice(const OptionalText &text);
+    void setRecognitionTrouble(const OptionalText &text);
+    void setTranslationTrouble(const OptionalText &text);
+    void setTranslationRouteNote(const OptionalText &text);
+    void setBackfillPending(const QSet<int> &pending);
+    void setRecap(const QString &text);
+    void setNotes(const QList<SessionNote> &notes);
+    void setResearch(const ResearchResult &result);
+    void setStatsForTest(const SessionStats &stats) { m_stats = stats; }
+
+private:
+    // Meeting state.
+    bool m_meetingActive = false;
+    bool m_running = false;
+    Engine::Phase m_phase = Engine::Phase::stopped;
+    QString m_partial;
+    QList<CaptionLine> m_lines;
+    QList<CaptionRow> m_rows;
+    QString m_liveEnglish;
+    bool m_liveInline = false;
+    double m_billedSeconds = 0;
+    OptionalText m_notice;
+    bool m_hasElevenLabsKey = false;
+    bool m_hasTranslationKey = false;
+    bool m_hasDeepSeekKey = false;
+    OptionalText m_lastTranslation;
+    OptionalText m_transcriptProblem;
+    QSet<int> m_backfillPending;
+    int m_turnCount = 0;
+    OptionalText m_translationRouteNote;
+    OptionalText m_translationTrouble;
+    OptionalText m_recognitionTrouble;
+    SessionStats m_stats;
+
+    // Settings.
+    bool m_keepAwake = true;
+    CaptionAppearance m_appearance;
+    bool m_diarize = true;
+    bool m_listenEnglishOnly = false;
+    CaptionParts m_captionParts;
+    DisplayMode m_mode = DisplayMode::both;
+    bool m_hideFromSharing = true;
+    AudioSource m_audioSource = AudioSource::system;
+    int m_autoPauseMinutes = 10;
+    bool m_proofreadAfterMeeting = true;
+    bool m_researchEnabled = true;
+    bool m_researchWebSearch = true;
+    bool m_readBrowserPage = true;
+    bool m_diagnosticsEnabled = true;
+    bool m_chatWebSearch = true;
+    bool m_openRecordsAfterMeeting = true;
+
+    bool m_panelVisible = true;
+    bool m_maximized = false;
+    bool m_expanded = true;
+    bool m_hovering = false;
+
+    // Components.
+    std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<Translator> m_translator;
+    std::unique_ptr<TranscriptWriter> m_transcript;
+    std::unique_ptr<CaptionPipeline> m_pipeline;
+    double m_rowWidth = 600;
+    Measure m_rowMeasure = [](QStringView) { return 0.0; };
+
+    // Caption flow.
+    QMap<int, QString> m_pendingDeltas;
+    bool m_deltaFlushScheduled = false;
+    std::optional<int> m_openEnglishLine;
+    QString m_englishBacklog;
+    QString m_lastPartialText;
+    QString m_lastSubmitted;
+    QTimer *m_holdTimer = nullptr;
+    QTimer *m_saveTimer = nullptr;
+    double m_billedBase = 0;
+    bool m_pendingTurn = false;
+    bool m_microphoneChecked = false;
+    double m_lastSpeechChange = 0;
+    int m_mergeCursor = 0;
+    std::function<void()> m_afterStop;
+    QSet<int> m_shortRetried;
+    QSet<int> m_joinPending;
+    QSet<int> m_altJoinPending;
+    QMap<int, QString> m_smoothing;
+    double m_lastSubmittedAt = -1000;
+    double m_lastOtherLanguageAt = -1000;
+    double m_lastQuickAt = -1000;
+    QMap<int, double> m_lineLatency;
+    int m_meetingSerial = 0;
+    int m_nextNoteID = 1;
+    std::optional<int> m_notesMeeting;
+    bool m_resumeOnRestore = false;
+
+    // Notes, recap, research, diagnostics, chat and tabs.
+    QString m_recap;
+    bool m_recapBusy = false;
+    int m_recapLine = 0;
+    double m_lastRecapAt = 0;
+    OptionalText m_proofreadStatus;
+    OptionalText m_researchStatus;
+    OptionalText m_diagnosticsStatus;
+    QList<SessionNote> m_notes;
+    ResearchResult m_research;
+    bool m_researchBusy = false;
+    int m_researchLine = 0;
+    double m_lastResearchAt = 0;
+    bool m_webSearchRejected = false;
+    QList<TranscriptWriter::Entry> m_backgroundLog;
+    double m_firstSuspectAt = 0;
+    bool m_quickBusy = false;
+    int m_quickCount = 0;
+    DiagnosticLog m_diag;
+    double m_meetingStartedAt = 0;
+    int m_tabChecks = 0;
+    bool m_tabMatched = false;
+    bool m_tabBusy = false;
+
+    // Keys.
+    ElevenLabsKeys m_elevenLabsKeys;
+    KeyStatuses m_keyStatus;
+    Quotas m_elevenLabsQuotas;
+    Balances m_balances;
+    QSet<QString> m_exhaustedElevenLabs;
+};
+
+Q_DECLARE_METATYPE(CaptionLine)
+Q_DECLARE_METATYPE(CaptionRow)
+Q_DECLARE_METATYPE(CaptionAppearance)
+Q_DECLARE_METATYPE(CaptionParts)
+Q_DECLARE_METATYPE(ElevenLabsKeys)

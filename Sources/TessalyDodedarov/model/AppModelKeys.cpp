@@ -1,0 +1,288 @@
+// The meeting model's service keys: the recognition key list with its active copy, the
+// translation key, their checks, quotas and balances, and the failover to the next key.
+#include "model/AppModel.h"
+
+#include "common/UserDefaults.h"
+#include "speech/Graphemes.h"
+#include "translation/Keychain.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+const QString activeKey = QStringLiteral("elevenLabsActive");
+
+QString accountOf(KeyProvider provider)
+{
+    return provider == KeyProvider::deepSeek ? Keychain::deepSeekAccount : Keychain::elevenLabsAccount;
+}
+
+KeyStatus keyringRefused()
+{
+    return KeyStatus::problem(QStringLiteral("没能存进密钥环，请确认密钥环已解锁后再保存"));
+}
+
+// The recognition client's texts for a key the service refused or ran dry: in a message, or
+// at the connection's handshake.
+bool namesKeyFailure(const QString &reason)
+{
+    return reason.contains(QStringLiteral("额度")) || reason.contains(QStringLiteral("密钥无效"))
+        || reason.contains(QStringLiteral("拒绝了连接（HTTP 401）"))
+        || reason.contains(QStringLiteral("拒绝了连接（HTTP 403）"));
+}
+
+} // namespace
+
+QString AppModel::keySwitchNotice(const QString &reason, int index)
+{
+    return QStringLiteral("上一个 ElevenLabs 密钥")
+        + (reason.contains(QStringLiteral("额度")) ? QStringLiteral("额度用完了") : QStringLiteral("无效"))
+        + QStringLiteral("，已换用第 ") + QString::number(index + 1) + QStringLiteral(" 个");
+}
+
+void AppModel::setKeyStatus(KeyProvider provider, const KeyStatus &status)
+{
+    m_keyStatus.insert(provider, status);
+    emit keyStatusChanged();
+}
+
+void AppModel::removeKeyStatus(KeyProvider provider)
+{
+    m_keyStatus.remove(provider);
+    emit keyStatusChanged();
+}
+
+void AppModel::setBalance(KeyProvider provider, const std::optional<BalanceInfo> &info)
+{
+    if (info)
+        m_balances.insert(provider, *info);
+    else
+        m_balances.remove(provider);
+    emit balancesChanged();
+}
+
+void AppModel::loadElevenLabsKeys()
+{
+    QStringList keys = ElevenLabsKeys::decode(Keychain::get(Keychain::elevenLabsListAccount));
+    const qint64 stored = UserDefaults::integer(activeKey).value_or(0);
+    int active = 0;
+    if (!keys.isEmpty()) {
+        active = int(std::clamp<qint64>(stored, 0, keys.size() - 1));
+    } else if (const std::optional<QString> single = Keychain::get(Keychain::elevenLabsAccount);
+               single && !single->isEmpty()) {
+        // A key stored before there was a list becomes the whole list.
+        ElevenLabsKeys list;
+        list.add(*single);
+        keys = list.keys;
+        if (!keys.isEmpty())
+            Keychain::set(ElevenLabsKeys::encode(keys), Keychain::elevenLabsListAccount);
+    }
+    publish(m_elevenLabsKeys, ElevenLabsKeys {keys, active}, &AppModel::elevenLabsKeysChanged);
+    if (m_elevenLabsKeys.hasActive()) {
+        const QString &key = keys.at(active);
+        if (Keychain::get(Keychain::elevenLabsAccount) != std::optional<QString>(key))
+            Keychain::set(key, Keychain::elevenLabsAccount);
+    }
+}
+
+bool AppModel::storeElevenLabsKeys(const ElevenLabsKeys &value)
+{
+    publish(m_elevenLabsKeys, value, &AppModel::elevenLabsKeysChanged);
+    const bool listStored = Keychain::set(ElevenLabsKeys::encode(value.keys), Keychain::elevenLabsListAccount);
+    UserDefaults::setInteger(activeKey, value.active);
+    const bool activeStored = Keychain::set(value.hasActive() ? value.keys.at(value.active) : QString(),
+                                            Keychain::elevenLabsAccount);
+    // What the keyring holds now, which after a refused write is the previous key.
+    publish(m_hasElevenLabsKey, Keychain::get(Keychain::elevenLabsAccount).has_value(),
+            &AppModel::hasElevenLabsKeyChanged);
+    if (m_running && value.hasActive())
+        m_engine->setAPIKey(value.keys.at(value.active));
+    if (listStored && activeStored)
+        return true;
+    setKeyStatus(KeyProvider::elevenLabs, keyringRefused());
+    return false;
+}
+
+void AppModel::addElevenLabsKey(const QString &text)
+{
+    ElevenLabsKeys value = m_elevenLabsKeys;
+    const bool wasEmpty = value.keys.isEmpty();
+    const std::optional<int> index = value.add(text);
+    if (!index)
+        return;
+    if (wasEmpty)
+        value.active = *index;
+    const QString key = value.keys.at(*index);
+    m_exhaustedElevenLabs.remove(key);
+    // A check's answer would hide a key the keyring did not take.
+    if (!storeElevenLabsKeys(value))
+        return;
+    if (wasEmpty)
+        verifyKey(KeyProvider::elevenLabs, key);
+    refreshQuota(key);
+}
+
+void AppModel::useElevenLabsKey(int index)
+{
+    if (index < 0 || index >= m_elevenLabsKeys.keys.size())
+        return;
+    ElevenLabsKeys value = m_elevenLabsKeys;
+    value.active = index;
+    m_exhaustedElevenLabs.remove(value.keys.at(index));
+    storeElevenLabsKeys(value);
+}
+
+void AppModel::removeElevenLabsKey(int index)
+{
+    if (index < 0 || index >= m_elevenLabsKeys.keys.size())
+        return;
+    ElevenLabsKeys value = m_elevenLabsKeys;
+    if (m_elevenLabsQuotas.remove(value.keys.at(index)) > 0)
+        emit elevenLabsQuotasChanged();
+    value.keys.removeAt(index);
+    if (index < value.active)
+        value.active -= 1;
+    value.active = value.keys.isEmpty() ? 0 : std::min(value.active, int(value.keys.size()) - 1);
+    const bool stored = storeElevenLabsKeys(value);
+    if (stored && value.keys.isEmpty())
+        removeKeyStatus(KeyProvider::elevenLabs);
+}
+
+void AppModel::verifyKey(KeyProvider provider, const QString &key)
+{
+    setKeyStatus(provider, KeyStatus::checking());
+    QPointer<AppModel> self(this);
+    checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
+        if (!self)
+            return;
+        // The answer is about a key that was replaced or removed meanwhile.
+        if (Keychain::get(accountOf(provider)) != std::optional<QString>(key))
+            return;
+        self->setKeyStatus(provider, status);
+    });
+}
+
+void AppModel::refreshQuota(const QString &key)
+{
+    QPointer<AppModel> self(this);
+    fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
+        if (!self || !info)
+            return;
+        self->m_elevenLabsQuotas.insert(key, *info);
+        emit self->elevenLabsQuotasChanged();
+        const ElevenLabsKeys &keys = self->m_elevenLabsKeys;
+        if (keys.hasActive() && keys.keys.at(keys.active) == key)
+            self->setBalance(KeyProvider::elevenLabs, info);
+    });
+}
+
+void AppModel::refreshBalances()
+{
+    for (const QString &key : m_elevenLabsKeys.keys)
+        refreshQuota(key);
+    if (const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount)) {
+        QPointer<AppModel> self(this);
+        fetchBalance(KeyProvider::deepSeek, *key, [self](const std::optional<BalanceInfo> &info) {
+            if (self)
+                self->setBalance(KeyProvider::deepSeek, info);
+        });
+    } else if (m_balances.contains(KeyProvider::deepSeek)) {
+        setBalance(KeyProvider::deepSeek, std::nullopt);
+    }
+}
+
+void AppModel::checkSavedKeys()
+{
+    refreshBalances();
+    for (KeyProvider provider : KeyProviders::all()) {
+        if (m_keyStatus.contains(provider))
+            continue;
+        const std::optional<QString> key = Keychain::get(accountOf(provider));
+        if (!key)
+            continue;
+        setKeyStatus(provider, KeyStatus::checking());
+        QPointer<AppModel> self(this);
+        checkKey(provider, *key, [self, provider](const KeyStatus &status) {
+            if (self)
+                self->setKeyStatus(provider, status);
+        });
+    }
+}
+
+bool AppModel::saveDeepSeekKey(const QString &text)
+{
+    const bool stored = Keychain::set(text.trimmed(), Keychain::deepSeekAccount);
+    const bool has = Keychain::get(Keychain::deepSeekAccount).has_value();
+    publish(m_hasDeepSeekKey, has, &AppModel::hasDeepSeekKeyChanged);
+    publish(m_hasTranslationKey, has, &AppModel::hasTranslationKeyChanged);
+    return stored;
+}
+
+void AppModel::saveKey(KeyProvider provider, const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (provider == KeyProvider::elevenLabs) {
+        if (trimmed.isEmpty())
+            removeElevenLabsKey(m_elevenLabsKeys.active);
+        else
+            addElevenLabsKey(trimmed);
+        return;
+    }
+    if (!saveDeepSeekKey(trimmed)) {
+        setKeyStatus(KeyProvider::deepSeek, keyringRefused());
+        return;
+    }
+    if (trimmed.isEmpty()) {
+        removeKeyStatus(KeyProvider::deepSeek);
+        setBalance(KeyProvider::deepSeek, std::nullopt);
+        return;
+    }
+    verifyKey(KeyProvider::deepSeek, trimmed);
+    QPointer<AppModel> self(this);
+    fetchBalance(KeyProvider::deepSeek, trimmed, [self](const std::optional<BalanceInfo> &info) {
+        if (self && info)
+            self->setBalance(KeyProvider::deepSeek, info);
+    });
+}
+
+std::optional<QString> AppModel::maskedKey(KeyProvider provider) const
+{
+    const bool has = provider == KeyProvider::deepSeek ? m_hasDeepSeekKey : m_hasElevenLabsKey;
+    if (!has)
+        return std::nullopt;
+    const std::optional<QString> key = Keychain::get(accountOf(provider));
+    if (!key)
+        return std::nullopt;
+    const QList<QStringView> characters = Graphemes::split(*key);
+    const qsizetype n = characters.size();
+    if (n < 11)
+        return QString(std::max<qsizetype>(n, 4), QChar(0x2022));
+    QString out;
+    for (qsizetype i = 0; i < 3; ++i)
+        out += characters.at(i);
+    out += QChar(0x2026);
+    for (qsizetype i = n - 4; i < n; ++i)
+        out += characters.at(i);
+    return out;
+}
+
+bool AppModel::switchElevenLabsKey(const QString &reason)
+{
+    if (!reason.contains(QStringLiteral("ElevenLabs")) || !namesKeyFailure(reason))
+        return false;
+    ElevenLabsKeys value = m_elevenLabsKeys;
+    if (!value.hasActive())
+        return false;
+    m_exhaustedElevenLabs.insert(value.keys.at(value.active));
+    const std::optional<int> next = value.next(m_exhaustedElevenLabs);
+    if (!next)
+        return false;
+    value.active = *next;
+    // Restarting on a key the keyring did not take would reuse the failed one.
+    if (!storeElevenLabsKeys(value))
+        return false;
+    verifyKey(KeyProvider::elevenLabs, value.keys.at(*next));
+    return true;
+}

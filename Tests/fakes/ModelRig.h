@@ -1,0 +1,62 @@
+#pragma once
+
+#include "fakes/FakeDeepSeekServer.h"
+#include "fakes/FakeScribeServer.h"
+#include "fakes/TemporarySettings.h"
+#include "model/AppModel.h"
+
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+// One meeting model for a test, on everything a test may change and must put back: a settings
+// folder of its own, the service addresses on loopback fakes, the three key items of the test
+// keyring emptied, the uptime and the wall clock moved by hand, and the model's static hooks,
+// the transport's and routing's hooks and the process-wide switches restored afterwards.
+// The model itself is made by `make()`, after the test has written settings or keys.
+class ModelRig final {
+public:
+    ModelRig();
+    ~ModelRig();
+
+    ModelRig(const ModelRig &) = delete;
+    ModelRig &operator=(const ModelRig &) = delete;
+
+    TemporarySettings settings;
+    QTemporaryDir records; // the model's records folder is "records" inside it
+    FakeDeepSeekServer deepSeek;
+    FakeScribeServer scribe;
+    double now = 1000.0;                                         // Clock::uptime()
+    QDateTime wallNow = QDateTime(QDate(2026, 5, 4), QTime(9, 30, 15)); // the wall clock
+
+    QString recordsFolder() const { return records.filePath(QStringLiteral("records")); }
+
+    AppModel &make();
+    AppModel &model() { return *m_model; }
+    bool hasModel() const { return m_model != nullptr; }
+    void destroyModel();
+
+    // The model's engine for real (capture on the test sound server), waiting for standby.
+    bool startEngine();
+    // Opens the recognition connection now, as the first voice would; closes it as a quiet
+    // moment's housekeeping would when a reconnection is due; whether one is open.
+    void connectEngineNow();
+    void engineTick();
+    bool engineConnected();
+
+    // Replaces the model's caption lines, as the caption flow would.
+    void setLines(const QList<CaptionLine> &lines);
+
+    // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
+    // one straight from the keyring.
+    static void storeKey(const QString &account, const QString &value);
+    static std::optional<QString> storedKey(const QString &account);
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+    std::unique_ptr<AppModel> m_model;
+};
