@@ -4,12 +4,18 @@
 #include <QTcpSocket>
 #include <QUrlQuery>
 
+#include <sys/socket.h>
+
 namespace {
 const QString realtimePath = QStringLiteral("/v1/speech-to-text/realtime");
 
-QByteArray refusal(int status, const char *text)
+QByteArray refusal(int status)
 {
-    return QByteArray("HTTP/1.1 ") + QByteArray::number(status) + ' ' + text
+    static const QHash<int, QByteArray> texts = {
+        {401, "Unauthorized"}, {403, "Forbidden"}, {429, "Too Many Requests"},
+        {500, "Internal Server Error"}, {502, "Bad Gateway"}, {503, "Service Unavailable"},
+    };
+    return QByteArray("HTTP/1.1 ") + QByteArray::number(status) + ' ' + texts.value(status, "Refused")
         + "\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
 }
 }
@@ -69,16 +75,34 @@ void FakeScribeServer::onTcpConnection()
             connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
             continue;
         }
-        const QByteArray answer = mode == Mode::refuse401 ? refusal(401, "Unauthorized")
-                                                          : refusal(403, "Forbidden");
-        // Answer once the whole upgrade request has arrived, as a real server would.
+        const QByteArray answer = refusal(mode == Mode::refuse401 ? 401
+                                          : mode == Mode::refuse403 ? 403
+                                                                    : refusalStatus);
+        // Answer once the whole upgrade request has arrived, as a real server would, then end
+        // only our side of the connection: whatever the client still writes is read and kept
+        // until the client closes its side.
         auto request = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, request, answer] {
-            *request += socket->readAll();
-            if (request->contains("\r\n\r\n")) {
-                socket->write(answer);
-                socket->disconnectFromHost();
+        auto answered = std::make_shared<bool>(false);
+        const auto read = [this, socket, request, answered, answer] {
+            const QByteArray bytes = socket->readAll();
+            if (*answered) {
+                strayBytes += bytes;
+                return;
             }
+            *request += bytes;
+            const qsizetype end = request->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            *answered = true;
+            strayBytes += request->mid(end + 4);
+            socket->write(answer);
+            socket->flush();
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        };
+        connect(socket, &QTcpSocket::readyRead, this, read);
+        connect(socket, &QTcpSocket::disconnected, this, [this, read] {
+            read();
+            ++refusedEnded;
         });
     }
 }

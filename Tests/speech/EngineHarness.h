@@ -131,6 +131,13 @@ public:
             });
     }
     int sessionID() { return read<int>([this] { return engine.m_sessionID; }); }
+    // The current connection has completed its upgrade.
+    bool connectionOpen()
+    {
+        bool open = false;
+        onQueue([&] { open = engine.m_scribe && engine.m_scribeOpen; });
+        return open;
+    }
     bool sessionStarted()
     {
         bool started = false;
