@@ -2,12 +2,29 @@
 
 #include <QJsonDocument>
 #include <QTcpSocket>
-#include <QUrlQuery>
 
 #include <sys/socket.h>
 
 namespace {
 const QString realtimePath = QStringLiteral("/v1/speech-to-text/realtime");
+
+// The query as a server reads it: "+" is a blank, "%XX" the byte it stands for. A client that
+// sends "C++" or "R&D" unencoded gets "C  " or a split item back, as it would from the service.
+QList<QPair<QString, QString>> decodedQuery(const QByteArray &raw)
+{
+    const auto decode = [](QByteArray part) {
+        part.replace('+', ' ');
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(part));
+    };
+    QList<QPair<QString, QString>> items;
+    for (const QByteArray &item : raw.split('&')) {
+        if (item.isEmpty())
+            continue;
+        const qsizetype equals = item.indexOf('=');
+        items.append({decode(item.left(equals)), equals < 0 ? QString() : decode(item.mid(equals + 1))});
+    }
+    return items;
+}
 
 QByteArray refusal(int status)
 {
@@ -113,7 +130,7 @@ void FakeScribeServer::onWebSocket()
         socket->setParent(this);
         Connection connection;
         connection.path = socket->requestUrl().path();
-        connection.query = QUrlQuery(socket->requestUrl()).queryItems(QUrl::FullyDecoded);
+        connection.query = decodedQuery(socket->requestUrl().query(QUrl::FullyEncoded).toLatin1());
         connection.apiKey = socket->request().rawHeader("xi-api-key");
         connection.socket = socket;
         m_connections.append(connection);

@@ -259,6 +259,7 @@ void DeepSeekTransportTest::httpFailures_data()
     QTest::newRow("500") << 500 << QStringLiteral("DeepSeek 返回错误（HTTP 500）。") << false;
     QTest::newRow("503") << 503 << QStringLiteral("DeepSeek 返回错误（HTTP 503）。") << false;
     QTest::newRow("redirect is not followed") << 307 << QStringLiteral("DeepSeek 返回错误（HTTP 307）。") << false;
+    QTest::newRow("permanent redirect is not followed") << 308 << QStringLiteral("DeepSeek 返回错误（HTTP 308）。") << false;
 }
 
 void DeepSeekTransportTest::httpFailures()
@@ -268,10 +269,17 @@ void DeepSeekTransportTest::httpFailures()
     QFETCH(bool, fatal);
 
     Script script = FakeDeepSeekServer::error(status);
-    if (status == 307)
+    // A real redirect to a second server: the call must not follow it, or the key in its
+    // header would go along to wherever the answer points.
+    FakeDeepSeekServer elsewhere;
+    QVERIFY(elsewhere.listen());
+    if (status == 307 || status == 308) {
         script.errorBody = "moved";
+        script.location = elsewhere.baseUrl().toString().toLatin1() + "/chat/completions";
+    }
     m_server->enqueue(script);
     const Run run = call();
+    QCOMPARE(elsewhere.requests().size(), 0);
     QVERIFY(run.outcome);
     QCOMPARE(int(run.outcome->kind), int(Outcome::Kind::failure));
     QCOMPARE(run.outcome->failure, (DeepSeek::Failure{message, fatal}));

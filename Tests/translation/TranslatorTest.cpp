@@ -1,5 +1,7 @@
 #include "TestMain.h"
 
+#include <QJsonDocument>
+
 #include "fakes/TranslatorRig.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Keychain.h"
@@ -368,7 +370,8 @@ void TranslatorTest::retryAfterFailure()
         // The failure travels through the network thread before the retry goes out: slow on a
         // busy machine, so the wait is generous (it ends as soon as the retry arrives).
         QTRY_COMPARE_WITH_TIMEOUT(rig.server.count(), 2, 15000);
-        QCOMPARE(rig.server.at(1).json, rig.server.at(0).json);
+        QVERIFY2(rig.server.at(1).json == rig.server.at(0).json,
+                 qPrintable(QJsonDocument(rig.server.at(0).json).toJson() + "\n-----\n" + QJsonDocument(rig.server.at(1).json).toJson() + rig.events.join(" / ")));
         if (second == "ok")
             rig.server.reply(1, {QStringLiteral("好的")});
         else
