@@ -32,6 +32,7 @@ private slots:
     void cleanup();
     void chunksBillingAndPhases();
     void startFailsWithCaptureError();
+    void failedCaptureRestartStops();
     void reconnectSpacingAndFailureLimit_data();
     void reconnectSpacingAndFailureLimit();
     void startedSessionClearsNotice();
@@ -134,6 +135,27 @@ void EngineTest::startFailsWithCaptureError()
     QVERIFY2(h.events().first().startsWith(QStringLiteral("stopped:无法采集系统音频（")), qPrintable(h.events().first()));
     h.take();
     QVERIFY(h.start()); // and starts once the server is back
+}
+
+void EngineTest::failedCaptureRestartStops()
+{
+    // In the middle of a meeting the sound server goes away and the capture is restarted (the
+    // default device changed): the engine stops with the capture's error as its reason.
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.take();
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/native");
+    h.engine.restartCapture();
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    if (saved.isNull())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", saved);
+    const QString stopped = h.events().last();
+    QVERIFY2(stopped.startsWith(QStringLiteral("stopped:无法采集系统音频（")), qPrintable(stopped));
+    QVERIFY(h.has(QStringLiteral("phase:stopped")));
+    QCOMPARE(h.phase(), Engine::Phase::stopped);
 }
 
 void EngineTest::reconnectSpacingAndFailureLimit_data()

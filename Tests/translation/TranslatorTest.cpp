@@ -370,8 +370,12 @@ void TranslatorTest::retryAfterFailure()
         // The failure travels through the network thread before the retry goes out: slow on a
         // busy machine, so the wait is generous (it ends as soon as the retry arrives).
         QTRY_COMPARE_WITH_TIMEOUT(rig.server.count(), 2, 15000);
+        // Both bodies in full on a mismatch: QCOMPARE would cut them short.
         QVERIFY2(rig.server.at(1).json == rig.server.at(0).json,
-                 qPrintable(QJsonDocument(rig.server.at(0).json).toJson() + "\n-----\n" + QJsonDocument(rig.server.at(1).json).toJson() + rig.events.join(" / ")));
+                 qPrintable(QString::fromUtf8(QJsonDocument(rig.server.at(0).json).toJson(QJsonDocument::Compact))
+                            + QStringLiteral("\n  then\n")
+                            + QString::fromUtf8(QJsonDocument(rig.server.at(1).json).toJson(QJsonDocument::Compact))
+                            + QStringLiteral("\n  events: ") + rig.events.join(QStringLiteral(" / "))));
         if (second == "ok")
             rig.server.reply(1, {QStringLiteral("好的")});
         else
