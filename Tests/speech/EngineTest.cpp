@@ -2,6 +2,7 @@
 
 #include "EngineHarness.h"
 #include "fakes/FakeScribeServer.h"
+#include "fakes/TestSound.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -51,6 +52,7 @@ private slots:
     void keytermRejectionWithoutTermsCounts();
     void keytermRejectionAfterSessionStartCounts();
     void bothWaitsForTheMixer();
+    void classifierKeepsTheGateOpenForSpeech();
     void fatalStops_data();
     void fatalStops();
     void badServerInputIsIgnored();
@@ -605,6 +607,34 @@ void EngineTest::bothWaitsForTheMixer()
     QTRY_COMPARE(server->last().audio().size(), 3200);
     const QByteArray audio = server->last().audio();
     QCOMPARE(qint16(quint16(uchar(audio[0])) | quint16(uchar(audio[1])) << 8), qint16(0.6f * 32767.0f));
+}
+
+void EngineTest::classifierKeepsTheGateOpenForSpeech()
+{
+    // Without the classifier's confirmations the gate takes any loud sound for music after 10 s
+    // and shuts it out. Real speech, longer than that, must stay open throughout.
+    TestSound sound;
+    QVERIFY(sound.isValid());
+    const QString sentence = QStringLiteral(
+        "Good morning everyone. Today we will talk about the quarterly results, and then we will "
+        "discuss the plans for next year, the budget, the hiring, and the new office.");
+    const QList<float> speech = TestSound::samples(sound.speech(sentence))
+        + TestSound::samples(sound.speech(sentence));
+    QVERIFY2(speech.size() > 13 * 16000, qPrintable(QString::number(speech.size())));
+
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput(true);
+    QVERIFY(h.hasClassifier());
+    h.take();
+    h.play(speech);
+    const QStringList phases = h.events().filter(QStringLiteral("phase:"));
+    QCOMPARE(phases.value(0), QStringLiteral("phase:recognizing"));
+    // Pauses between words are shorter than the hangover: one opening, and no closing until
+    // the speech ends (if it closed, it was for good; the classifier must have let it back in).
+    QVERIFY2(phases.size() == 1 || phases.last() == QStringLiteral("phase:recognizing"),
+             qPrintable(phases.join(u',')));
+    QVERIFY(h.connected());
 }
 
 void EngineTest::fatalStops_data()
