@@ -54,7 +54,7 @@ void BM_BuildRecordText(benchmark::State &state)
     const QString header = QStringLiteral("泰萨利字幕 会议记录\n开始时间：2026-01-05 09:00:00\n\n");
     qsizetype bytes = 0;
     for (auto _ : state) {
-        const QString text = header + TranscriptWriter::body(TranscriptWriter::interleave(m.captions, m.blocks));
+        const QString text = TranscriptWriter::text(header, TranscriptWriter::interleave(m.captions, m.blocks));
         bytes = text.size();
         benchmark::DoNotOptimize(text);
     }

@@ -265,6 +265,8 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
                                                                : script.errorBody;
             guarded->write("HTTP/1.1 " + QByteArray::number(script.status) + ' '
                            + reason(script.status)
+                           + (script.location.isEmpty() ? QByteArray()
+                                                        : "\r\nLocation: " + script.location)
                            + "\r\nContent-Type: application/json\r\nContent-Length: "
                            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
                            + body);

@@ -39,6 +39,7 @@ public:
         int headDelayMs = 0; // a slow first byte
         QList<Step> steps;   // the body of a 200
         QByteArray errorBody; // the body of any other status; a JSON error object when empty
+        QByteArray location;  // a "Location" header for any other status (a redirect)
 
         Script &send(const QByteArray &bytes);
         Script &pause(int ms);

@@ -2,14 +2,37 @@
 
 #include <QJsonDocument>
 #include <QTcpSocket>
-#include <QUrlQuery>
+
+#include <sys/socket.h>
 
 namespace {
 const QString realtimePath = QStringLiteral("/v1/speech-to-text/realtime");
 
-QByteArray refusal(int status, const char *text)
+// The query as a server reads it: "+" is a blank, "%XX" the byte it stands for. A client that
+// sends "C++" or "R&D" unencoded gets "C  " or a split item back, as it would from the service.
+QList<QPair<QString, QString>> decodedQuery(const QByteArray &raw)
 {
-    return QByteArray("HTTP/1.1 ") + QByteArray::number(status) + ' ' + text
+    const auto decode = [](QByteArray part) {
+        part.replace('+', ' ');
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(part));
+    };
+    QList<QPair<QString, QString>> items;
+    for (const QByteArray &item : raw.split('&')) {
+        if (item.isEmpty())
+            continue;
+        const qsizetype equals = item.indexOf('=');
+        items.append({decode(item.left(equals)), equals < 0 ? QString() : decode(item.mid(equals + 1))});
+    }
+    return items;
+}
+
+QByteArray refusal(int status)
+{
+    static const QHash<int, QByteArray> texts = {
+        {401, "Unauthorized"}, {403, "Forbidden"}, {429, "Too Many Requests"},
+        {500, "Internal Server Error"}, {502, "Bad Gateway"}, {503, "Service Unavailable"},
+    };
+    return QByteArray("HTTP/1.1 ") + QByteArray::number(status) + ' ' + texts.value(status, "Refused")
         + "\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
 }
 }
@@ -69,16 +92,34 @@ void FakeScribeServer::onTcpConnection()
             connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
             continue;
         }
-        const QByteArray answer = mode == Mode::refuse401 ? refusal(401, "Unauthorized")
-                                                          : refusal(403, "Forbidden");
-        // Answer once the whole upgrade request has arrived, as a real server would.
+        const QByteArray answer = refusal(mode == Mode::refuse401 ? 401
+                                          : mode == Mode::refuse403 ? 403
+                                                                    : refusalStatus);
+        // Answer once the whole upgrade request has arrived, as a real server would, then end
+        // only our side of the connection: whatever the client still writes is read and kept
+        // until the client closes its side.
         auto request = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, request, answer] {
-            *request += socket->readAll();
-            if (request->contains("\r\n\r\n")) {
-                socket->write(answer);
-                socket->disconnectFromHost();
+        auto answered = std::make_shared<bool>(false);
+        const auto read = [this, socket, request, answered, answer] {
+            const QByteArray bytes = socket->readAll();
+            if (*answered) {
+                strayBytes += bytes;
+                return;
             }
+            *request += bytes;
+            const qsizetype end = request->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            *answered = true;
+            strayBytes += request->mid(end + 4);
+            socket->write(answer);
+            socket->flush();
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        };
+        connect(socket, &QTcpSocket::readyRead, this, read);
+        connect(socket, &QTcpSocket::disconnected, this, [this, read] {
+            read();
+            ++refusedEnded;
         });
     }
 }
@@ -89,7 +130,7 @@ void FakeScribeServer::onWebSocket()
         socket->setParent(this);
         Connection connection;
         connection.path = socket->requestUrl().path();
-        connection.query = QUrlQuery(socket->requestUrl()).queryItems(QUrl::FullyDecoded);
+        connection.query = decodedQuery(socket->requestUrl().query(QUrl::FullyEncoded).toLatin1());
         connection.apiKey = socket->request().rawHeader("xi-api-key");
         connection.socket = socket;
         m_connections.append(connection);

@@ -25,6 +25,7 @@ public:
         accept,    // a working WebSocket service
         refuse401, // answers the upgrade with "401 Unauthorized"
         refuse403, // answers the upgrade with "403 Forbidden"
+        refuse,    // answers the upgrade with `refusalStatus`
         silent,    // accepts TCP, reads the request and never answers
     };
 
@@ -56,6 +57,11 @@ public:
     bool closeAtOnce = false;  // closes every connection before its session starts
     bool keepAudio = true;     // false: audio messages are checked and counted, not kept
     qint64 audioBytes = 0;     // decoded audio received over all connections
+    int refusalStatus = 429;   // the answer of Mode::refuse
+    // Whatever a client wrote after its refused upgrade request (a refused client has nothing
+    // more to say), and how many refused connections the clients have ended.
+    QByteArray strayBytes;
+    int refusedEnded = 0;
 
     QList<Connection> &connections() { return m_connections; }
     Connection &last() { return m_connections.last(); }

@@ -24,6 +24,9 @@ public:
     static bool setDefaultSource(const QString &name);
     // Record streams currently connected to the server.
     static int sourceOutputCount();
+    // Has the server end one record stream, as a mixer does when the user closes it (pactl
+    // has no command for it). True when the server did.
+    static bool killSourceOutput(quint32 index);
 
 private:
     QString m_name;

@@ -71,6 +71,17 @@ private slots:
         const SessionBackground merged = SessionNotes::merged(notes);
         QCOMPARE(pairs(merged.terms), (QStringList{"LLM=大模型", "gpu.=图形处理器"}));
         QCOMPARE(merged.terms.last().id, newGpu.id);
+
+        // A term replaced again and again, within one note too, is kept once, at its newest place.
+        const auto entry = [](const char *english, const char *chinese) {
+            return GlossaryEntry(QString::fromUtf8(english), QString::fromUtf8(chinese));
+        };
+        const SessionBackground again = SessionNotes::merged({
+            note(1, QStringLiteral("a"), background({}, {}, {}, {entry("GPU", "一"), entry("LLM", "二"), entry("gpu", "三")})),
+            note(2, QStringLiteral("b"), background({}, {}, {}, {entry("Gpu!", "四"), entry("TPU", "五")})),
+            note(3, QStringLiteral("c"), background({}, {}, {}, {entry("llm", "六"), entry("G.P.U", "七")})),
+        });
+        QCOMPARE(pairs(again.terms), (QStringList{"Gpu!=四", "TPU=五", "llm=六", "G.P.U=七"}));
     }
 
     void mergedSummaryIsCappedInCharacters()

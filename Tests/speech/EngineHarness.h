@@ -68,18 +68,22 @@ public:
     // still wait on the queue behind this. A new session number drops the waiting ones; a
     // fresh gate forgets the ones already heard. Either would otherwise add captured silence
     // to the pre-roll the test's first voice sends.
-    void takeOverInput()
+    // With `keepClassifier` the engine's own speech classifier stays and confirms speech to
+    // the gate, on the test's clock.
+    void takeOverInput(bool keepClassifier = false)
     {
-        onQueue([this] {
+        onQueue([this, keepClassifier] {
             engine.stopCapture();
             ++engine.m_sessionID;
             if (engine.m_timer)
                 engine.m_timer->stop();
-            engine.m_classifier.reset();
+            if (!keepClassifier)
+                engine.m_classifier.reset();
             engine.m_gate = VoiceGate();
-            engine.m_gate.classifierAvailable = false;
+            engine.m_gate.classifierAvailable = engine.m_classifier != nullptr;
         });
     }
+    bool hasClassifier() { return read<bool>([this] { return engine.m_classifier != nullptr; }); }
 
     // Listening without any capture device (benchmarks run without a sound server).
     void listenWithoutCapture(const QString &key = QStringLiteral("test-key"))
@@ -111,6 +115,15 @@ public:
         }
     }
     void voice(double seconds, bool advance = true) { feed(seconds, 0.3f, advance); }
+    // Recorded sound in buffers of the same size, each at the clock's next step.
+    void play(const QList<float> &audio)
+    {
+        for (qsizetype i = 0; i + bufferSamples <= audio.size(); i += bufferSamples) {
+            now = now + bufferSeconds;
+            const PcmBuffer buffer(SystemAudioTap::outputFormat(), audio.mid(i, bufferSamples));
+            onQueue([this, &buffer] { engine.handle(buffer); });
+        }
+    }
     void silence(double seconds) { feed(seconds, 0.0f); }
     void tick() { onQueue([this] { engine.tick(); }); }
     bool connected()
@@ -131,6 +144,13 @@ public:
             });
     }
     int sessionID() { return read<int>([this] { return engine.m_sessionID; }); }
+    // The current connection has completed its upgrade.
+    bool connectionOpen()
+    {
+        bool open = false;
+        onQueue([&] { open = engine.m_scribe && engine.m_scribeOpen; });
+        return open;
+    }
     bool sessionStarted()
     {
         bool started = false;

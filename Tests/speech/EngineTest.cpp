@@ -2,8 +2,11 @@
 
 #include "EngineHarness.h"
 #include "fakes/FakeScribeServer.h"
+#include "fakes/TestSound.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -30,6 +33,7 @@ private slots:
     void cleanup();
     void chunksBillingAndPhases();
     void startFailsWithCaptureError();
+    void failedCaptureRestartStops();
     void reconnectSpacingAndFailureLimit_data();
     void reconnectSpacingAndFailureLimit();
     void startedSessionClearsNotice();
@@ -40,10 +44,15 @@ private slots:
     void autoPause_data();
     void autoPause();
     void pendingKeepsNewestAudio();
+    void failedHandshakeKeepsAudio_data();
+    void failedHandshakeKeepsAudio();
     void speakerLabelsAndSalvage();
+    void keytermRejectionIsNotRepeated_data();
     void keytermRejectionIsNotRepeated();
     void keytermRejectionWithoutTermsCounts();
+    void keytermRejectionAfterSessionStartCounts();
     void bothWaitsForTheMixer();
+    void classifierKeepsTheGateOpenForSpeech();
     void fatalStops_data();
     void fatalStops();
     void badServerInputIsIgnored();
@@ -78,8 +87,11 @@ void EngineTest::chunksBillingAndPhases()
 
     // A second start changes nothing, not even the key.
     h.engine.start(QStringLiteral("other-key"));
-    h.voice(2.5);
+    h.voice(0.125);
     QCOMPARE(h.events().first(), QStringLiteral("phase:recognizing"));
+    // Audio waits for the connection to open; then every further buffer goes out as it comes.
+    QTRY_VERIFY(h.connectionOpen());
+    h.voice(2.375);
     // 20 buffers of 2,000 samples: 80,000 bytes, exactly 25 chunks; 2.5 s billed as 2.
     QTRY_COMPARE(server->connections().size(), 1);
     QCOMPARE(server->last().apiKey, QByteArray("test-key"));
@@ -125,6 +137,27 @@ void EngineTest::startFailsWithCaptureError()
     QVERIFY2(h.events().first().startsWith(QStringLiteral("stopped:无法采集系统音频（")), qPrintable(h.events().first()));
     h.take();
     QVERIFY(h.start()); // and starts once the server is back
+}
+
+void EngineTest::failedCaptureRestartStops()
+{
+    // In the middle of a meeting the sound server goes away and the capture is restarted (the
+    // default device changed): the engine stops with the capture's error as its reason.
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.take();
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/native");
+    h.engine.restartCapture();
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    if (saved.isNull())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", saved);
+    const QString stopped = h.events().last();
+    QVERIFY2(stopped.startsWith(QStringLiteral("stopped:无法采集系统音频（")), qPrintable(stopped));
+    QVERIFY(h.has(QStringLiteral("phase:stopped")));
+    QCOMPARE(h.phase(), Engine::Phase::stopped);
 }
 
 void EngineTest::reconnectSpacingAndFailureLimit_data()
@@ -371,6 +404,67 @@ void EngineTest::pendingKeepsNewestAudio()
     QTRY_VERIFY(h.has(QStringLiteral("billed:") + QString::number(323200 / 2 / 16000.0)));
 }
 
+void EngineTest::failedHandshakeKeepsAudio_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("refused with 429") << "429";
+    QTest::newRow("refused with 500") << "500";
+    QTest::newRow("refused with 503") << "503";
+    QTest::newRow("handshake never answers") << "silent";
+    QTest::newRow("secure connection refused") << "tls";
+}
+
+// Audio handed on while a connection is still being opened is neither billed nor lost when that
+// connection fails: it waits for the next one, which receives it first.
+void EngineTest::failedHandshakeKeepsAudio()
+{
+    QFETCH(QString, failure);
+    QUrl address = server->address();
+    // Answers a secure client's greeting with plain text: its TLS handshake fails at once.
+    QTcpServer plain;
+    if (failure == QLatin1String("silent")) {
+        server->mode = FakeScribeServer::Mode::silent;
+        ScribeClient::handshakeTimeoutMs = 300;
+    } else if (failure == QLatin1String("tls")) {
+        QVERIFY(plain.listen(QHostAddress::LocalHost, 0));
+        connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+            while (QTcpSocket *socket = plain.nextPendingConnection()) {
+                socket->write("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            }
+        });
+        address = QUrl(QStringLiteral("wss://127.0.0.1:%1").arg(plain.serverPort()));
+    } else {
+        server->mode = FakeScribeServer::Mode::refuse;
+        server->refusalStatus = failure.toInt();
+    }
+    EngineHarness h(address);
+    QVERIFY(h.start());
+    h.takeOverInput();
+    h.take();
+
+    h.voice(0.5); // 16,000 bytes, five whole chunks
+    // Any refusal other than the key's is a failed connection: counted, then tried again.
+    QTRY_VERIFY(h.has(retrying(1)));
+    QVERIFY(!h.hasPrefix(QStringLiteral("stopped")));
+    QCOMPARE(h.pendingBytes(), 16000);
+    QCOMPARE(h.events().filter(QStringLiteral("billed:")), QStringList());
+
+    server->mode = FakeScribeServer::Mode::accept;
+    ScribeClient::baseAddress = server->address();
+    ScribeClient::handshakeTimeoutMs = 15000;
+    h.now = h.now + 3.0;
+    h.voice(0.125);
+    QTRY_COMPARE(server->connections().size(), 1);
+    QTRY_COMPARE(server->last().audio().size(), 16000 + 3200);
+    QVERIFY(server->last().badMessages.isEmpty());
+    h.engine.stop();
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    QVERIFY(h.has(QStringLiteral("billed:") + QString::number(19200 / 2 / 16000.0)));
+    if (failure != QLatin1String("silent") && failure != QLatin1String("tls"))
+        QCOMPARE(server->strayBytes.toHex(), QByteArray());
+}
+
 void EngineTest::speakerLabelsAndSalvage()
 {
     using F = FakeScribeServer;
@@ -406,16 +500,30 @@ void EngineTest::speakerLabelsAndSalvage()
     QTRY_VERIFY(h.has(QStringLiteral("partial:Yes|2:A")));
 }
 
+void EngineTest::keytermRejectionIsNotRepeated_data()
+{
+    QTest::addColumn<QStringList>("terms");
+    QTest::addColumn<QStringList>("handedBack");
+    const QStringList two{QStringLiteral("Alpha"), QStringLiteral("Beta")};
+    QStringList sixty;
+    for (int i = 0; i < 60; ++i)
+        sixty.append(QStringLiteral("Term%1").arg(i));
+    QTest::newRow("the same list") << two << two;
+    // Only the first 50 are sent: a list that grows behind them would be refused just the same.
+    QTest::newRow("a longer list with the same first 50") << sixty << (sixty + QStringList{QStringLiteral("Extra")});
+}
+
 void EngineTest::keytermRejectionIsNotRepeated()
 {
-    const QStringList terms{QStringLiteral("Alpha"), QStringLiteral("Beta")};
+    QFETCH(QStringList, terms);
+    QFETCH(QStringList, handedBack);
     EngineHarness h(server->address());
     h.engine.setKeyterms(terms);
     QVERIFY(h.start());
     h.takeOverInput();
     h.voice(0.5);
     QTRY_VERIFY(h.sessionStarted());
-    QCOMPARE(server->last().values(QStringLiteral("keyterms")), terms);
+    QCOMPARE(server->last().values(QStringLiteral("keyterms")), terms.mid(0, ScribeClient::maxKeyterms));
 
     server->send(FakeScribeServer::error(QStringLiteral("invalid_request"), QStringLiteral("Invalid keyterms: Beta")));
     QTRY_VERIFY(!h.connected());
@@ -425,8 +533,8 @@ void EngineTest::keytermRejectionIsNotRepeated()
     QVERIFY(!h.hasPrefix(QStringLiteral("connection")));
     QTRY_VERIFY(h.sessionStarted());
 
-    // The owner hands the same list back: it must not start the loop again.
-    h.engine.setKeyterms(terms);
+    // The owner hands the list back: it must not start the loop again.
+    h.engine.setKeyterms(handedBack);
     h.silence(1.5);
     h.tick();
     QVERIFY(h.connected());
@@ -456,6 +564,30 @@ void EngineTest::keytermRejectionWithoutTermsCounts()
     QCOMPARE(h.connectionsOpened(), 1); // barred for 3 s like any failure
 }
 
+void EngineTest::keytermRejectionAfterSessionStartCounts()
+{
+    // The service may open the session before it refuses the terms. With none left to drop,
+    // each reconnection is refused again: counted, announced, and stopped at the fifth.
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    for (int failure = 1; failure <= 5; ++failure) {
+        h.voice(0.125);
+        QTRY_COMPARE(server->connections().size(), failure);
+        QTRY_VERIFY(h.sessionStarted());
+        server->send(FakeScribeServer::error(QStringLiteral("invalid_request"), QStringLiteral("keyterms not allowed")));
+        if (failure < 5) {
+            QTRY_VERIFY(h.has(retrying(failure)));
+            h.voice(0.125);
+            QCOMPARE(h.connectionsOpened(), failure); // barred for 3 s like any failure
+            h.now = h.now + 3.0;
+        }
+    }
+    QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
+    QCOMPARE(h.events().last(),
+             QStringLiteral("stopped:") + failedFive + QStringLiteral("（invalid_request：keyterms not allowed）"));
+}
+
 void EngineTest::bothWaitsForTheMixer()
 {
     userDefaults().setValue(QStringLiteral("audioSource"), QStringLiteral("both"));
@@ -477,19 +609,51 @@ void EngineTest::bothWaitsForTheMixer()
     QCOMPARE(qint16(quint16(uchar(audio[0])) | quint16(uchar(audio[1])) << 8), qint16(0.6f * 32767.0f));
 }
 
+void EngineTest::classifierKeepsTheGateOpenForSpeech()
+{
+    // Without the classifier's confirmations the gate takes any loud sound for music after 10 s
+    // and shuts it out. Real speech, longer than that, must stay open throughout.
+    TestSound sound;
+    QVERIFY(sound.isValid());
+    const QString sentence = QStringLiteral(
+        "Good morning everyone. Today we will talk about the quarterly results, and then we will "
+        "discuss the plans for next year, the budget, the hiring, and the new office.");
+    const QList<float> speech = TestSound::samples(sound.speech(sentence))
+        + TestSound::samples(sound.speech(sentence));
+    QVERIFY2(speech.size() > 13 * 16000, qPrintable(QString::number(speech.size())));
+
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput(true);
+    QVERIFY(h.hasClassifier());
+    h.take();
+    h.play(speech);
+    const QStringList phases = h.events().filter(QStringLiteral("phase:"));
+    QCOMPARE(phases.value(0), QStringLiteral("phase:recognizing"));
+    // Pauses between words are shorter than the hangover: one opening, and no closing until
+    // the speech ends (if it closed, it was for good; the classifier must have let it back in).
+    QVERIFY2(phases.size() == 1 || phases.last() == QStringLiteral("phase:recognizing"),
+             qPrintable(phases.join(u',')));
+    QVERIFY(h.connected());
+}
+
 void EngineTest::fatalStops_data()
 {
     QTest::addColumn<int>("refusal"); // 0: by message
     QTest::addColumn<QString>("reason");
-    QTest::newRow("quota by message") << 0 << QStringLiteral("ElevenLabs 额度已用完。");
+    QTest::addColumn<QString>("billed");
+    // Half a second was written on the open connection before the refusal: billed exactly.
+    QTest::newRow("quota by message") << 0 << QStringLiteral("ElevenLabs 额度已用完。") << "billed:0.5";
+    // Nothing ever reached the service: nothing is billed.
     QTest::newRow("key refused at the handshake")
-        << 401 << QStringLiteral("ElevenLabs 拒绝了连接（HTTP 401），请检查密钥。");
+        << 401 << QStringLiteral("ElevenLabs 拒绝了连接（HTTP 401），请检查密钥。") << "billed:0";
 }
 
 void EngineTest::fatalStops()
 {
     QFETCH(int, refusal);
     QFETCH(QString, reason);
+    QFETCH(QString, billed);
     if (refusal)
         server->mode = FakeScribeServer::Mode::refuse401;
     EngineHarness h(server->address());
@@ -502,8 +666,7 @@ void EngineTest::fatalStops()
         server->send(QJsonObject{{QStringLiteral("message_type"), QStringLiteral("quota_exceeded")}});
     }
     QTRY_VERIFY(h.hasPrefix(QStringLiteral("stopped")));
-    // Half a second was sent before the end: billed exactly.
-    QCOMPARE(h.events().mid(1), (QStringList{"partial:", "billed:0.5", "phase:stopped", "stopped:" + reason}));
+    QCOMPARE(h.events().mid(1), (QStringList{"partial:", billed, "phase:stopped", "stopped:" + reason}));
 }
 
 void EngineTest::badServerInputIsIgnored()

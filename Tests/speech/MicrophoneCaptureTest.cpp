@@ -144,6 +144,22 @@ void MicrophoneCaptureTest::reportsChangeOfDefaultInput()
     }
     QTRY_VERIFY_WITH_TIMEOUT(changes.load() >= 1, 5000);
     capture.stop();
+
+    // Our recording stream ended by the sound server while the default input stays the same
+    // (another program, or the user in the mixer, closed it): nothing is recorded any more, so
+    // that is a change too.
+    QVERIFY(NullSink::setDefaultSource(mic.monitorName()));
+    owner.sync([] {});
+    changes = 0;
+    QVERIFY(!capture.start());
+    QString outputs;
+    QVERIFY(NullSink::pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")}, &outputs));
+    const QStringList streams = outputs.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(streams.size(), 1); // ours, and only ours
+    QVERIFY(NullSink::killSourceOutput(streams.first().section(u'\t', 0, 0).toUInt()));
+    QTRY_VERIFY_WITH_TIMEOUT(changes.load() >= 1, 5000);
+    QCOMPARE(NullSink::defaultSource(), mic.monitorName());
+    capture.stop();
 }
 
 void MicrophoneCaptureTest::failsWithoutServer()

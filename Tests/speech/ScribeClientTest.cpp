@@ -33,6 +33,8 @@ QString describe(const SpeechEvent &e)
         return e.reason ? QStringLiteral("closed:") + *e.reason : QStringLiteral("closed");
     case SpeechEvent::Kind::started:
         return QStringLiteral("started");
+    case SpeechEvent::Kind::opened:
+        return QStringLiteral("opened");
     }
     return {};
 }
@@ -58,7 +60,11 @@ public:
             client = new ScribeClient(key, diarize, englishOnly, terms, queue,
                                       [this](SpeechClient *from, const SpeechEvent &e) {
                                           QMutexLocker lock(&mutex);
-                                          if (from == client)
+                                          // The upgrade is written down apart, so the
+                                          // conversations below read as the service spoke.
+                                          if (from == client && e.kind == SpeechEvent::Kind::opened)
+                                              ++openings;
+                                          else if (from == client)
                                               lines.append(describe(e));
                                       });
         });
@@ -83,12 +89,19 @@ public:
             && (all.last().startsWith(QLatin1String("fatal")) || all.last().startsWith(QLatin1String("closed")));
     }
 
+    int opened()
+    {
+        QMutexLocker lock(&mutex);
+        return openings;
+    }
+
     SerialQueue queue{QStringLiteral("test.scribe")};
     ScribeClient *client = nullptr;
 
 private:
     QMutex mutex;
     QStringList lines;
+    int openings = 0;
 };
 
 QStringList expectedQuery(bool diarize, bool englishOnly)
@@ -308,19 +321,39 @@ void ScribeClientTest::messages()
 void ScribeClientTest::refusedHandshake_data()
 {
     QTest::addColumn<int>("status");
-    QTest::newRow("401") << 401;
-    QTest::newRow("403") << 403;
+    QTest::addColumn<QString>("end"); // the whole event, or how a closed one begins
+    const QString keyRefused = QStringLiteral("fatal:ElevenLabs 拒绝了连接（HTTP %1），请检查密钥。");
+    QTest::newRow("401") << 401 << keyRefused.arg(401);
+    QTest::newRow("403") << 403 << keyRefused.arg(403);
+    // Only the key's refusals are fatal; anything else is a failed connection, tried again.
+    QTest::newRow("429") << 429 << QStringLiteral("closed:");
+    QTest::newRow("500") << 500 << QStringLiteral("closed:");
+    QTest::newRow("502") << 502 << QStringLiteral("closed:");
+    QTest::newRow("503") << 503 << QStringLiteral("closed:");
 }
 
 void ScribeClientTest::refusedHandshake()
 {
     QFETCH(int, status);
-    server->mode = status == 401 ? FakeScribeServer::Mode::refuse401 : FakeScribeServer::Mode::refuse403;
+    QFETCH(QString, end);
+    server->mode = FakeScribeServer::Mode::refuse;
+    server->refusalStatus = status;
     ClientHarness h(server->address());
     h.open();
+    h.send(QByteArray(3200, '\1')); // held while the handshake runs
     QTRY_VERIFY(h.ended());
-    QCOMPARE(h.events(), QStringList{QStringLiteral("fatal:ElevenLabs 拒绝了连接（HTTP %1），请检查密钥。").arg(status)});
+    QCOMPARE(h.events().size(), 1);
+    if (end.startsWith(QLatin1String("fatal")))
+        QCOMPARE(h.events().first(), end);
+    else
+        QVERIFY2(h.events().first().startsWith(end) && h.events().first().contains(QString::number(status)),
+                 qPrintable(h.events().first()));
     QVERIFY(h.finished());
+    QCOMPARE(h.opened(), 0);
+    // The client ends the refused connection without a byte after its request: neither the
+    // held audio nor a WebSocket closing frame, which an HTTP server reads as garbage.
+    QTRY_COMPARE(server->refusedEnded, 1);
+    QCOMPARE(server->strayBytes.toHex(), QByteArray());
 }
 
 void ScribeClientTest::silentServerEndsClosed()

@@ -63,6 +63,8 @@ private slots:
     void timeOutCountsIdleTimeOnly();
     void cancellation_data();
     void cancellation();
+    void callbacksReleasedAtTheEnd_data();
+    void callbacksReleasedAtTheEnd();
     void successClearsFailureCount();
 
 private:
@@ -257,6 +259,7 @@ void DeepSeekTransportTest::httpFailures_data()
     QTest::newRow("500") << 500 << QStringLiteral("DeepSeek 返回错误（HTTP 500）。") << false;
     QTest::newRow("503") << 503 << QStringLiteral("DeepSeek 返回错误（HTTP 503）。") << false;
     QTest::newRow("redirect is not followed") << 307 << QStringLiteral("DeepSeek 返回错误（HTTP 307）。") << false;
+    QTest::newRow("permanent redirect is not followed") << 308 << QStringLiteral("DeepSeek 返回错误（HTTP 308）。") << false;
 }
 
 void DeepSeekTransportTest::httpFailures()
@@ -266,10 +269,17 @@ void DeepSeekTransportTest::httpFailures()
     QFETCH(bool, fatal);
 
     Script script = FakeDeepSeekServer::error(status);
-    if (status == 307)
+    // A real redirect to a second server: the call must not follow it, or the key in its
+    // header would go along to wherever the answer points.
+    FakeDeepSeekServer elsewhere;
+    QVERIFY(elsewhere.listen());
+    if (status == 307 || status == 308) {
         script.errorBody = "moved";
+        script.location = elsewhere.baseUrl().toString().toLatin1() + "/chat/completions";
+    }
     m_server->enqueue(script);
     const Run run = call();
+    QCOMPARE(elsewhere.requests().size(), 0);
     QVERIFY(run.outcome);
     QCOMPARE(int(run.outcome->kind), int(Outcome::Kind::failure));
     QCOMPARE(run.outcome->failure, (DeepSeek::Failure{message, fatal}));
@@ -428,9 +438,9 @@ void DeepSeekTransportTest::cancellation()
     auto handle = std::make_shared<DeepSeekTransport::Call>();
     *handle = DeepSeekTransport::stream(
         DeepSeek::body("Hello", {}, {}, {}, false), passedKey,
-        [run, handle, fromInsideDelta](const QString &piece) {
+        [run, weakHandle = std::weak_ptr(handle), fromInsideDelta](const QString &piece) {
             run->deltas << piece;
-            if (fromInsideDelta)
+            if (const auto handle = weakHandle.lock(); handle && fromInsideDelta)
                 handle->cancel();
         },
         [run](const Outcome &outcome) {
@@ -452,6 +462,52 @@ void DeepSeekTransportTest::cancellation()
     QCOMPARE(run->deltas, QStringList({"Hel"}));
     QVERIFY(m_results.isEmpty());
     QCOMPARE(TranslationRouting::router.failures, 2);
+}
+
+void DeepSeekTransportTest::callbacksReleasedAtTheEnd_data()
+{
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<int>("cancel"); // 0: never, 1: after the first piece, 2: from inside onDelta
+    const Script slow = Script().delta("Hel").pause(3000).delta("lo").done();
+    QTest::newRow("answered") << Script().delta("Hello").done() << 0;
+    QTest::newRow("refused") << FakeDeepSeekServer::error(500) << 0;
+    QTest::newRow("cancelled") << slow << 1;
+    QTest::newRow("cancelled from inside onDelta") << slow << 2;
+}
+
+// A caller's callbacks that hold the caller's own handle of the call (the natural way to stop a
+// call from inside its delta) must not keep the call alive once it has ended.
+void DeepSeekTransportTest::callbacksReleasedAtTheEnd()
+{
+    QFETCH(Script, script);
+    QFETCH(int, cancel);
+    m_server->enqueue(script);
+
+    auto run = std::make_shared<Run>();
+    auto handle = std::make_shared<DeepSeekTransport::Call>();
+    *handle = DeepSeekTransport::stream(
+        DeepSeek::body("Hello", {}, {}, {}, false), passedKey,
+        [run, handle, cancel](const QString &piece) {
+            run->deltas << piece;
+            if (cancel == 2)
+                handle->cancel();
+        },
+        [run, handle](const Outcome &outcome) {
+            run->outcome = outcome;
+            ++run->finishCalls;
+        });
+    if (cancel == 1) {
+        QVERIFY(QTest::qWaitFor([run] { return !run->deltas.isEmpty(); }, 5000));
+        handle->cancel();
+    }
+    QVERIFY(QTest::qWaitFor([run] { return run->outcome.has_value(); }, 15000));
+    QCOMPARE(run->finishCalls, 1);
+    // Only this test holds the handle now: the call dropped both callbacks, and with them their
+    // copies of the handle and of the record.
+    const std::weak_ptr<DeepSeekTransport::Call> held = handle;
+    handle.reset();
+    QTRY_VERIFY(held.expired());
+    QCOMPARE(run.use_count(), 1);
 }
 
 void DeepSeekTransportTest::successClearsFailureCount()

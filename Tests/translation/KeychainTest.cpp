@@ -11,7 +11,11 @@
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QSemaphore>
 #include <QUuid>
+
+#include <atomic>
+#include <future>
 
 namespace {
 
@@ -116,11 +120,15 @@ private slots:
     void keyringThatCannotAnswerIsAskedAgain_data();
     void keyringThatCannotAnswerIsAskedAgain();
     void lockedKeyringIsNotCachedAsAbsent();
+    void unansweredPromptKeepsTheMainThreadMoving_data();
+    void unansweredPromptKeepsTheMainThreadMoving();
+    void userPromptIsWaitedFor();
     void failedWriteKeepsTheOldKey();
     void readOverlappingASetDoesNotUndoIt();
 
 private:
-    int m_reads = 0;
+    // Queries run on a thread of their own.
+    std::atomic<int> m_reads = 0;
 };
 
 void KeychainTest::initTestCase()
@@ -131,6 +139,10 @@ void KeychainTest::initTestCase()
 
 void KeychainTest::init()
 {
+    // Each test starts from a keyring that may be asked; the main thread waits for answers as
+    // long as any thread, except where a test is about that wait.
+    Keychain::userActedOnKeys();
+    Keychain::mainThreadWaitMs = 60000;
     m_reads = 0;
     Keychain::readItem = [this](const QString &service, const QString &account) {
         ++m_reads;
@@ -143,17 +155,19 @@ void KeychainTest::cleanup()
     Keychain::readItem = &SecretStore::read;
     Keychain::writeItem = &SecretStore::write;
     Keychain::removeItem = &SecretStore::remove;
+    Keychain::mainThreadWaitMs = 2000;
     // A failed test must not leave the keyring locked for the next one.
     unlockKeyring();
+    Keychain::userActedOnKeys();
 }
 
 void KeychainTest::absentAccountIsAskedOnce()
 {
     const QString account = uniqueAccount();
     QCOMPARE(Keychain::get(account), std::nullopt);
-    QCOMPARE(m_reads, 1);
+    QCOMPARE(m_reads.load(), 1);
     QCOMPARE(Keychain::get(account), std::nullopt);
-    QCOMPARE(m_reads, 1);
+    QCOMPARE(m_reads.load(), 1);
 }
 
 void KeychainTest::storedValueReadsBackExactly_data()
@@ -171,7 +185,7 @@ void KeychainTest::storedValueReadsBackExactly()
     const QString account = uniqueAccount();
     QVERIFY(Keychain::set(value, account));
     QCOMPARE(Keychain::get(account), std::optional<QString>(value));
-    QCOMPARE(m_reads, 0); // answered from the cache
+    QCOMPARE(m_reads.load(), 0); // answered from the cache
 
     // The keyring itself holds the UTF-8 bytes, nothing more.
     const SecretStore::Reading stored = SecretStore::read(Keychain::service(), account);
@@ -187,7 +201,7 @@ void KeychainTest::emptyValueRemovesTheItem()
     QVERIFY(Keychain::set(QStringLiteral("sk-to-remove"), account));
     QVERIFY(Keychain::set(QString(), account));
     QCOMPARE(Keychain::get(account), std::nullopt);
-    QCOMPARE(m_reads, 0);
+    QCOMPARE(m_reads.load(), 0);
     QCOMPARE(SecretStore::read(Keychain::service(), account).status,
              SecretStore::Reading::Status::notFound);
 }
@@ -207,7 +221,7 @@ void KeychainTest::unusableItemReadsAsNoKey()
     QVERIFY(SecretStore::write(Keychain::service(), account, bytes));
     QCOMPARE(Keychain::get(account), std::nullopt);
     QCOMPARE(Keychain::get(account), std::nullopt);
-    QCOMPARE(m_reads, 1); // the keyring did answer: that answer is kept
+    QCOMPARE(m_reads.load(), 1); // the keyring did answer: that answer is kept
     QVERIFY(SecretStore::remove(Keychain::service(), account));
 }
 
@@ -253,19 +267,24 @@ void KeychainTest::keyringThatCannotAnswerIsAskedAgain()
     QFETCH(SecretStore::Reading::Status, status);
     QFETCH(bool, askedAgain);
     const QString account = uniqueAccount();
+    const QString other = uniqueAccount();
     Keychain::readItem = [this, status](const QString &, const QString &) {
         ++m_reads;
         return SecretStore::Reading{status, {}};
     };
     QCOMPARE(Keychain::get(account), std::nullopt);
     QCOMPARE(Keychain::get(account), std::nullopt);
-    QCOMPARE(m_reads, askedAgain ? 2 : 1);
+    // A keyring that could not answer is not asked again (for any account) on its own.
+    QCOMPARE(Keychain::get(other), std::nullopt);
+    QCOMPARE(m_reads.load(), askedAgain ? 1 : 2);
 
-    // Once the keyring answers, the key is there.
+    // Once the user acts on keys it is asked again, and the key is there; a known absence stays.
     Keychain::readItem = [this](const QString &, const QString &) {
         ++m_reads;
         return SecretStore::Reading{SecretStore::Reading::Status::found, "sk-late"};
     };
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    Keychain::userActedOnKeys();
     QCOMPARE(Keychain::get(account), askedAgain ? std::optional<QString>("sk-late") : std::nullopt);
 }
 
@@ -275,20 +294,90 @@ void KeychainTest::lockedKeyringIsNotCachedAsAbsent()
     const QString withoutKey = uniqueAccount();
     QVERIFY(SecretStore::write(Keychain::service(), withKey, "sk-behind-the-lock"));
 
+    // The test session has no prompter to show: the unlock prompt fails as a dismissed one does.
     QVERIFY(lockKeyring());
     QCOMPARE(Keychain::get(withKey), std::nullopt);
     QCOMPARE(Keychain::get(withoutKey), std::nullopt);
     QCOMPARE(Keychain::get(withKey), std::nullopt);
-    QCOMPARE(m_reads, 3); // every get asked the keyring again
+    QCOMPARE(m_reads.load(), 1); // one prompt; after it, nothing asks until the user acts
 
     QVERIFY(unlockKeyring());
+    QCOMPARE(Keychain::get(withKey), std::nullopt);
+    QCOMPARE(m_reads.load(), 1);
+    Keychain::userActedOnKeys();
     QCOMPARE(Keychain::get(withKey), std::optional<QString>("sk-behind-the-lock"));
     QCOMPARE(Keychain::get(withoutKey), std::nullopt);
-    QCOMPARE(m_reads, 5);
+    QCOMPARE(m_reads.load(), 3);
     QCOMPARE(Keychain::get(withKey), std::optional<QString>("sk-behind-the-lock"));
     QCOMPARE(Keychain::get(withoutKey), std::nullopt);
-    QCOMPARE(m_reads, 5); // real answers are cached
+    QCOMPARE(m_reads.load(), 3); // real answers are cached
     QVERIFY(Keychain::set(QString(), withKey));
+}
+
+void KeychainTest::unansweredPromptKeepsTheMainThreadMoving_data()
+{
+    QTest::addColumn<bool>("unlocked");
+    QTest::newRow("the user unlocks") << true;
+    QTest::newRow("the user dismisses the prompt") << false;
+}
+
+// A read of a locked keyring waits for the user to answer its unlock prompt. The main thread (a
+// translation request) does not wait for that, and no second prompt is raised meanwhile.
+void KeychainTest::unansweredPromptKeepsTheMainThreadMoving()
+{
+    QFETCH(bool, unlocked);
+    const QString account = uniqueAccount();
+    const QString other = uniqueAccount();
+    QCOMPARE(Keychain::get(uniqueAccount()), std::nullopt); // the user's own prompt is past
+    Keychain::mainThreadWaitMs = 100;
+    m_reads = 0;
+    auto answer = std::make_shared<QSemaphore>();
+    Keychain::readItem = [this, answer, unlocked](const QString &, const QString &) {
+        ++m_reads;
+        // The prompt is on screen until the test answers it (or, without the bound, for 20 s).
+        if (!answer->tryAcquire(1, 20000))
+            return SecretStore::Reading{};
+        return unlocked ? SecretStore::Reading{SecretStore::Reading::Status::found, "sk-unlocked"}
+                        : SecretStore::Reading{};
+    };
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(Keychain::get(other), std::nullopt);
+    QCOMPARE(m_reads.load(), 1);
+
+    answer->release();
+    if (unlocked) {
+        QTRY_COMPARE(Keychain::get(account), std::optional<QString>("sk-unlocked"));
+    } else {
+        // Dismissed: no key, and no further prompt, until the user acts on keys. Another thread
+        // waits for the answer of the query in flight.
+        QCOMPARE(std::async(std::launch::async, [account] { return Keychain::get(account); }).get(),
+                 std::nullopt);
+        QCOMPARE(Keychain::get(account), std::nullopt);
+        QCOMPARE(Keychain::get(other), std::nullopt);
+        QCOMPARE(m_reads.load(), 1);
+        Keychain::userActedOnKeys();
+        answer->release();
+        QCOMPARE(Keychain::get(account), std::nullopt);
+        QCOMPARE(m_reads.load(), 2);
+    }
+}
+
+void KeychainTest::userPromptIsWaitedFor()
+{
+    // After the user acts on keys (the settings check them), the prompt is their own: the main
+    // thread waits for their answer.
+    const QString account = uniqueAccount();
+    Keychain::mainThreadWaitMs = 100;
+    Keychain::userActedOnKeys();
+    auto answer = std::make_shared<QSemaphore>();
+    Keychain::readItem = [this, answer](const QString &, const QString &) {
+        ++m_reads;
+        answer->tryAcquire(1, 1000); // the user takes a second to type the password
+        return SecretStore::Reading{SecretStore::Reading::Status::found, "sk-typed"};
+    };
+    QCOMPARE(Keychain::get(account), std::optional<QString>("sk-typed"));
+    QCOMPARE(m_reads.load(), 1);
 }
 
 void KeychainTest::failedWriteKeepsTheOldKey()
@@ -306,7 +395,7 @@ void KeychainTest::failedWriteKeepsTheOldKey()
     QCOMPARE(stored.status, SecretStore::Reading::Status::found);
     QCOMPARE(stored.data, QByteArray("sk-old"));
     QVERIFY(Keychain::set(QString(), account));
-    QCOMPARE(m_reads, 0);
+    QCOMPARE(m_reads.load(), 0);
 }
 
 void KeychainTest::readOverlappingASetDoesNotUndoIt()
@@ -322,7 +411,7 @@ void KeychainTest::readOverlappingASetDoesNotUndoIt()
     };
     QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
     QCOMPARE(Keychain::get(account), std::optional<QString>("sk-new"));
-    QCOMPARE(m_reads, 1);
+    QCOMPARE(m_reads.load(), 1);
     QCOMPARE(SecretStore::read(Keychain::service(), account).data, QByteArray("sk-new"));
     QVERIFY(Keychain::set(QString(), account));
 }

@@ -1,5 +1,7 @@
 #include "TestMain.h"
 
+#include <QJsonDocument>
+
 #include "fakes/TranslatorRig.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Keychain.h"
@@ -30,6 +32,7 @@ private slots:
     void correctionHead();
     void thirdLanguageAlternate_data();
     void thirdLanguageAlternate();
+    void liveRequestCarriesStableMemoryAndHints();
     void contextGrowsAndIsCut();
     void historyFollowsDirection();
     void retryAfterFailure_data();
@@ -286,6 +289,32 @@ void TranslatorTest::thirdLanguageAlternate()
     QCOMPARE(rig.translator.context().value(0).alt, contextAlt);
 }
 
+void TranslatorTest::liveRequestCarriesStableMemoryAndHints()
+{
+    // The live request carries the meeting's stable memory (the same for every sentence, so the
+    // service can reuse the cached prompt), never the per-sentence memory of background work;
+    // the sentence's own hints go into the reference block, before the text to translate.
+    Rig rig;
+    QStringList hintedSentences;
+    rig.translator.memory = [](const QString &sentence) { return QStringLiteral("\n\n【逐句记忆】") + sentence; };
+    rig.translator.stableMemory = [] { return QStringLiteral("\n\n【会议背景】心血管会议"); };
+    rig.translator.sentenceHints = [&hintedSentences](const QString &sentence) {
+        hintedSentences.append(sentence);
+        return QStringLiteral("  stent → 支架\n");
+    };
+    rig.enqueue(QStringLiteral("The stent works."), SpeechLanguage::english);
+    rig.translator.pump();
+    QTRY_COMPARE(rig.server.count(), 1);
+    const QString system = rig.server.at(0).system();
+    QVERIFY2(system.endsWith(QStringLiteral("\n\n【会议背景】心血管会议")), qPrintable(system.right(80)));
+    QVERIFY(!system.contains(QStringLiteral("【逐句记忆】")));
+    QCOMPARE(hintedSentences, QStringList{QStringLiteral("The stent works.")});
+    QCOMPARE(rig.server.at(0).lastUser(),
+             QStringLiteral("【本句参考】（只用于这一句，不要翻译）\nstent → 支架\n\n【请翻译这一段】The stent works."));
+    rig.server.reply(0, {QStringLiteral("支架有效。")});
+    QTRY_VERIFY(!rig.starting("finish").isEmpty());
+}
+
 void TranslatorTest::contextGrowsAndIsCut()
 {
     Rig rig;
@@ -368,7 +397,21 @@ void TranslatorTest::retryAfterFailure()
         // The failure travels through the network thread before the retry goes out: slow on a
         // busy machine, so the wait is generous (it ends as soon as the retry arrives).
         QTRY_COMPARE_WITH_TIMEOUT(rig.server.count(), 2, 15000);
-        QCOMPARE(rig.server.at(1).json, rig.server.at(0).json);
+        // On a mismatch, which members differ, and the last message of each: QCOMPARE (and a
+        // long message) would cut the bodies short.
+        const auto differences = [&rig] {
+            const QJsonObject a = rig.server.at(0).json;
+            const QJsonObject b = rig.server.at(1).json;
+            QStringList out;
+            for (const QString &key : a.keys() + b.keys()) {
+                if (a.value(key) != b.value(key) && !out.contains(key))
+                    out.append(key);
+            }
+            return out.join(u',') + QStringLiteral(" | ") + rig.server.at(0).lastUser()
+                + QStringLiteral(" | ") + rig.server.at(1).lastUser() + QStringLiteral(" | ")
+                + rig.events.join(QStringLiteral(" / "));
+        };
+        QVERIFY2(rig.server.at(1).json == rig.server.at(0).json, qPrintable(differences()));
         if (second == "ok")
             rig.server.reply(1, {QStringLiteral("好的")});
         else

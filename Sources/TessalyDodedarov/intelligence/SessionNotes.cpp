@@ -35,7 +35,12 @@ QString leftCharacters(const QString &text, qsizetype limit)
 SessionBackground SessionNotes::merged(const QList<SessionNote> &notes)
 {
     SessionBackground result;
-    QStringList nameKeys;
+    // Each name and term is normalised once: a pasted glossary of thousands of rows must not
+    // normalise every kept term again for each new one.
+    QSet<QString> nameKeys;
+    // Terms in merge order; a replaced one leaves an empty slot, dropped at the end.
+    QList<std::optional<GlossaryEntry>> terms;
+    QHash<QString, qsizetype> termSlots;
     for (const SessionNote &note : notes) {
         const SessionBackground &bg = note.extracted;
         if (result.title.isEmpty() && !bg.title.isEmpty())
@@ -48,17 +53,22 @@ SessionBackground SessionNotes::merged(const QList<SessionNote> &notes)
             const QString key = Glossary::normalize(name);
             if (nameKeys.contains(key))
                 continue;
-            nameKeys.append(key);
+            nameKeys.insert(key);
             result.names.append(name);
         }
         // The newest note's rendering of a term wins and moves it to the end.
         for (const GlossaryEntry &term : bg.terms) {
             const QString key = Glossary::normalize(term.english);
-            result.terms.removeIf([&key](const GlossaryEntry &have) {
-                return Glossary::normalize(have.english) == key;
-            });
-            result.terms.append(term);
+            if (const auto slot = termSlots.constFind(key); slot != termSlots.cend())
+                terms[*slot].reset();
+            termSlots.insert(key, terms.size());
+            terms.append(term);
         }
+    }
+    result.terms.reserve(termSlots.size());
+    for (std::optional<GlossaryEntry> &term : terms) {
+        if (term)
+            result.terms.append(std::move(*term));
     }
     return result;
 }

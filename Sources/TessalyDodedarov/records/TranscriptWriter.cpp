@@ -32,18 +32,16 @@ QString format(const QDateTime &date, const QString &pattern)
 // so "HH:mm:ss" is written by hand instead of through the pattern parser.
 void appendClock(QString &out, const QDateTime &date)
 {
-    QTime t = date.toLocalTime().time();
+    // A time already in local time (every caption's) needs no conversion.
+    QTime t = date.timeSpec() == Qt::LocalTime ? date.time() : date.toLocalTime().time();
     if (!t.isValid())
         t = QTime(0, 0);
-    const auto two = [&out](int v) {
-        out += QChar(u'0' + v / 10);
-        out += QChar(u'0' + v % 10);
+    const char16_t clock[8] = {
+        char16_t(u'0' + t.hour() / 10),   char16_t(u'0' + t.hour() % 10),   u':',
+        char16_t(u'0' + t.minute() / 10), char16_t(u'0' + t.minute() % 10), u':',
+        char16_t(u'0' + t.second() / 10), char16_t(u'0' + t.second() % 10),
     };
-    two(t.hour());
-    out += u':';
-    two(t.minute());
-    out += u':';
-    two(t.second());
+    out.append(reinterpret_cast<const QChar *>(clock), 8);
 }
 
 // A file's text, or nothing when it can't be opened or is not valid UTF-8:
@@ -127,7 +125,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
         return;
     // Text, file and folder are taken now: a save queued for one meeting keeps
     // writing that meeting's file after the next meeting has begun.
-    QString text = m_header + body(entries);
+    QString text = TranscriptWriter::text(m_header, entries);
     auto work = [text = std::move(text), file = *m_fileURL, folder = m_directory,
                  completion = std::move(completion)] {
         const bool ok = write(text, file, folder);
@@ -209,7 +207,12 @@ QList<TranscriptWriter::Entry> TranscriptWriter::interleave(const QList<Entry> &
 
 QString TranscriptWriter::body(const QList<Entry> &entries)
 {
-    qsizetype estimate = 0;
+    return text(QString(), entries);
+}
+
+QString TranscriptWriter::text(const QString &head, const QList<Entry> &entries)
+{
+    qsizetype estimate = head.size();
     for (const Entry &e : entries) {
         estimate += 40 + e.english.size() + (e.chinese ? e.chinese->size() : 0)
             + (e.block ? e.block->size() + 64 : 0) + (e.note ? e.note->size() + 12 : 0)
@@ -217,6 +220,7 @@ QString TranscriptWriter::body(const QList<Entry> &entries)
     }
     QString out;
     out.reserve(estimate);
+    out += head;
 
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry &e = entries[i];

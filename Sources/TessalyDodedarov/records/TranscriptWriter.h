@@ -73,6 +73,9 @@ public:
     static QList<Entry> interleave(const QList<Entry> &a, const QList<Entry> &b);
     // The record text of the entries, without the header.
     static QString body(const QList<Entry> &entries);
+    // `head` followed by the body of the entries, built in one buffer: the record of a long
+    // meeting is megabytes, and joining two such strings costs as much as building one.
+    static QString text(const QString &head, const QList<Entry> &entries);
 
 private:
     QString siblingPath(const QString &of, const QString &suffix) const;

@@ -4,6 +4,7 @@
 #include "common/SerialQueue.h"
 #include "common/UserDefaults.h"
 #include "speech/MicrophoneCapture.h"
+#include "speech/ScribeClient.h"
 #include "speech/SpeechClassifier.h"
 #include "speech/SystemAudioTap.h"
 
@@ -78,7 +79,8 @@ void Engine::setKeyterms(const QStringList &keyterms)
     m_work->async([this, alive = std::weak_ptr<char>(m_alive), keyterms] {
         if (alive.expired() || keyterms == m_keyterms)
             return;
-        if (m_rejectedKeyterms && keyterms == *m_rejectedKeyterms)
+        // Only the first terms go out: a longer list that begins the same is the same request.
+        if (m_rejectedKeyterms && keyterms.mid(0, ScribeClient::maxKeyterms) == *m_rejectedKeyterms)
             return;
         m_keyterms = keyterms;
         m_needsReconnect = m_scribe != nullptr;
@@ -118,6 +120,7 @@ void Engine::startOnQueue(const QString &apiKey)
     m_reportedSeconds = 0;
     m_nextConnectAllowed = 0;
     m_failedConnects = 0;
+    m_failuresBeforeSession = 0;
     m_lastVoice = Clock::uptime();
 
     m_classifier = SpeechClassifier::create(SystemAudioTap::outputFormat());

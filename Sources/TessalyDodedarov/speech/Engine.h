@@ -110,6 +110,10 @@ private:
     std::unique_ptr<SpeechClassifier> m_classifier;
     VoiceGate m_gate;
     std::shared_ptr<SpeechClient> m_scribe;
+    // The current connection has completed its upgrade. Until then audio stays in m_pending:
+    // audio is billed only once it is written on an open connection, and audio held by a
+    // handshake that fails is sent on the next connection instead.
+    bool m_scribeOpen = false;
     QTimer *m_timer = nullptr;
     QString m_apiKey;
     Phase m_phase = Phase::stopped;
@@ -118,12 +122,16 @@ private:
     double m_lastVoice = 0;
     double m_nextConnectAllowed = 0;
     int m_failedConnects = 0;
+    // The failure count when the current session started, for a session that the service
+    // refuses all the same.
+    int m_failuresBeforeSession = 0;
     bool m_sessionStarted = false;
     QString m_lastPartial;
     SpeakerNames m_speakerNames;
     QStringList m_keyterms;
-    // A list the service refused: the owner hands the same list back later (it derives it
-    // from the meeting's notes), and sending it again would be refused again, for ever.
+    // The terms of a list the service refused, as they were sent: the owner hands the same
+    // list back later (it derives it from the meeting's notes), and sending it again would be
+    // refused again, for ever.
     std::optional<QStringList> m_rejectedKeyterms;
     bool m_needsReconnect = false;
     int m_sessionID = 0;

@@ -78,8 +78,9 @@ void Engine::enqueue(const QList<float> &samples)
 void Engine::flush(bool all)
 {
     connectIfNeeded();
-    if (!m_scribe)
-        return;
+    if (!m_scribe || !m_scribeOpen)
+        return; // sent once the connection opens, or by the next one
+
     qsizetype sent = 0;
     // A connection event could drop the connection while we send: test it on every chunk.
     while (m_scribe && (m_pending.size() - sent >= chunkBytes || (all && m_pending.size() > sent))) {

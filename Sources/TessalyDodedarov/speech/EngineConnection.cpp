@@ -24,6 +24,7 @@ void Engine::connectIfNeeded()
     const bool diarize = UserDefaults::flag(QStringLiteral("diarize")).value_or(true);
     const bool englishOnly = UserDefaults::flag(QStringLiteral("listenEnglishOnly")).value_or(false);
     m_needsReconnect = false;
+    m_scribeOpen = false;
 
     auto *client = new ScribeClient(
         m_apiKey, diarize, englishOnly, m_keyterms, *m_work,
@@ -43,6 +44,7 @@ void Engine::closeConnection()
         return;
     m_scribe->close();
     m_scribe.reset();
+    m_scribeOpen = false;
 }
 
 void Engine::handle(const SpeechEvent &event, SpeechClient *from)
@@ -86,29 +88,39 @@ void Engine::handle(const SpeechEvent &event, SpeechClient *from)
     case SpeechEvent::Kind::fatal:
         stopOnQueue(event.text);
         break;
+    case SpeechEvent::Kind::opened:
+        m_scribeOpen = true;
+        // What waited for the handshake goes out now; the tail too when the gate has closed.
+        flush(!m_gate.isOpen);
+        break;
     case SpeechEvent::Kind::started:
         m_sessionStarted = true;
         if (m_failedConnects > 0)
             callbacks.connection(std::nullopt);
+        m_failuresBeforeSession = m_failedConnects;
         m_failedConnects = 0;
         break;
     case SpeechEvent::Kind::closed: {
         m_scribe.reset(); // the client has closed itself
+        m_scribeOpen = false;
         salvagePartial();
         const double now = Clock::uptime();
         m_nextConnectAllowed = now + reconnectDelay;
         // Reconnect at the next audio without the refused terms; not a failure. Without terms
         // to drop, a reconnection would only be refused again, at once and uncounted, for
-        // ever: then it is an ordinary failure.
-        if (event.reason && event.reason->toLower().contains(QLatin1String("keyterm"))
-            && !m_keyterms.isEmpty()) {
-            m_rejectedKeyterms = m_keyterms;
+        // ever: then it is an ordinary failure, also when the session had started.
+        const bool termsRefused =
+            event.reason && event.reason->toLower().contains(QLatin1String("keyterm"));
+        if (termsRefused && !m_keyterms.isEmpty()) {
+            m_rejectedKeyterms = m_keyterms.mid(0, ScribeClient::maxKeyterms);
             m_keyterms.clear();
             m_nextConnectAllowed = now;
             return;
         }
-        if (m_sessionStarted)
+        if (m_sessionStarted && !termsRefused)
             return; // a connection that worked and then dropped is not a failure
+        if (m_sessionStarted)
+            m_failedConnects = m_failuresBeforeSession; // its start cleared a run that goes on
         ++m_failedConnects;
         if (m_failedConnects >= maxFailedConnects) {
             callbacks.connection(std::nullopt);

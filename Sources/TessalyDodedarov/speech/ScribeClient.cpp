@@ -52,6 +52,7 @@ ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly
         connect(m_task, &QWebSocket::connected, this, [this] {
             m_handshakeTimer->stop();
             m_open = true;
+            m_onEvent(this, SpeechEvent::opened());
             const QStringList waiting = std::exchange(m_outbox, {});
             for (const QString &message : waiting) {
                 if (!m_task)
@@ -157,7 +158,12 @@ void ScribeClient::close()
     if (m_task) {
         // Our own close reports nothing: nothing may reach fail() from here on.
         m_task->disconnect(this);
-        m_task->close(QWebSocketProtocol::CloseCodeNormal);
+        // A closing frame belongs to an open WebSocket only. On a connection whose upgrade is
+        // still running or was refused it would reach an HTTP server as garbage: drop it.
+        if (m_open)
+            m_task->close(QWebSocketProtocol::CloseCodeNormal);
+        else
+            m_task->abort();
         m_task->deleteLater();
         m_task = nullptr;
     }

@@ -53,6 +53,7 @@ private:
     QTimer *m_handshakeTimer = nullptr;
     bool m_finished = false;
     bool m_open = false;
-    // Audio handed over while the handshake is still running; sent the moment it completes.
+    // Audio handed over while the handshake is still running; sent the moment it completes,
+    // dropped when it fails. The engine itself waits for `opened` before it sends.
     QStringList m_outbox;
 };

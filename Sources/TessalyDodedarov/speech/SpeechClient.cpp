@@ -50,3 +50,10 @@ SpeechEvent SpeechEvent::started()
 {
     return SpeechEvent{};
 }
+
+SpeechEvent SpeechEvent::opened()
+{
+    SpeechEvent e;
+    e.kind = Kind::opened;
+    return e;
+}

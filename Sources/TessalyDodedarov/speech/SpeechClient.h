@@ -19,6 +19,7 @@ struct SpeechEvent final {
         fatal,          // text: key, quota or terms refused; the connection is closed
         closed,         // reason: the connection ended; the connection is closed
         started,        // the service opened the recognition session
+        opened,         // the upgrade completed: audio sent from now on reaches the service
     };
 
     Kind kind = Kind::started;
@@ -34,6 +35,7 @@ struct SpeechEvent final {
     static SpeechEvent fatal(const QString &message);
     static SpeechEvent closed(std::optional<QString> reason = std::nullopt);
     static SpeechEvent started();
+    static SpeechEvent opened();
 };
 
 // The engine's view of one recognition connection. Clients are compared by identity: events

@@ -90,6 +90,10 @@ void finish(const State &state, Outcome outcome)
     state->finished = true;
     detach(*state);
     outcome.produced = state->produced;
+    // The caller's callbacks often hold the caller's own handle of this call: kept here, they
+    // would keep the call, and all it holds, alive for as long as the handle lives.
+    const DeepSeekTransport::DeltaHandler onDelta = std::exchange(state->onDelta, nullptr);
+    const DeepSeekTransport::FinishHandler onFinish = std::exchange(state->onFinish, nullptr);
 
     switch (outcome.kind) {
     case Outcome::Kind::success:
@@ -110,8 +114,8 @@ void finish(const State &state, Outcome outcome)
     case Outcome::Kind::cancelled:
         break;
     }
-    if (state->onFinish)
-        state->onFinish(outcome);
+    if (onFinish)
+        onFinish(outcome);
 }
 
 Outcome failure(const QString &message, bool fatal)
@@ -301,13 +305,16 @@ void DeepSeekTransport::Call::cancel() const
     const State state = m_state;
     state->finished = true;
     detach(*state);
+    Outcome outcome;
+    outcome.kind = Outcome::Kind::cancelled;
+    outcome.produced = state->produced;
     // The caller learns of the end from the event loop, never from inside its own cancel().
-    QTimer::singleShot(0, network(), [state] {
-        Outcome outcome;
-        outcome.kind = Outcome::Kind::cancelled;
-        outcome.produced = state->produced;
-        if (state->onFinish)
-            state->onFinish(outcome);
+    // Both callbacks leave the call now (a callback holding the caller's handle would keep the
+    // call alive), but are destroyed only after that report: cancel() may run inside onDelta.
+    QTimer::singleShot(0, network(), [outcome, onDelta = std::exchange(state->onDelta, nullptr),
+                                      onFinish = std::exchange(state->onFinish, nullptr)] {
+        if (onFinish)
+            onFinish(outcome);
     });
 }
 

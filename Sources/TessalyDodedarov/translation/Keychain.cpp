@@ -1,20 +1,33 @@
 #include "translation/Keychain.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringDecoder>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <thread>
 
 namespace {
 
 // Account -> value; an empty optional is a known absence, a missing entry means "not asked".
-// Created on first use and never cleared. The mutex guards the map only, never a keyring call.
+// Created on first use and never cleared. The mutex guards the state only, never a keyring call.
 // `writes` counts the stores of each account, so a read that overlapped a store can tell that
 // its answer is older than what the cache now holds.
 struct Cache {
     QMutex mutex;
     QHash<QString, std::optional<QString>> values;
     QHash<QString, quint64> writes;
+    // The keyring could not answer: not asked again until the user acts on keys.
+    bool unanswered = false;
+    // A keyring query is running (on its own thread); `answered` is signalled when it ends.
+    bool querying = false;
+    QWaitCondition answered;
+    // The user acted on keys: the next query's prompt is theirs, and the main thread waits for it.
+    bool userAsked = false;
 };
 
 Cache &cache()
@@ -30,6 +43,12 @@ void remember(const QString &account, const std::optional<QString> &value)
     cache().writes[account] += 1;
 }
 
+bool onMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
 } // namespace
 
 QString Keychain::service()
@@ -39,29 +58,49 @@ QString Keychain::service()
 
 std::optional<QString> Keychain::get(const QString &account)
 {
-    quint64 writesBefore = 0;
-    {
-        QMutexLocker locker(&cache().mutex);
-        const auto &values = cache().values;
-        if (!values.isEmpty()) {
-            const auto found = values.constFind(account);
-            if (found != values.constEnd())
+    QMutexLocker locker(&cache().mutex);
+    Cache &state = cache();
+    const bool mainThread = onMainThread();
+    QDeadlineTimer deadline(mainThread && !state.userAsked ? mainThreadWaitMs
+                                                           : SecretStore::waitLimitMs + 1000);
+    for (;;) {
+        if (!state.values.isEmpty()) {
+            const auto found = state.values.constFind(account);
+            if (found != state.values.constEnd())
                 return *found;
         }
-        writesBefore = cache().writes.value(account);
+        if (state.unanswered)
+            return std::nullopt;
+        if (!state.querying) {
+            // The query runs on a thread of its own, so a caller that stops waiting leaves it
+            // running: its answer still reaches the cache, and no second prompt is raised.
+            state.querying = true;
+            const quint64 writesBefore = state.writes.value(account);
+            std::thread([account, writesBefore] {
+                const Lookup lookup = read(account);
+                QMutexLocker locker(&cache().mutex);
+                Cache &state = cache();
+                state.querying = false;
+                state.userAsked = false;
+                // A set() that finished while the keyring was being read holds the newer value;
+                // the read must not put the older one back over it.
+                if (lookup.known && state.writes.value(account) == writesBefore)
+                    state.values.insert(account, lookup.value);
+                else if (!lookup.known && state.writes.value(account) == writesBefore)
+                    state.unanswered = true;
+                state.answered.wakeAll();
+            }).detach();
+        }
+        if (!state.answered.wait(&state.mutex, deadline))
+            return std::nullopt; // not known yet; asked nothing more meanwhile
     }
-    const Lookup lookup = read(account);
+}
 
+void Keychain::userActedOnKeys()
+{
     QMutexLocker locker(&cache().mutex);
-    // A set() that finished while the keyring was being read holds the newer value; the read
-    // must not put the older one back over it.
-    if (cache().writes.value(account) != writesBefore)
-        return cache().values.value(account);
-    // A keyring that could not answer (locked, not running yet, refused) says nothing about the
-    // key: caching that as "no key" would hide a stored key for the rest of the process.
-    if (lookup.known)
-        cache().values.insert(account, lookup.value);
-    return lookup.value;
+    cache().unanswered = false;
+    cache().userAsked = true;
 }
 
 bool Keychain::set(const QString &value, const QString &account)
@@ -75,8 +114,10 @@ bool Keychain::set(const QString &value, const QString &account)
     // The item is replaced in place, so the old key survives a write the keyring refuses; the
     // cache follows only a stored value.
     const bool stored = writeItem(service(), account, value.toUtf8());
-    if (stored)
+    if (stored) {
         remember(account, value);
+        userActedOnKeys();
+    }
     return stored;
 }
 

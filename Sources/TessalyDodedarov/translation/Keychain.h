@@ -22,13 +22,28 @@ public:
     static QString service();
 
     // The key stored under the account, or nothing. A key known to be absent is answered from
-    // the cache; a keyring that could not answer (locked, not running, access refused) is asked
-    // again next time.
+    // the cache. A keyring that could not answer (locked and its unlock prompt dismissed, not
+    // running, access refused) says nothing about the key, so that is never cached; but it is
+    // not asked again either, until the user acts on keys: every read of a locked keyring raises
+    // the desktop's unlock prompt once more.
+    // Only one keyring query runs at a time (so at most one unlock prompt is outstanding);
+    // callers that need an uncached key meanwhile wait for it. The main thread waits at most
+    // mainThreadWaitMs and then answers nothing for now (the query goes on and its answer is
+    // kept), except for the first read after the user acted on keys: that prompt is the user's
+    // own doing, and the main thread waits for their answer (up to SecretStore::waitLimitMs).
     static std::optional<QString> get(const QString &account);
 
     // Stores the value (an empty value removes the item) and answers whether the keyring took
-    // it. The cache changes only when it did, so a failed write keeps the previous key.
+    // it. The cache changes only when it did, so a failed write keeps the previous key. A stored
+    // key is the user acting on keys.
     static bool set(const QString &value, const QString &account);
+
+    // The user acts on keys (the settings window checks them): a keyring that could not answer
+    // may be asked, and may prompt, once more.
+    static void userActedOnKeys();
+
+    // How long the main thread waits for a keyring answer that is not in the cache, in ms.
+    static inline int mainThreadWaitMs = 2000;
 
     // The keyring behind the cache; tests wrap these to count queries or to simulate a keyring
     // that refuses.
