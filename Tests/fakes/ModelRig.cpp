@@ -18,6 +18,7 @@ struct ModelRig::Saved {
     decltype(AppModel::checkKey) checkKey = AppModel::checkKey;
     decltype(AppModel::fetchBalance) fetchBalance = AppModel::fetchBalance;
     decltype(AppModel::currentBrowserPage) currentBrowserPage = AppModel::currentBrowserPage;
+    decltype(AppModel::browserTabs) browserTabs = AppModel::browserTabs;
     decltype(AppModel::isDictionaryWord) isDictionaryWord = AppModel::isDictionaryWord;
     decltype(AppModel::revealFile) revealFile = AppModel::revealFile;
     decltype(AppModel::measurer) measurer = AppModel::measurer;
@@ -34,6 +35,8 @@ struct ModelRig::Saved {
 
     decltype(DeepSeekTransport::onResult) onResult = DeepSeekTransport::onResult;
     QUrl deepSeekAddress = DeepSeekTransport::baseAddress;
+    QSet<QString> noUsageOption = DeepSeekTransport::noUsageOption;
+    QSet<QString> compatModels = DeepSeekTransport::compatModels;
     QUrl scribeAddress = ScribeClient::baseAddress;
     QUrl elevenLabsAddress = KeyCheck::elevenLabsAddress;
     decltype(TranslationRouting::hasKey) hasKey = TranslationRouting::hasKey;
@@ -73,6 +76,7 @@ ModelRig::~ModelRig()
     AppModel::checkKey = s.checkKey;
     AppModel::fetchBalance = s.fetchBalance;
     AppModel::currentBrowserPage = s.currentBrowserPage;
+    AppModel::browserTabs = s.browserTabs;
     AppModel::isDictionaryWord = s.isDictionaryWord;
     AppModel::revealFile = s.revealFile;
     AppModel::measurer = s.measurer;
@@ -88,6 +92,8 @@ ModelRig::~ModelRig()
     AppModel::settlePolls = s.settlePolls;
     DeepSeekTransport::onResult = s.onResult;
     DeepSeekTransport::baseAddress = s.deepSeekAddress;
+    DeepSeekTransport::noUsageOption = s.noUsageOption;
+    DeepSeekTransport::compatModels = s.compatModels;
     ScribeClient::baseAddress = s.scribeAddress;
     KeyCheck::elevenLabsAddress = s.elevenLabsAddress;
     TranslationRouting::hasKey = s.hasKey;

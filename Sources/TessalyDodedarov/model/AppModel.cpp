@@ -2,6 +2,8 @@
 // installs in the translator and the transport.
 #include "model/AppModel.h"
 
+#include "intelligence/ChatSession.h"
+
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
 #include "speech/Graphemes.h"
@@ -58,6 +60,7 @@ AppModel::AppModel(QObject *parent) : QObject(parent)
     m_hasElevenLabsKey = Keychain::get(Keychain::elevenLabsAccount).has_value();
     installRoutingHooks();
     installTranslatorHandlers();
+    installChat();
 
     // The computed texts follow their inputs.
     for (auto signal : {&AppModel::runningChanged, &AppModel::recognitionTroubleChanged,

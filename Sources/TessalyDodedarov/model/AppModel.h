@@ -1,6 +1,10 @@
 #pragma once
 
 #include "display/CaptionAppearance.h"
+#include "intelligence/BrowserTabs.h"
+#include "intelligence/ChatMessage.h"
+#include "intelligence/QuickResearch.h"
+#include "intelligence/ResearchCall.h"
 #include "intelligence/ResearchResult.h"
 #include "intelligence/SessionBackground.h"
 #include "intelligence/SessionNote.h"
@@ -8,6 +12,7 @@
 #include "model/CaptionLine.h"
 #include "model/DisplayMode.h"
 #include "records/DiagnosticLog.h"
+#include "records/Diagnostics.h"
 #include "records/TranscriptWriter.h"
 #include "shell/BalanceInfo.h"
 #include "shell/CaptionParts.h"
@@ -17,6 +22,7 @@
 #include "speech/AudioSource.h"
 #include "speech/CaptionPipeline.h"
 #include "speech/Engine.h"
+#include "translation/Proofread.h"
 #include "translation/TranslationService.h"
 #include "translation/Translator.h"
 
@@ -35,6 +41,7 @@
 #include <memory>
 #include <optional>
 
+class ChatSession;
 class QTimer;
 
 // The one meeting model of the application: it owns a meeting from start to end, receives the
@@ -343,6 +350,54 @@ public:
     QString meetingRecordText() const;
     void revealDiagnostics();
 
+    // ---- Notes, chat, research and browser pages while a meeting runs (AppModelNotes.cpp,
+    // AppModelChat.cpp, AppModelResearch.cpp, AppModelCorrections.cpp, AppModelBrowser.cpp). ----
+    Q_PROPERTY(QList<ChatMessage> chatMessages READ chatMessages NOTIFY chatChanged)
+    Q_PROPERTY(bool chatBusy READ chatBusy NOTIFY chatChanged)
+    Q_PROPERTY(bool canChat READ canChat NOTIFY canChatChanged)
+
+    // Every open tab of the known browsers; the application installs the reader.
+    static inline std::function<void(std::function<void(const QList<BrowserTabs::Tab> &)>)>
+        browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) { done({}); };
+
+    // Completes a note: what its extraction found, or nothing, and its status line.
+    void finishNote(int id, const std::optional<SessionBackground> &found, const OptionalText &status);
+
+    const QList<ChatMessage> &chatMessages() const;
+    bool chatBusy() const;
+    int nextChatID() const;
+    bool canChat() const;
+    void askMeeting(const QString &question);
+    // The chat view's clear button; nothing while an answer is outstanding.
+    void clearChat();
+
+    // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
+    struct DiagnosticsSnapshot {
+        QList<DiagnosticEvent> events;
+        QMap<int, double> latency;
+        QStringList researchNames;
+        QStringList noteNames;
+        QStringList notes;
+        Diagnostics::Pairs stats;
+        Diagnostics::Pairs settings;
+        double minutes = 0;
+        QString recordText;
+    };
+    DiagnosticsSnapshot diagnosticsSnapshot() const;
+    void writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
+                          const QList<CaptionLine> &kept,
+                          const std::optional<QList<Proofread::Line>> &original,
+                          const std::optional<QList<Proofread::Line>> &fixed,
+                          const QMap<int, QString> &notes);
+    // The system message of the report's analysis request.
+    static QString analysisPrompt();
+
+    // Set once the service refused the web-search tool; research, quick checks and the chat then
+    // go without it for the rest of the run.
+    bool webSearchRejected() const { return m_webSearchRejected; }
+    // The per-meeting state of the checks and the chat, emptied when a meeting begins.
+    void resetMeetingChecks();
+
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
     TranscriptWriter &transcript() { return *m_transcript; }
@@ -403,6 +458,9 @@ signals:
     void keyStatusChanged();
     void elevenLabsQuotasChanged();
     void balancesChanged();
+
+    void chatChanged();
+    void canChatChanged();
 
 private:
     friend class ModelRig;
@@ -581,6 +639,25 @@ private:
     bool m_tabMatched = false;
     bool m_tabBusy = false;
 
+    // Notes, chat, research calls and the corrections of heard names.
+    void installChat();
+    void refreshKeyterms();
+    void startNoteExtraction(int id, const QString &text, const QString &key);
+    void saveChat();
+    NameFix::Result correctText(const QString &text, const SessionBackground &known,
+                                const QStringList &targets) const;
+    std::unique_ptr<ChatSession> m_chat;
+    ResearchCall m_researchCall;
+    ResearchCall m_quickCall;
+    QList<QuickResearch::Suspect> m_suspects;
+    QSet<QString> m_askedSuspects;
+    QSet<QString> m_loggedSoundAlikes;
+    struct PendingFix {
+        QString text;
+        QStringList words;
+    };
+    QList<PendingFix> m_pendingFixed;
+
     // Keys.
     ElevenLabsKeys m_elevenLabsKeys;
     KeyStatuses m_keyStatus;
@@ -590,6 +667,7 @@ private:
 };
 
 Q_DECLARE_METATYPE(CaptionLine)
+Q_DECLARE_METATYPE(ChatMessage)
 Q_DECLARE_METATYPE(CaptionRow)
 Q_DECLARE_METATYPE(CaptionAppearance)
 Q_DECLARE_METATYPE(CaptionParts)
