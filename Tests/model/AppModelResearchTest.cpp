@@ -300,12 +300,15 @@ private slots:
             rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("{\"items\":[]}")}));
         for (int i = 0; i < 40; ++i) {
             rig.now += 8;
-            model.noteSuspects(QStringLiteral("Word%1 Abcde").arg(QChar(u'A' + i % 26)) + QString(i / 26 + 1, u'q'),
-                               SpeechLanguage::english);
+            const QString word = QStringLiteral("Qxv") + QChar(u'a' + i / 26) + QChar(u'a' + i % 26);
+            model.noteSuspects(word + QStringLiteral(" spoke"), SpeechLanguage::english);
+            rig.now += 1.5;
+            model.maybeQuickResearch();
             QTRY_COMPARE_WITH_TIMEOUT(model.diag().count(QStringLiteral("quick_reply")), i + 1, 20000);
         }
         rig.now += 8;
         model.noteSuspects(QStringLiteral("Yetanotherword appears"), SpeechLanguage::english);
+        rig.now += 1.5;
         model.maybeQuickResearch();
         QCOMPARE(model.diag().count(QStringLiteral("quick_reply")), 40);
         QCOMPARE(rig.deepSeek.requests().size(), 40);

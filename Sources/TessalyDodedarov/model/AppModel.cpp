@@ -73,6 +73,9 @@ AppModel::AppModel(QObject *parent) : QObject(parent)
 
 AppModel::~AppModel()
 {
+    // Research answers have nobody left to apply them to.
+    m_researchCall.cancel();
+    m_quickCall.cancel();
     // The engine's queue may still hold a callback; with the engine gone nothing more comes.
     m_engine.reset();
     if (m_translator)
