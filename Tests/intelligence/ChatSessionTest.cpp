@@ -26,14 +26,11 @@ namespace {
 const QString kKey = QStringLiteral("sk-chat-test");
 const QString kRule5 = QStringLiteral("\n5. 用户问到记录之外的背景");
 
-Script dropAfter(const QString &piece)
+// A server that sends some text and then nothing more: the transport's idle limit ends it.
+Script stallAfter(const QString &piece)
 {
     Script script;
-    if (!piece.isEmpty())
-        script.delta(piece);
-    // The pause lets the text arrive before the connection is cut, as it would from a server
-    // that fails mid-answer.
-    script.pause(50).drop();
+    script.delta(piece).pause(60000);
     return script;
 }
 
@@ -75,6 +72,8 @@ private slots:
         m_server = std::make_unique<FakeDeepSeekServer>();
         QVERIFY(m_server->listen());
         DeepSeekTransport::baseAddress = m_server->baseUrl();
+        // Short enough for the rows that wait it out, long enough for a busy machine's first byte.
+        DeepSeekTransport::timeoutInterval = 3.0;
         DeepSeekTransport::noUsageOption.clear();
         DeepSeekTransport::compatModels.clear();
         TranslationRouting::router = ServiceRouter{};
@@ -95,6 +94,7 @@ private slots:
         m_session.reset();
         m_server.reset();
         DeepSeekTransport::onResult = nullptr;
+        DeepSeekTransport::timeoutInterval = 20.0;
     }
 
     void checksBeforeAsking_data()
@@ -172,23 +172,27 @@ private slots:
             << QStringLiteral("查到了") << false << 1;
         QTest::newRow("stream ended without any text")
             << false << QList<Script>{FakeDeepSeekServer::stream({})} << QStringLiteral("没有得到回答，请再问一次。") << true << 0;
-        QTest::newRow("connection error") << false << QList<Script>{dropAfter({})} << connection << true << 0;
+        // The network stack sends a request once more on a fresh connection when the first was
+        // closed before any answer: the second hang-up is the failure.
+        QTest::newRow("connection error")
+            << false << QList<Script>{FakeDeepSeekServer::hungUp(), FakeDeepSeekServer::hungUp()} << connection
+            << true << 0;
         QTest::newRow("service failure")
             << false << QList<Script>{FakeDeepSeekServer::error(402)} << QStringLiteral("DeepSeek 账户余额不足。") << true << 0;
         QTest::newRow("cut short with web search off")
-            << false << QList<Script>{dropAfter(QStringLiteral("讲了一半"))}
+            << false << QList<Script>{stallAfter(QStringLiteral("讲了一半"))}
             << QStringLiteral("讲了一半\n\n（回答中断：连接失败，请再问一次。）") << true << 0;
         QTest::newRow("fatal failure with web search on is not retried")
             << true << QList<Script>{FakeDeepSeekServer::error(401)}
             << QStringLiteral("DeepSeek 密钥无效，请在设置里重新填写。") << true << 1;
         QTest::newRow("first failure with web search: asked again without it")
-            << true << QList<Script>{dropAfter(QStringLiteral("半句")), FakeDeepSeekServer::stream({QStringLiteral("重答")})}
+            << true << QList<Script>{stallAfter(QStringLiteral("半句")), FakeDeepSeekServer::stream({QStringLiteral("重答")})}
             << QStringLiteral("重答") << false << 1;
         QTest::newRow("refused tool: asked again without it")
             << true << QList<Script>{FakeDeepSeekServer::error(422), FakeDeepSeekServer::stream({QStringLiteral("好")})}
             << QStringLiteral("好") << false << 1;
         QTest::newRow("second failure of that question")
-            << true << QList<Script>{dropAfter(QStringLiteral("甲")), dropAfter(QStringLiteral("乙"))} << connection
+            << true << QList<Script>{stallAfter(QStringLiteral("甲")), stallAfter(QStringLiteral("乙"))} << connection
             << true << 1;
         QTest::newRow("fatal failure of the retry")
             << true << QList<Script>{FakeDeepSeekServer::error(500), FakeDeepSeekServer::error(402)}
@@ -343,7 +347,7 @@ private slots:
         m_server->enqueue(FakeDeepSeekServer::error(500));
         m_session->ask(question(QStringLiteral("谁讲的？"), false));
         QTRY_VERIFY_WITH_TIMEOUT(!m_session->busy(), 15000);
-        m_server->enqueue(dropAfter(QStringLiteral("一半")));
+        m_server->enqueue(stallAfter(QStringLiteral("一半")));
         m_session->ask(question(QStringLiteral("结论？"), false));
         QTRY_VERIFY_WITH_TIMEOUT(!m_session->busy(), 15000);
 

@@ -21,18 +21,19 @@ namespace {
 const Research::Prompt kPrompt{QStringLiteral("研究系统"), QStringLiteral("【最近的内容】\nhello")};
 const QString kKey = QStringLiteral("sk-research-test");
 
+// No response head until long after the transport's idle limit.
 Script slowHead()
 {
     Script script = FakeDeepSeekServer::stream({QStringLiteral("late")});
-    script.headDelayMs = 1500;
+    script.headDelayMs = 60000;
     return script;
 }
 
-Script dropAfter(const QString &piece)
+// Some text, then nothing more: the idle limit ends the request.
+Script stallAfter(const QString &piece)
 {
     Script script;
-    // The pause lets the text arrive before the connection is cut.
-    script.delta(piece).pause(50).drop();
+    script.delta(piece).pause(60000);
     return script;
 }
 
@@ -92,7 +93,10 @@ private slots:
         QTest::newRow("rate limit: 429") << QList<Script>{FakeDeepSeekServer::error(429), answer} << false << 1;
         QTest::newRow("server error: 500") << QList<Script>{FakeDeepSeekServer::error(500), answer} << false << 1;
         QTest::newRow("unavailable: 503") << QList<Script>{FakeDeepSeekServer::error(503), answer} << false << 1;
-        QTest::newRow("dropped connection") << QList<Script>{dropAfter(QStringLiteral("{\"dom")), answer} << false << 1;
+        // The network stack sends a request once more when the first was closed before any answer.
+        QTest::newRow("dropped connection")
+            << QList<Script>{FakeDeepSeekServer::hungUp(), FakeDeepSeekServer::hungUp(), answer} << false << 2;
+        QTest::newRow("time-out after some text") << QList<Script>{stallAfter(QStringLiteral("{\"dom")), answer} << false << 1;
         QTest::newRow("time-out") << QList<Script>{slowHead(), answer} << false << 1;
     }
 
@@ -103,8 +107,8 @@ private slots:
         QFETCH(int, toolRequests);
         for (const Script &script : scripts)
             m_server->enqueue(script);
-        if (QByteArray(QTest::currentDataTag()) == "time-out")
-            DeepSeekTransport::timeoutInterval = 0.5;
+        if (QByteArray(QTest::currentDataTag()).startsWith("time-out"))
+            DeepSeekTransport::timeoutInterval = 3.0;
 
         const std::optional<ResearchCall::Report> report = run(true);
         QVERIFY(report);
@@ -155,24 +159,29 @@ private slots:
 
     void withoutSearchAFailureKeepsWhatArrived_data()
     {
-        QTest::addColumn<Script>("script");
+        QTest::addColumn<QList<Script>>("scripts");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("dropped after some text") << dropAfter(QStringLiteral("{\"domain\":\"A")) << QStringLiteral("{\"domain\":\"A");
-        QTest::newRow("refused outright") << FakeDeepSeekServer::error(422) << QString();
+        QTest::newRow("time-out after some text")
+            << QList<Script>{stallAfter(QStringLiteral("{\"domain\":\"A"))} << QStringLiteral("{\"domain\":\"A");
+        QTest::newRow("dropped connection")
+            << QList<Script>{FakeDeepSeekServer::hungUp(), FakeDeepSeekServer::hungUp()} << QString();
+        QTest::newRow("refused outright") << QList<Script>{FakeDeepSeekServer::error(422)} << QString();
     }
 
     void withoutSearchAFailureKeepsWhatArrived()
     {
-        QFETCH(Script, script);
+        QFETCH(QList<Script>, scripts);
         QFETCH(QString, reply);
-        m_server->enqueue(script);
+        for (const Script &script : scripts)
+            m_server->enqueue(script);
+        DeepSeekTransport::timeoutInterval = 3.0;
         const auto report = run(false);
         QVERIFY(report);
         QVERIFY(report->failed);
         QVERIFY(!report->webSearch);
         QVERIFY(!report->refused); // no tool was offered
         QCOMPARE(report->reply, reply);
-        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_server->requests().size(), scripts.size());
         QVERIFY(!offersTool(m_server->requests().first()));
     }
 

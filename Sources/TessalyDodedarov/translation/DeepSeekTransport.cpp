@@ -84,12 +84,12 @@ void detach(DeepSeekTransport::CallState &state)
 
 void finish(const State &state, Outcome outcome)
 {
+    outcome.httpStatus = state->httpStatus;
     if (state->finished)
         return;
     state->finished = true;
     detach(*state);
     outcome.produced = state->produced;
-    outcome.httpStatus = state->httpStatus;
 
     switch (outcome.kind) {
     case Outcome::Kind::success:
