@@ -102,6 +102,8 @@ private slots:
         const QString metaCharset = QStringLiteral("<html><head><META CHARSET='gbk'></head><p>中文</p>");
         QTest::newRow("meta charset element")
             << FakePageServer::html(gbk(metaCharset), "text/html") << std::optional<QString>(metaCharset);
+        QTest::newRow("wrong header, right meta")
+            << FakePageServer::html(encoded("Big5", big5), "text/html; charset=utf-8") << std::optional<QString>(big5);
         QTest::newRow("undeclared GBK")
             << FakePageServer::html(gbk(chinese), "text/html") << std::optional<QString>(chinese);
         QTest::newRow("declared utf-8 but GBK bytes")

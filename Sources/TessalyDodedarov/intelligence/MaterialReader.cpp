@@ -188,7 +188,8 @@ QString MaterialReader::decode(const QByteArray &body, const QByteArray &content
             continue;
         if (std::optional<QString> text = decodeWith(name, body))
             return *text;
-        break; // a declaration the bytes contradict counts as none
+        // A declaration the bytes contradict counts as none: a server's default header is often
+        // wrong where the page's own <meta> is right.
     }
     if (std::optional<QString> text = decodeWith("UTF-8", body))
         return *text;
