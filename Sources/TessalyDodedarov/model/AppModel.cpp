@@ -79,8 +79,14 @@ AppModel::~AppModel()
 AppModel *AppModel::shared()
 {
     static QPointer<AppModel> model;
-    if (!model)
+    if (!model) {
         model = new AppModel(QCoreApplication::instance());
+        // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
+        // that keeps the last partial sentence and saves the record.
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
+                             &AppModel::quitOnce);
+    }
     return model;
 }
 

@@ -17,6 +17,7 @@
 #include "speech/AudioSource.h"
 #include "speech/CaptionPipeline.h"
 #include "speech/Engine.h"
+#include "translation/Proofread.h"
 #include "translation/TranslationService.h"
 #include "translation/Translator.h"
 
@@ -342,6 +343,22 @@ public:
     void readCurrentPage();
     QString meetingRecordText() const;
     void revealDiagnostics();
+    // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
+    struct DiagnosticsSnapshot {
+        QList<DiagnosticEvent> events;
+        double minutes = 0;
+    };
+    DiagnosticsSnapshot diagnosticsSnapshot() const;
+    void writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
+                          const QList<CaptionLine> &kept,
+                          const std::optional<QList<Proofread::Line>> &original,
+                          const std::optional<QList<Proofread::Line>> &fixed,
+                          const QMap<int, QString> &notes);
+
+    // Post-meeting proofreading (AppModelProofread.cpp).
+    struct EndedMeeting;
+    struct ProofreadRun;
+    static const QString proofreadLocalReason;
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -419,6 +436,14 @@ private:
     void beginMeeting();
     void maybeUpdateRecap();
     void proofreadWhenSettled();
+    void afterSettled(const std::shared_ptr<EndedMeeting> &meeting);
+    void handEndedLines();
+    void startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines);
+    void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
+    void finishProofread(const std::shared_ptr<ProofreadRun> &run);
+    void setProofreadStatus(const OptionalText &text);
+    // A finished line of a unit heard but never translated (queued at the end, or at quit).
+    CaptionLine untranslatedLine(const QString &source) const;
 
     // Start-up, in order.
     void loadSettings();
@@ -561,6 +586,11 @@ private:
     QString m_recap;
     bool m_recapBusy = false;
     int m_recapLine = 0;
+    // Lines from `recapLine` on that a recap request already sent.
+    QSet<int> m_recapSent;
+    // Meetings whose post-meeting work waits for their last translations.
+    QList<std::shared_ptr<EndedMeeting>> m_endedMeetings;
+    bool m_quitHandled = false;
     double m_lastRecapAt = 0;
     OptionalText m_proofreadStatus;
     OptionalText m_researchStatus;

@@ -171,6 +171,15 @@ void AppModel::customize(const std::function<void(CaptionAppearance &)> &change)
     setAppearance(copy);
 }
 
+void AppModel::adjustFontSize(double delta)
+{
+    // The preset id is carried over: resizing a preset look keeps its label.
+    const CaptionAppearance next = m_appearance.scaled(delta);
+    if (next == m_appearance)
+        return;
+    setAppearance(next);
+}
+
 void AppModel::applySkin(const CaptionSkin &skin)
 {
     CaptionAppearance look = skin.appearance;
