@@ -1,0 +1,423 @@
+#include "TestMain.h"
+
+#include "display/FloatingWindow.h"
+#include "display/HotKey.h"
+#include "display/WindowPlacement.h"
+#include "platform/x11/X11Desktop.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+constexpr int waitMs = 20000;
+
+// Sees every key press on Qt's connection before the hot keys' filter does.
+class KeyPressLog final : public QAbstractNativeEventFilter {
+public:
+    struct Press {
+        quint8 keycode;
+        quint16 state;
+    };
+    QList<Press> presses;
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if (eventType == "xcb_generic_event_t" && (event->response_type & 0x7f) == XCB_KEY_PRESS) {
+            auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
+            presses.append({key->detail, key->state});
+        }
+        return false;
+    }
+};
+
+struct ConnectionCloser {
+    void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
+};
+using Connection = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
+
+xcb_window_t rootOf(xcb_connection_t *c)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
+xcb_atom_t internAtom(xcb_connection_t *c, const QByteArray &name)
+{
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, quint16(name.size()), name.constData()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// The client windows from bottom to top, as the window manager stacks them.
+QList<quint32> stacking(xcb_connection_t *c)
+{
+    QList<quint32> windows;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, rootOf(c), internAtom(c, "_NET_CLIENT_LIST_STACKING"),
+                            XCB_ATOM_WINDOW, 0, 1024),
+        nullptr);
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply));
+        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
+            windows.append(data[i]);
+    }
+    std::free(reply);
+    return windows;
+}
+
+bool runXdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(u"xdotool"_qs, arguments);
+    if (!process.waitForFinished(waitMs)) {
+        qWarning() << "xdotool did not finish" << arguments;
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qWarning() << "xdotool failed" << arguments << process.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
+QKeyCombination ctrlAlt(Qt::Key key)
+{
+    return QKeyCombination(Qt::ControlModifier | Qt::AltModifier, key);
+}
+
+}
+
+// Hot keys, floating windows and the desktop helpers on a real X server with a real window
+// manager (openbox, started here). Runs as its own CTest entry with QT_QPA_PLATFORM=xcb on
+// the test environment's Xvfb; skipped on any other platform.
+class X11Test final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    // First: hot key ids count from 1 in the process.
+    void hotKeys();
+    void combinationHeldElsewhereFailsAndUsesItsId();
+    void keyboardMappingChangeGrabsAgain();
+    void otherKeysReachTheFocusedWindow();
+    void keptOnAllDesktops();
+    void compositingManagerIsTheSelectionOwner();
+    void floatingWindowPresentedFromAnotherDesktop();
+
+private:
+    QProcess m_openbox;
+    KeyPressLog m_log;
+};
+
+void X11Test::initTestCase()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("needs the xcb platform (the display_x11 test entry)");
+    m_openbox.setProgram(u"openbox"_qs);
+    m_openbox.setArguments({u"--sm-disable"_qs});
+    m_openbox.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_openbox.start();
+    QVERIFY2(m_openbox.waitForStarted(waitMs), "openbox did not start (scripts/install-deps)");
+    // The window manager is ready once it publishes the desktops.
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::currentDesktop().has_value(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::supports("_NET_WM_STATE_ABOVE"), waitMs);
+}
+
+void X11Test::cleanupTestCase()
+{
+    if (m_openbox.state() == QProcess::NotRunning)
+        return;
+    // By its pid, and only it.
+    m_openbox.terminate();
+    if (!m_openbox.waitForFinished(waitMs)) {
+        m_openbox.kill();
+        m_openbox.waitForFinished(waitMs);
+    }
+}
+
+void X11Test::cleanup()
+{
+    QGuiApplication::instance()->removeNativeEventFilter(&m_log);
+    m_log.presses.clear();
+    WindowPlacement::captionFrame = [] { return std::optional<QRect>(); };
+    if (X11Desktop::currentDesktop().value_or(0) != 0)
+        QVERIFY(runXdotool({u"set_desktop"_qs, u"0"_qs}));
+}
+
+void X11Test::hotKeys()
+{
+    int s = 0;
+    int equal = 0;
+    int minus = 0;
+    std::unique_ptr<HotKey> keyS = HotKey::create(ctrlAlt(Qt::Key_S), [&] { ++s; });
+    std::unique_ptr<HotKey> keyEqual = HotKey::create(ctrlAlt(Qt::Key_Equal), [&] { ++equal; });
+    std::unique_ptr<HotKey> keyMinus = HotKey::create(ctrlAlt(Qt::Key_Minus), [&] { ++minus; });
+    QVERIFY(keyS && keyEqual && keyMinus);
+    QCOMPARE(keyS->id(), 1u);
+    QCOMPARE(keyEqual->id(), 2u);
+    QCOMPARE(keyMinus->id(), 3u);
+    // Installed after the hot keys' filter, so it runs before it.
+    QGuiApplication::instance()->installNativeEventFilter(&m_log);
+
+    // One press, one action. The press of another hot key behind it shows that nothing more
+    // was on its way.
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+s"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(s, 1, waitMs);
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+minus"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(minus, 1, waitMs);
+    QCOMPARE(s, 1);
+    QCOMPARE(equal, 0);
+
+    // A held key repeats on the server; it is still one action.
+    m_log.presses.clear();
+    QVERIFY(runXdotool({u"keydown"_qs, u"ctrl+alt+s"_qs, u"sleep"_qs, u"1.2"_qs, u"keyup"_qs, u"ctrl+alt+s"_qs}));
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+minus"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(minus, 2, waitMs);
+    QCOMPARE(s, 2);
+    QVERIFY2(m_log.presses.size() > 2, "the server sent no repeats; the hold proves nothing");
+
+    // Num Lock on: the grab still matches.
+    QVERIFY(runXdotool({u"key"_qs, u"Num_Lock"_qs}));
+    {
+        // Off again whatever happens, or later tests would run with it on.
+        const auto numLockOff = qScopeGuard([] { runXdotool({u"key"_qs, u"Num_Lock"_qs}); });
+        m_log.presses.clear();
+        QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+equal"_qs}));
+        QTRY_COMPARE_WITH_TIMEOUT(equal, 1, waitMs);
+    }
+    QVERIFY(!m_log.presses.isEmpty());
+    QVERIFY2(m_log.presses.constLast().state & XCB_MOD_MASK_2, "Num Lock was not on");
+
+    // A released key does nothing; the others still work.
+    keyEqual.reset();
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+equal"_qs}));
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+s"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(s, 3, waitMs);
+    QCOMPARE(equal, 1);
+    QCOMPARE(minus, 2);
+}
+
+void X11Test::combinationHeldElsewhereFailsAndUsesItsId()
+{
+    Connection other(xcb_connect(nullptr, nullptr));
+    QVERIFY(other && !xcb_connection_has_error(other.get()));
+    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(other.get());
+    xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, 'b');
+    QVERIFY(codes && codes[0] != XCB_NO_SYMBOL);
+    const xcb_keycode_t code = codes[0];
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    xcb_generic_error_t *error = xcb_request_check(
+        other.get(), xcb_grab_key_checked(other.get(), 0, rootOf(other.get()),
+                                          XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, code,
+                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    QVERIFY(!error);
+
+    int y = 0;
+    int n = 0;
+    int b = 0;
+    const std::unique_ptr<HotKey> first = HotKey::create(ctrlAlt(Qt::Key_Y), [&] { ++y; });
+    QVERIFY(first);
+    QVERIFY(!HotKey::create(ctrlAlt(Qt::Key_B), [&] { ++b; }));
+    const std::unique_ptr<HotKey> next = HotKey::create(ctrlAlt(Qt::Key_N), [&] { ++n; });
+    QVERIFY(next);
+    QCOMPARE(next->id(), first->id() + 2);
+
+    // The other client keeps its combination; ours works.
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+b"_qs}));
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+n"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(n, 1, waitMs);
+    QCOMPARE(b, 0);
+    bool otherGotIt = false;
+    while (xcb_generic_event_t *event = xcb_poll_for_event(other.get())) {
+        otherGotIt = otherGotIt || (event->response_type & 0x7f) == XCB_KEY_PRESS;
+        std::free(event);
+    }
+    QVERIFY(otherGotIt);
+}
+
+void X11Test::keyboardMappingChangeGrabsAgain()
+{
+    // Move the keysym "k" to a keycode of its own, as a keyboard layout switch would.
+    Connection other(xcb_connect(nullptr, nullptr));
+    QVERIFY(other && !xcb_connection_has_error(other.get()));
+    const xcb_setup_t *setup = xcb_get_setup(other.get());
+    const xcb_keycode_t first = setup->min_keycode;
+    const quint8 count = quint8(setup->max_keycode - first + 1);
+    xcb_get_keyboard_mapping_reply_t *mapping = xcb_get_keyboard_mapping_reply(
+        other.get(), xcb_get_keyboard_mapping(other.get(), first, count), nullptr);
+    QVERIFY(mapping);
+    const int perCode = mapping->keysyms_per_keycode;
+    const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(mapping);
+    int oldCode = -1;
+    int spareCode = -1;
+    for (int i = count - 1; i >= 0; --i) {
+        bool empty = true;
+        for (int j = 0; j < perCode; ++j) {
+            empty = empty && syms[i * perCode + j] == XCB_NO_SYMBOL;
+            if (syms[i * perCode + j] == 'k')
+                oldCode = first + i;
+        }
+        if (empty && spareCode < 0 && first + i > 8)
+            spareCode = first + i;
+    }
+    std::free(mapping);
+    QVERIFY(oldCode > 0 && spareCode > 0);
+
+    int k = 0;
+    const std::unique_ptr<HotKey> key = HotKey::create(ctrlAlt(Qt::Key_K), [&] { ++k; });
+    QVERIFY(key);
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+k"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(k, 1, waitMs);
+
+    const auto remap = [&](int code, xcb_keysym_t keysym) {
+        QList<xcb_keysym_t> row(perCode, XCB_NO_SYMBOL);
+        row[0] = keysym;
+        xcb_change_keyboard_mapping(other.get(), 1, xcb_keycode_t(code), quint8(perCode), row.constData());
+    };
+    remap(oldCode, XCB_NO_SYMBOL);
+    remap(spareCode, 'k');
+    xcb_flush(other.get());
+    const auto restore = qScopeGuard([&] {
+        remap(spareCode, XCB_NO_SYMBOL);
+        remap(oldCode, 'k');
+        xcb_flush(other.get());
+    });
+    // xdotool types the keysym on its present keycode: the press reaches us only if the
+    // grab moved with it.
+    QTRY_VERIFY_WITH_TIMEOUT(runXdotool({u"key"_qs, u"ctrl+alt+k"_qs}) && k == 2, waitMs);
+}
+
+void X11Test::otherKeysReachTheFocusedWindow()
+{
+    int s = 0;
+    const std::unique_ptr<HotKey> key = HotKey::create(ctrlAlt(Qt::Key_S), [&] { ++s; });
+    QVERIFY(key);
+    FloatingWindow window;
+    auto *field = new QLineEdit(&window);
+    window.resize(300, 80);
+    field->resize(280, 30);
+    WindowPlacement::present(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window, waitMs));
+    field->setFocus();
+
+    QVERIFY(runXdotool({u"type"_qs, u"s=s-"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(field->text(), u"s=s-"_qs, waitMs);
+    QVERIFY(runXdotool({u"key"_qs, u"ctrl+alt+s"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(s, 1, waitMs);
+    QVERIFY(runXdotool({u"type"_qs, u"k"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(field->text(), u"s=s-k"_qs, waitMs);
+}
+
+void X11Test::keptOnAllDesktops()
+{
+    // Stands in for the caption panel.
+    QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    panel.setAttribute(Qt::WA_ShowWithoutActivating);
+    panel.setGeometry(800, 100, 300, 500);
+    panel.winId();
+    QWindow *window = panel.windowHandle();
+    QVERIFY(!X11Desktop::compositingManagerRunning(window));
+
+    for (int round = 0; round < 2; ++round) {
+        X11Desktop::keepOnAllDesktopsBeforeShow(window);
+        panel.show();
+        X11Desktop::keepOnAllDesktopsAfterShow(window);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(window), waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::windowDesktop(window), std::optional(X11Desktop::allDesktops), waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_ABOVE"), waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_SKIP_TASKBAR"), waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_SKIP_PAGER"), waitMs);
+        if (X11Desktop::supports("_NET_WM_STATE_STICKY"))
+            QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_STICKY"), waitMs);
+        QVERIFY(X11Desktop::isOnCurrentDesktop(window));
+
+        QVERIFY(runXdotool({u"set_desktop"_qs, u"1"_qs}));
+        QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::currentDesktop(), std::optional(1u), waitMs);
+        QVERIFY(X11Desktop::isViewable(window));
+        QVERIFY(X11Desktop::isOnCurrentDesktop(window));
+        QVERIFY(runXdotool({u"set_desktop"_qs, u"0"_qs}));
+        QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::currentDesktop(), std::optional(0u), waitMs);
+
+        // Withdrawn and shown again: the window manager dropped its properties meanwhile.
+        panel.hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::isViewable(window), waitMs);
+    }
+}
+
+void X11Test::compositingManagerIsTheSelectionOwner()
+{
+    QVERIFY(!X11Desktop::compositingManagerRunning(nullptr));
+    Connection other(xcb_connect(nullptr, nullptr));
+    QVERIFY(other && !xcb_connection_has_error(other.get()));
+    const xcb_window_t owner = xcb_generate_id(other.get());
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(other.get())).data;
+    xcb_create_window(other.get(), XCB_COPY_FROM_PARENT, owner, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(other.get(), owner, internAtom(other.get(), "_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    xcb_flush(other.get());
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::compositingManagerRunning(nullptr), waitMs);
+    other.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::compositingManagerRunning(nullptr), waitMs);
+}
+
+void X11Test::floatingWindowPresentedFromAnotherDesktop()
+{
+    QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    panel.setAttribute(Qt::WA_ShowWithoutActivating);
+    panel.setGeometry(900, 50, 340, 900);
+    panel.winId();
+    X11Desktop::keepOnAllDesktopsBeforeShow(panel.windowHandle());
+    panel.show();
+    X11Desktop::keepOnAllDesktopsAfterShow(panel.windowHandle());
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(panel.windowHandle()), waitMs);
+    WindowPlacement::captionFrame = [&panel] { return std::optional(panel.frameGeometry()); };
+
+    FloatingWindow window;
+    window.resize(400, 300);
+    WindowPlacement::present(&window);
+    QWindow *handle = window.windowHandle();
+    QVERIFY(handle);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(handle), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(handle, "_NET_WM_STATE_ABOVE"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::windowDesktop(handle), std::optional(0u), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.frameGeometry().intersects(panel.frameGeometry()), waitMs);
+
+    // The user goes to desktop 2; the window stays behind on desktop 1.
+    QVERIFY(runXdotool({u"set_desktop"_qs, u"1"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::currentDesktop(), std::optional(1u), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::isViewable(handle), waitMs);
+    QVERIFY(!X11Desktop::isOnCurrentDesktop(handle));
+
+    WindowPlacement::present(&window);
+    QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::windowDesktop(handle), std::optional(1u), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(handle), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(handle, "_NET_WM_STATE_ABOVE"), waitMs);
+    // Above the panel.
+    Connection probe(xcb_connect(nullptr, nullptr));
+    QVERIFY(probe && !xcb_connection_has_error(probe.get()));
+    const quint32 panelId = quint32(panel.winId());
+    const quint32 windowId = quint32(window.winId());
+    QTRY_VERIFY_WITH_TIMEOUT(stacking(probe.get()).indexOf(windowId) > stacking(probe.get()).indexOf(panelId)
+                                 && stacking(probe.get()).contains(panelId),
+                             waitMs);
+}
+
+DODEDAROV_TEST(X11Test)
+#include "X11Test.moc"
