@@ -120,6 +120,7 @@ private slots:
         QTest::newRow("first letter differs") << "Darvick" << "Tarvick" << false;
         QTest::newRow("lengths differ by 3") << "brenda" << "brendaxyz" << false;
         QTest::newRow("one letter added") << "brenda" << "brendal" << true;
+        QTest::newRow("two letters added, 8 characters") << "brenwick" << "brenwickzq" << true;
         QTest::newRow("7 characters, two off") << "tirvack" << "tarvick" << false;
         QTest::newRow("8 characters, two off") << "brinwack" << "brenwick" << true;
         QTest::newRow("8 and 7 characters, two off") << "brinwick" << "brenwic" << false;
@@ -182,6 +183,9 @@ private slots:
             << "Tarvick Institute and tarvick institute" << Changes{};
         QTest::newRow("only occurrence inside a word")
             << "xtarvick institute" << QStringList{"Tarvick Institute"} << "xtarvick institute" << Changes{};
+        QTest::newRow("case folding beyond ASCII")
+            << "the \u212Aessler group met" << QStringList{"Kessler Group"} << "the Kessler Group met"
+            << Changes{{"\u212Aessler group", "Kessler Group"}};
         QTest::newRow("names in order")
             << "lisa su and jensen huang" << QStringList{"Jensen Huang", "Lisa Su"}
             << "Lisa Su and Jensen Huang"
@@ -223,6 +227,8 @@ private slots:
         QTest::newRow("plural of a target kept") << "the Tarvicks came" << tarvick << "the Tarvicks came"
                                                  << Changes{};
         QTest::newRow("4 letters kept") << "Tarw came" << QStringList{"Tarv"} << "Tarw came" << Changes{};
+        QTest::newRow("5 letters corrected") << "Tarwk came" << QStringList{"Tarvk"} << "Tarvk came"
+                                             << Changes{{"Tarwk", "Tarvk"}};
         QTest::newRow("the target itself kept") << "TARVICK came" << tarvick << "TARVICK came" << Changes{};
         QTest::newRow("digits and apostrophes split words")
             << "Tarwick's 3tarwick" << tarvick << "Tarvick's 3Tarvick" << Changes{{"Tarwick", "Tarvick"}, {"tarwick", "Tarvick"}};
@@ -254,6 +260,14 @@ private slots:
                          {QStringLiteral("Tarvick"), QStringLiteral("Veltamide")}, test);
         // Short words and known targets are never looked up.
         QCOMPARE(asked, (QStringList{"Veltamine", "tonight"}));
+    }
+
+    void correctWithoutAWordTestChangesNothing()
+    {
+        const NameFix::Result result =
+            NameFix::correct(QStringLiteral("Tarwick said"), {QStringLiteral("Tarvick")}, NameFix::WordTest());
+        QCOMPARE(result.text, QStringLiteral("Tarwick said"));
+        QVERIFY(result.changes.isEmpty());
     }
 
     void closeEnough_data()
@@ -294,6 +308,7 @@ private slots:
         QTest::newRow("9 characters share 6 of the needed 7") << "Marlowabc" << "Marlowxyz" << false;
         QTest::newRow("12 characters share 9") << "Abcdefghiuvw" << "Abcdefghixyz" << true;
         QTest::newRow("12 characters share 8") << "Abcdefghtuvw" << "Abcdefghxyzq" << false;
+        QTest::newRow("lengths differ by 3") << "Marlowab" << "Marlowxyzqr" << true;
         QTest::newRow("lengths differ by 4") << "Marlowab" << "Marlowxyzqrs" << false;
         QTest::newRow("inflection") << "Marlowing" << "Marlowed" << false;
     }

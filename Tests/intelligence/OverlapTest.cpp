@@ -173,6 +173,9 @@ private slots:
         QTest::newRow("source repeats 6 of 10 words")
             << budget + after << QStringList{budget} << tenWords
             << QStringList{"alpha beta gamma", "delta epsilon zeta"} << std::optional(after);
+        QTest::newRow("opening of 4 words tested")
+            << budget + after << QStringList{budget} << "alpha beta gamma delta. epsilon" << QStringList{"alpha beta gamma delta"}
+            << none;
         QTest::newRow("opening of 3 words not tested")
             << budget + after << QStringList{budget} << "alpha beta gamma. delta" << QStringList{"alpha beta gamma"}
             << std::optional(after);

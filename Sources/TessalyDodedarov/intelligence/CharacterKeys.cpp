@@ -16,17 +16,22 @@ bool standsAlone(char16_t c)
         || (c >= 0x2010 && c <= 0x2027) || (c >= 0x2030 && c <= 0x205F) || (c >= 0xFF01 && c <= 0xFF9D);
 }
 
+qsizetype width(QStringView text, qsizetype i)
+{
+    if (standsAlone(text[i].unicode()) && (i + 1 == text.size() || standsAlone(text[i + 1].unicode())))
+        return 1;
+    return std::max<qsizetype>(1, Graphemes::first(text.sliced(i)).size());
+}
+
 template <typename Visit>
 void walk(QStringView text, Visit visit)
 {
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n) {
-        qsizetype width = 1;
-        if (!standsAlone(text[i].unicode()) || (i + 1 < n && !standsAlone(text[i + 1].unicode())))
-            width = std::max<qsizetype>(1, Graphemes::first(text.sliced(i)).size());
-        visit(text.sliced(i, width));
-        i += width;
+        const qsizetype w = width(text, i);
+        visit(text.sliced(i, w));
+        i += w;
     }
 }
 
@@ -45,6 +50,13 @@ qsizetype CharacterKeys::count(QStringView text)
     qsizetype n = 0;
     walk(text, [&](QStringView) { ++n; });
     return n;
+}
+
+qsizetype CharacterKeys::widthAt(QStringView text, qsizetype position)
+{
+    if (position < 0 || position >= text.size())
+        return 0;
+    return width(text, position);
 }
 
 bool CharacterKeys::isBoundary(QStringView text, qsizetype position)

@@ -17,6 +17,8 @@ class CharacterKeys final {
 public:
     static QList<QStringView> split(QStringView text);
     static qsizetype count(QStringView text);
+    // The length, in code units, of the character that starts at `position`.
+    static qsizetype widthAt(QStringView text, qsizetype position);
     // Whether a position of the text (in code units) lies between two characters.
     static bool isBoundary(QStringView text, qsizetype position);
 

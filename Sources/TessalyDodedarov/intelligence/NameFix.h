@@ -31,7 +31,8 @@ public:
         bool operator==(const Result &) const = default;
     };
 
-    // Whether a word is an ordinary dictionary word, asked with the word as written.
+    // Whether a word is an ordinary dictionary word, asked with the word as written. An empty
+    // test accepts every word.
     using WordTest = std::function<bool(const QString &word)>;
 
     // Word endings, lower case, that make two spellings forms of one stem.

@@ -4,6 +4,7 @@
 #include "speech/Graphemes.h"
 
 #include <QHash>
+#include <QSet>
 #include <QLocale>
 
 #include <algorithm>
@@ -143,51 +144,82 @@ QString withoutChineseAmounts(const QString &text)
 }
 
 struct Token {
+    // Lower case; empty for a word that cannot be a number word or "and".
     QString text;
     // Punctuation stood between this token and the one before: a run of number words ends.
     bool afterBreak = false;
 };
 
-std::vector<Token> englishTokens(const QString &text)
+bool isAsciiDigitAt(QStringView text, qsizetype i)
+{
+    return i < text.size() && isAsciiDigitUnit(text[i]) && CharacterKeys::widthAt(text, i) == 1;
+}
+
+// Number words and "and" are 3 to 9 ASCII letters; every other word only needs to be there.
+QString candidateWord(QStringView word)
+{
+    if (word.size() < 3 || word.size() > 9)
+        return {};
+    for (QChar c : word)
+        if (c.unicode() >= 0x80)
+            return {};
+    return word.toString().toLower();
+}
+
+std::vector<Token> englishTokens(QStringView text)
 {
     std::vector<Token> tokens;
-    const QList<QStringView> chars = CharacterKeys::split(text);
-    QString current;
-    bool inside = false;
+    const qsizetype n = text.size();
+    qsizetype start = -1; // where the current token began
+    bool inside = false;  // the current token is a number
     bool pendingBreak = false;
-    auto end = [&] {
-        if (current.isEmpty())
+    auto end = [&](qsizetype at) {
+        if (start < 0)
             return;
-        tokens.push_back({current.toLower(), pendingBreak});
+        const QStringView piece = text.sliced(start, at - start);
+        QString token;
+        if (inside) {
+            token = piece.toString();
+            token.remove(u',');
+        } else {
+            token = candidateWord(piece);
+        }
+        tokens.push_back({token, pendingBreak});
         pendingBreak = false;
-        current.clear();
+        start = -1;
     };
-    for (qsizetype k = 0; k < chars.size(); ++k) {
-        const QStringView c = chars[k];
-        const bool nextIsDigit = k + 1 < chars.size() && isAsciiDigit(chars[k + 1]);
-        if (isAsciiDigit(c)) {
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype width = CharacterKeys::widthAt(text, i);
+        const QStringView c = text.sliced(i, width);
+        if (width == 1 && isAsciiDigitUnit(c[0])) {
             if (!inside)
-                end();
-            current.append(c);
+                end(i);
+            if (start < 0)
+                start = i;
             inside = true;
-        } else if (inside && nextIsDigit && c == u".") {
-            current.append(c);
-        } else if (inside && nextIsDigit && c == u"," && groupsThousands(chars, k)) {
-            // a thousands separator: dropped
+        } else if (inside && width == 1 && c[0] == u'.' && isAsciiDigitAt(text, i + 1)) {
+            // a decimal point
+        } else if (inside && width == 1 && c[0] == u',' && isAsciiDigitAt(text, i + 1) && isAsciiDigitAt(text, i + 2)
+                   && isAsciiDigitAt(text, i + 3) && !isAsciiDigitAt(text, i + 4)) {
+            // A thousands separator only before exactly three digits: "1,500" is one number,
+            // "1,2,3" and "1,50" are several.
         } else if (Graphemes::isLetter(c)) {
             if (inside)
-                end();
-            current.append(c);
+                end(i);
+            if (start < 0)
+                start = i;
             inside = false;
         } else {
-            end();
+            end(i);
             inside = false;
             const char32_t scalar = Graphemes::firstScalar(c);
             if (!QChar::isSpace(scalar) && !QChar::isDigit(scalar) && c != u"-")
                 pendingBreak = true;
         }
+        i += width;
     }
-    end();
+    end(n);
     return tokens;
 }
 
@@ -223,17 +255,24 @@ QStringList NumberCheck::missing(const QString &source, const QString &translati
     const QList<double> said = englishValues(source, true) + chineseValues(source, true);
     if (said.isEmpty())
         return {};
-    const QList<double> written = englishValues(translation, false) + chineseValues(translation, false);
+    QList<double> written = englishValues(translation, false) + chineseValues(translation, false);
+    // Sorted, so that a long line full of numbers costs n log n, not n squared.
+    std::sort(written.begin(), written.end());
     QStringList out;
+    QSet<QString> listed;
     for (double v : said) {
         const double bound = std::max(std::abs(v) * 1e-9, 1e-9);
-        const bool present = std::any_of(written.cbegin(), written.cend(),
-                                         [&](double t) { return std::abs(t - v) <= bound; });
+        bool present = false;
+        for (auto t = std::lower_bound(written.cbegin(), written.cend(), v - 2 * bound);
+             t != written.cend() && *t <= v + 2 * bound && !present; ++t)
+            present = std::abs(*t - v) <= bound;
         if (present)
             continue;
         const QString text = format(v);
-        if (!out.contains(text))
+        if (!listed.contains(text)) {
+            listed.insert(text);
             out.append(text);
+        }
     }
     return out;
 }
@@ -247,7 +286,7 @@ QList<double> NumberCheck::englishValues(const QString &text, bool source)
     auto continues = [&](size_t j) { return j < n && !tokens[j].afterBreak; };
     while (i < n) {
         const QString &token = tokens[i].text;
-        if (isAsciiDigitUnit(token[0])) {
+        if (!token.isEmpty() && isAsciiDigitUnit(token[0])) {
             const std::optional<double> number = readDecimal(token);
             size_t j = i + 1;
             if (number) {
@@ -348,7 +387,9 @@ QList<double> NumberCheck::chineseValues(const QString &text, bool source)
             }
             continue;
         }
-        if (!chineseDigit(chars[i]) && !anyUnit(chars[i])) {
+        // Every Chinese numeral lies above U+3006; Latin text is passed over at once.
+        const bool belowNumerals = chars[i].size() == 1 && chars[i][0].unicode() < 0x3007;
+        if (belowNumerals || (!chineseDigit(chars[i]) && !anyUnit(chars[i]))) {
             ++i;
             continue;
         }

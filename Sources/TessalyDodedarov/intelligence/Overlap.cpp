@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -54,27 +57,56 @@ int longestCommonKeys(const Keys &a, const Keys &b)
     return best;
 }
 
-// How many characters of `lead` pair off with characters of `other`, each used once.
-int shared(Keys lead, Keys other)
-{
-    std::sort(lead.begin(), lead.end());
-    std::sort(other.begin(), other.end());
-    int n = 0;
-    size_t i = 0;
-    size_t j = 0;
-    while (i < lead.size() && j < other.size()) {
-        if (lead[i] == other[j]) {
-            ++n;
-            ++i;
-            ++j;
-        } else if (lead[i] < other[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
+// One previous translation as the repeated-lead test compares against it: how often each
+// character of its core occurs, and (built on first use) its runs of four characters. Built
+// once per call, so a long line with many sentences costs linear time per sentence.
+class PreviousCore {
+public:
+    static constexpr size_t run = 4;
+
+    explicit PreviousCore(const Keys &core) : m_core(core)
+    {
+        for (char32_t c : m_core)
+            ++m_counts[c];
     }
-    return n;
-}
+
+    // How many characters of `lead` pair off with characters of this core, each used once.
+    int shared(const Keys &lead) const
+    {
+        std::unordered_map<char32_t, int> used;
+        int n = 0;
+        for (char32_t c : lead) {
+            const auto available = m_counts.find(c);
+            if (available != m_counts.end() && used[c] < available->second) {
+                ++used[c];
+                ++n;
+            }
+        }
+        return n;
+    }
+
+    // Whether `lead` and this core share a run of four consecutive characters.
+    bool sharesRun(const Keys &lead)
+    {
+        if (lead.size() < run || m_core.size() < run)
+            return false;
+        if (m_runs.empty()) {
+            const std::u32string_view view(m_core);
+            for (size_t j = 0; j + run <= view.size(); ++j)
+                m_runs.insert(view.substr(j, run));
+        }
+        const std::u32string_view view(lead);
+        for (size_t i = 0; i + run <= view.size(); ++i)
+            if (m_runs.count(view.substr(i, run)))
+                return true;
+        return false;
+    }
+
+private:
+    Keys m_core;
+    std::unordered_map<char32_t, int> m_counts;
+    std::unordered_set<std::u32string_view> m_runs;
+};
 
 // Keys back to text; every key came from this text's own characters.
 QString textOf(const QList<QStringView> &characters, size_t from, size_t to)
@@ -221,14 +253,19 @@ std::optional<QString> Overlap::dropRepeatedLeads(const QString &text, const QSt
     }
 
     CharacterKeys keys;
-    std::vector<Keys> cores;
+    std::vector<PreviousCore> cores;
+    cores.reserve(size_t(earlier.size()));
     for (const QString &p : earlier)
-        cores.push_back(core(keys.keys(p)));
+        cores.emplace_back(core(keys.keys(p)));
     const QList<QStringView> characters = CharacterKeys::split(text);
     Keys all;
     all.reserve(size_t(characters.size()));
     for (QStringView c : characters)
         all.push_back(keys.key(c));
+    // Core characters from each position to the end, for the remainder test.
+    std::vector<size_t> coreAfter(all.size() + 1, 0);
+    for (size_t i = all.size(); i > 0; --i)
+        coreAfter[i - 1] = coreAfter[i] + (isIn(all[i - 1], punctuation) ? 0 : 1);
 
     size_t start = 0;
     bool dropped = false;
@@ -237,10 +274,10 @@ std::optional<QString> Overlap::dropRepeatedLeads(const QString &text, const QSt
         if (mark == Keys::npos)
             break;
         const Keys lead = core(all.substr(start, mark + 1 - start));
-        if (lead.size() < 5 || core(all.substr(mark + 1)).size() < 6)
+        if (lead.size() < 5 || coreAfter[mark + 1] < 6)
             break;
-        const bool repeated = std::any_of(cores.cbegin(), cores.cend(), [&](const Keys &c) {
-            return 10 * shared(lead, c) >= 7 * int(lead.size()) && longestCommonKeys(lead, c) >= 4;
+        const bool repeated = std::any_of(cores.begin(), cores.end(), [&](PreviousCore &c) {
+            return 10 * c.shared(lead) >= 7 * int(lead.size()) && c.sharesRun(lead);
         });
         if (!repeated)
             break;

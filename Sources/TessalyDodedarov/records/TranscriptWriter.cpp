@@ -16,6 +16,9 @@ namespace {
 const QString kDiagnosticsFolder = QStringLiteral("诊断");
 const QString kSummarySuffix = QStringLiteral(" 诊断.json");
 const QString kTurnMark = QStringLiteral("—— 换人 ——\n\n");
+// A real summary is under 2 KiB; a larger file in the folder is not ours and
+// is never read whole.
+constexpr qint64 kMaxSummaryBytes = 1024 * 1024;
 
 // File names and the header use the POSIX locale (ASCII digits, 24-hour
 // clock) in the local time zone; QLocale::c() is that locale.
@@ -45,13 +48,18 @@ void appendClock(QString &out, const QDateTime &date)
 
 // A file's text, or nothing when it can't be opened or is not valid UTF-8:
 // a damaged record or summary counts as unreadable rather than being passed
-// on with replacement characters in it.
-std::optional<QString> readUtf8(const QString &path)
+// on with replacement characters in it. With a limit, a file of more bytes
+// counts as unreadable and is not read (beyond limit + 1 bytes, should it grow).
+std::optional<QString> readUtf8(const QString &path, qint64 limit = -1)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    if (limit >= 0 && file.size() > limit)
+        return std::nullopt;
+    const QByteArray bytes = limit < 0 ? file.readAll() : file.read(limit + 1);
+    if (limit >= 0 && bytes.size() > limit)
+        return std::nullopt;
     // Stateless: a multi-byte sequence cut off at the end is an error too.
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -174,7 +182,7 @@ QStringList TranscriptWriter::diagnosticSummaries() const
     for (const QString &name : names) {
         if (!name.endsWith(kSummarySuffix))
             continue;
-        if (std::optional<QString> text = readUtf8(dir.filePath(name)))
+        if (std::optional<QString> text = readUtf8(dir.filePath(name), kMaxSummaryBytes))
             texts.append(std::move(*text));
     }
     return texts;

@@ -65,7 +65,8 @@ public:
     std::optional<QString> saveSidecar(const QString &of, const QString &suffix, const QString &text);
     // A file of the "诊断" subfolder. Waits for the write.
     std::optional<QString> writeDiagnostic(const QString &name, const QString &text);
-    // The texts of every " 诊断.json" file of the "诊断" subfolder.
+    // The texts of every " 诊断.json" file of the "诊断" subfolder; files over
+    // 1 MiB and files that are not UTF-8 are left out.
     QStringList diagnosticSummaries() const;
 
     // Merges background blocks into the captions by time; a caption wins a tie.
