@@ -114,6 +114,7 @@ void AppModel::installEngineCallbacks()
         QMetaObject::invokeMethod(this, [this, text] { setRecognitionTrouble(text); },
                                   Qt::QueuedConnection);
     };
+    installEngineRecognitionCallbacks();
 }
 
 void AppModel::installContextProviders()
@@ -174,10 +175,6 @@ void AppModel::installRoutingHooks()
     };
 }
 
-void AppModel::installTranslatorHandlers()
-{
-    // The caption flow installs the translator's handlers here.
-}
 
 void AppModel::noteTranslationResult(TranslationService, const OptionalText &failure)
 {
