@@ -120,6 +120,7 @@ void AppModel::installEngineCallbacks()
         QMetaObject::invokeMethod(this, [this, text] { setRecognitionTrouble(text); },
                                   Qt::QueuedConnection);
     };
+    installEngineRecognitionCallbacks();
 }
 
 void AppModel::installContextProviders()
@@ -180,10 +181,6 @@ void AppModel::installRoutingHooks()
     };
 }
 
-void AppModel::installTranslatorHandlers()
-{
-    // The caption flow installs the translator's handlers here.
-}
 
 void AppModel::noteTranslationResult(TranslationService, const OptionalText &failure)
 {

@@ -193,6 +193,8 @@ void AppModel::relayout()
 {
     m_rowWidth = std::max(panelWidth - 36.0 - m_appearance.chineseSize, 120.0);
     m_rowMeasure = measurer(m_appearance.chineseSize);
+    m_layout.relayout(m_rowWidth, [measure = m_rowMeasure](const QString &text) { return measure(text); },
+                      2);
     publishRows();
 }
 
