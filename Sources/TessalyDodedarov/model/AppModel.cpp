@@ -86,6 +86,7 @@ AppModel *AppModel::shared()
         if (QCoreApplication::instance())
             QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
                              &AppModel::quitOnce);
+        model->watchSession();
     }
     return model;
 }

@@ -38,6 +38,7 @@
 #include <optional>
 
 class QTimer;
+class SessionEvents;
 
 // The one meeting model of the application: it owns a meeting from start to end, receives the
 // engine's recognition events and the translator's results, keeps the caption lines the panel
@@ -384,6 +385,10 @@ public:
     void newMeeting();
     void prepareForQuit();
     void quitOnce();
+    // Sleep, screen lock, shutdown and logout over D-Bus; `shared()` starts it for the
+    // application, tests on their private bus.
+    void watchSession();
+    SessionEvents *sessionEvents() const { return m_session; }
     void minimize();
     void adjustFontSize(double delta);
 
@@ -668,6 +673,10 @@ private:
     // Meetings whose post-meeting work waits for their last translations.
     QList<std::shared_ptr<EndedMeeting>> m_endedMeetings;
     bool m_quitHandled = false;
+    SessionEvents *m_session = nullptr;
+    // The machine is about to sleep or shut down: the stop's record goes to disk before the
+    // inhibitor lets it.
+    bool m_saveBeforeSleep = false;
     double m_lastRecapAt = 0;
     OptionalText m_proofreadStatus;
     OptionalText m_researchStatus;

@@ -3,6 +3,8 @@
 #include "model/AppModel.h"
 
 #include "common/Clock.h"
+#include "platform/SessionEvents.h"
+#include "shell/AppInfo.h"
 #include "translation/Glossary.h"
 #include "translation/Keychain.h"
 
@@ -143,7 +145,7 @@ void AppModel::beginMeeting()
     // 9.
     m_meetingStartedAt = Clock::uptime();
     // 10.
-    log(QStringLiteral("start"), {{QStringLiteral("version"), QCoreApplication::applicationVersion()},
+    log(QStringLiteral("start"), {{QStringLiteral("version"), AppInfo::version()},
                                   {QStringLiteral("source"), sourceName(m_audioSource)}});
     // 11.
     m_quickBusy = false;
@@ -293,6 +295,56 @@ void AppModel::quitOnce()
     // The record is on disk before the machine may sleep again.
     prepareForQuit();
     setKeepAwake(false);
+    if (m_session)
+        m_session->releaseInhibitor();
+}
+
+void AppModel::watchSession()
+{
+    if (m_session)
+        return;
+    QPointer<AppModel> self(this);
+    SessionEvents::Callbacks callbacks;
+    callbacks.sleep = [self] {
+        if (!self || !self->m_running)
+            return;
+        self->m_saveBeforeSleep = true;
+        self->m_engine->stop(QStringLiteral("电脑进入睡眠，已自动暂停。"));
+    };
+    callbacks.lock = [self] {
+        // With keep-awake on, listening goes on behind the locked screen.
+        if (!self || self->m_keepAwake || !self->m_running)
+            return;
+        self->m_engine->stop(
+            QStringLiteral("屏幕已锁定，已自动暂停。（设置里打开“工作时保持唤醒”可以锁屏后继续）"));
+    };
+    // The session manager hears back only once the record is on disk.
+    callbacks.shutdown = [self] {
+        if (self)
+            self->quitOnce();
+    };
+    callbacks.endSession = [self] {
+        if (self)
+            self->quitOnce();
+    };
+    m_session = new SessionEvents(callbacks, this);
+    // Listening holds logind's delay inhibitor; it is let go once the stop has been handled.
+    connect(this, &AppModel::runningChanged, m_session, [this] {
+        if (m_running && !m_quitHandled) {
+            m_session->holdInhibitor();
+            return;
+        }
+        if (m_running)
+            return;
+        if (m_saveBeforeSleep) {
+            m_saveBeforeSleep = false;
+            saveTranscript(true);
+        }
+        m_session->releaseInhibitor();
+    });
+    m_session->start();
+    if (m_running)
+        m_session->holdInhibitor();
 }
 
 void AppModel::minimize()
