@@ -173,6 +173,11 @@ int ModelRig::recapLine() const
     return m_model->m_recapLine;
 }
 
+void ModelRig::setBackgroundLog(const QList<TranscriptWriter::Entry> &entries)
+{
+    m_model->m_backgroundLog = entries;
+}
+
 void ModelRig::storeKey(const QString &account, const QString &value)
 {
     if (!Keychain::set(value, account))

@@ -54,6 +54,7 @@ public:
     void tick();
     void setLastPartial(const QString &text);
     int recapLine() const;
+    void setBackgroundLog(const QList<TranscriptWriter::Entry> &entries);
 
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.
