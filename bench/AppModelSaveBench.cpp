@@ -57,6 +57,8 @@ QList<CaptionLine> threeHourLines()
         l.newTurn = i % 7 == 0;
         l.merged = i % 40 == 39;
         l.time = start.addMSecs(qint64(i) * 2160);
+        // The translator reports each line's language as it finishes.
+        l.language = SpeechLanguage::english;
         if (i % 30 == 0)
             l.revised = CaptionLine::Revision{l.english, l.chinese + QStringLiteral("（修订）"), {}};
         lines.append(l);
@@ -104,6 +106,23 @@ void BM_DebouncedSaveMainThread(benchmark::State &state)
     }
 }
 BENCHMARK(BM_DebouncedSaveMainThread)->Unit(benchmark::kMillisecond);
+
+// The model's share of it: choosing the lines, mapping them and merging the blocks in (the rest
+// is the writer laying the text out).
+void BM_RecordEntries(benchmark::State &state)
+{
+    Meeting m;
+    const QList<TranscriptWriter::Entry> background = blocks();
+    for (auto _ : state) {
+        QList<TranscriptWriter::Entry> entries;
+        entries.reserve(m.model->lines().size());
+        for (const CaptionLine &line : m.model->lines())
+            if (line.finished && !line.merged && !line.english.isEmpty())
+                entries.append(m.model->recordEntry(line));
+        benchmark::DoNotOptimize(TranscriptWriter::interleave(entries, background));
+    }
+}
+BENCHMARK(BM_RecordEntries)->Unit(benchmark::kMillisecond);
 
 void BM_PrepareForQuit(benchmark::State &state)
 {

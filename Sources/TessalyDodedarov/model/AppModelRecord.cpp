@@ -22,6 +22,7 @@ void AppModel::saveTranscript(bool synchronously)
         m_saveTimer = nullptr;
     }
     QList<TranscriptWriter::Entry> entries;
+    entries.reserve(m_lines.size());
     for (const CaptionLine &line : m_lines)
         if (line.finished && !line.merged && !line.english.isEmpty())
             entries.append(recordEntry(line));
