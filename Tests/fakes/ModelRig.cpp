@@ -24,6 +24,7 @@ struct ModelRig::Saved {
     decltype(AppModel::showSettings) showSettings = AppModel::showSettings;
     decltype(AppModel::openFolder) openFolder = AppModel::openFolder;
     decltype(AppModel::wallClock) wallClock = AppModel::wallClock;
+    decltype(AppModel::recordsFolder) recordsFolder = AppModel::recordsFolder;
     double tickInterval = AppModel::tickInterval;
     double deltaFlushDelay = AppModel::deltaFlushDelay;
     double saveDelay = AppModel::saveDelay;
@@ -53,6 +54,7 @@ ModelRig::ModelRig() : m_saved(std::make_unique<Saved>())
     KeyCheck::elevenLabsAddress = QUrl(QStringLiteral("http://127.0.0.1:9")); // no fake: tests set one
     Clock::source = [this] { return now; };
     AppModel::wallClock = [this] { return wallNow; };
+    AppModel::recordsFolder = [this] { return recordsFolder(); };
     for (const QString &account : {Keychain::deepSeekAccount, Keychain::elevenLabsAccount,
                                    Keychain::elevenLabsListAccount})
         storeKey(account, QString());
@@ -77,6 +79,7 @@ ModelRig::~ModelRig()
     AppModel::showSettings = s.showSettings;
     AppModel::openFolder = s.openFolder;
     AppModel::wallClock = s.wallClock;
+    AppModel::recordsFolder = s.recordsFolder;
     AppModel::tickInterval = s.tickInterval;
     AppModel::deltaFlushDelay = s.deltaFlushDelay;
     AppModel::saveDelay = s.saveDelay;

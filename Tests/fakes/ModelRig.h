@@ -6,6 +6,7 @@
 #include "model/AppModel.h"
 
 #include <QDateTime>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <functional>
@@ -25,10 +26,13 @@ public:
     ModelRig &operator=(const ModelRig &) = delete;
 
     TemporarySettings settings;
+    QTemporaryDir records; // the model's records folder is "records" inside it
     FakeDeepSeekServer deepSeek;
     FakeScribeServer scribe;
     double now = 1000.0;                                         // Clock::uptime()
     QDateTime wallNow = QDateTime(QDate(2026, 5, 4), QTime(9, 30, 15)); // the wall clock
+
+    QString recordsFolder() const { return records.filePath(QStringLiteral("records")); }
 
     AppModel &make();
     AppModel &model() { return *m_model; }

@@ -56,6 +56,7 @@ private slots:
             edit(c);
             QVERIFY(!(c == a));
         }
+        QCOMPARE(AppModel::recordsFolder(), TranscriptWriter::defaultDirectory());
         QCOMPARE(DisplayModes::fromString(QStringLiteral("english")), DisplayMode::english);
         QVERIFY(!DisplayModes::fromString(QStringLiteral("Both")));
     }
@@ -72,7 +73,8 @@ private slots:
         QVERIFY(model.panelVisible() && !model.maximized() && model.expanded() && !model.hovering());
         QCOMPARE(model.panelWidth, 680.0);
         QCOMPARE(model.statusNote(), std::nullopt);
-        QCOMPARE(model.transcript().directory(), TranscriptWriter::defaultDirectory());
+        QCOMPARE(model.transcript().directory(), rig.recordsFolder());
+        QCOMPARE(AppModel::recordsFolder(), rig.recordsFolder());
         rig.now = 4321.5;
         QCOMPARE(model.translator().clock(), 4321.5);
     }

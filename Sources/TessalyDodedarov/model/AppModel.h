@@ -162,6 +162,10 @@ public:
     // A width estimate without fonts: CJK and full-width characters are one em, others 0.55.
     static Measure estimatedMeasure(double fontSize);
 
+    // Where the meeting records go: "泰萨利字幕记录" in the Documents folder; tests use a
+    // temporary folder. Read once, when the model is made.
+    static inline std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
+
     // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
     static inline std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
 
@@ -370,6 +374,36 @@ public:
     const QString &englishBacklog() const { return m_englishBacklog; }
     double lastSpeechChange() const { return m_lastSpeechChange; }
 
+    // Record operations of the lifecycle (AppModelRecord.cpp).
+    void finalizeRecord();
+    void openTranscripts();
+
+    // The meeting's lifecycle (AppModelLifecycle.cpp).
+    void toggle();
+    void endMeeting();
+    void newMeeting();
+    void prepareForQuit();
+    void quitOnce();
+    void minimize();
+    void adjustFontSize(double delta);
+
+    // Corrections of heard names (AppModelCorrections.cpp).
+    QStringList soundAlikeTargets() const;
+
+    // Research, notes, the browser page, diagnostics and chat (AppModelResearch.cpp,
+    // AppModelNotes.cpp, AppModelBrowser.cpp, AppModelDiagnostics.cpp, AppModelChat.cpp).
+    void maybeResearch();
+    void maybeQuickResearch();
+    void maybeMatchBrowserTab();
+    void absorbResearch(const ResearchResult &result, bool webSearch, const QString &label);
+    void logBackground(const QString &text);
+    void fixShownLines();
+    void submitNote(const QString &text, bool automatic);
+    void deleteNote(int id);
+    void readCurrentPage();
+    QString meetingRecordText() const;
+    void revealDiagnostics();
+
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
     TranscriptWriter &transcript() { return *m_transcript; }
@@ -433,6 +467,19 @@ signals:
 
 private:
     friend class ModelRig;
+
+    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
+    // AppModelReasks.cpp, AppModelUnits.cpp).
+    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
+    void handleCommitted(const QString &text);
+    void handleStopped(const std::optional<QString> &reason);
+    void handleTick();
+    void flushDeltas();
+    void refreshLiveEnglish();
+    void maybeMergeSentences(bool final);
+    void beginMeeting();
+    void maybeUpdateRecap();
+    void proofreadWhenSettled();
 
     // Start-up, in order.
     void loadSettings();

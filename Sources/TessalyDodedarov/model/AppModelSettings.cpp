@@ -66,7 +66,7 @@ void AppModel::loadSettings()
     m_engine = std::make_unique<Engine>();
     m_translator = std::make_unique<Translator>(&DeepSeekTransport::stream);
     m_translator->clock = [] { return Clock::uptime(); };
-    m_transcript = std::make_unique<TranscriptWriter>(TranscriptWriter::defaultDirectory());
+    m_transcript = std::make_unique<TranscriptWriter>(recordsFolder());
     m_pipeline = std::make_unique<CaptionPipeline>(std::nullopt);
 
     // 6.–7.
