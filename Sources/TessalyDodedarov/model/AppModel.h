@@ -468,15 +468,8 @@ signals:
 private:
     friend class ModelRig;
 
-    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
-    // AppModelReasks.cpp, AppModelUnits.cpp).
-    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
-    void handleCommitted(const QString &text);
-    void handleStopped(const std::optional<QString> &reason);
+    // The lifecycle's steps (AppModelLifecycle.cpp, AppModelRecap.cpp, AppModelProofread.cpp).
     void handleTick();
-    void flushDeltas();
-    void refreshLiveEnglish();
-    void maybeMergeSentences(bool final);
     void beginMeeting();
     void maybeUpdateRecap();
     void proofreadWhenSettled();
