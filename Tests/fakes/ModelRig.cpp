@@ -192,3 +192,13 @@ std::optional<QString> ModelRig::storedKey(const QString &account)
         return std::nullopt;
     return QString::fromUtf8(reading.data);
 }
+
+void ModelRig::useRawPipeline(std::optional<SpeechLanguage> raw)
+{
+    m_model->m_pipeline = std::make_unique<CaptionPipeline>(raw);
+}
+
+void ModelRig::setLiveEnglish(const QString &text)
+{
+    m_model->m_liveEnglish = text;
+}

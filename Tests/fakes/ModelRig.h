@@ -55,6 +55,9 @@ public:
     void setLastPartial(const QString &text);
     int recapLine() const;
     void setBackgroundLog(const QList<TranscriptWriter::Entry> &entries);
+    // A pipeline that passes `raw` speech through as heard, and the live text it would show.
+    void useRawPipeline(std::optional<SpeechLanguage> raw);
+    void setLiveEnglish(const QString &text);
 
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.

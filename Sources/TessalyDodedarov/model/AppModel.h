@@ -307,8 +307,8 @@ public:
     const SessionStats &stats() const { return m_stats; }
     int meetingSerial() const { return m_meetingSerial; }
 
-    // ---- Operations of the other concerns, each defined in its own file. ----
-    // Rows and saving (AppModelRows.cpp, AppModelRecord.cpp).
+    // ---- Rows and record saves. ----
+    // Rebuilds `rows` from the live layout, previewing live English on a copy.
     void publishRows();
     // One save about a second after the first change; later changes ride along.
     void scheduleSave();
@@ -376,6 +376,7 @@ public:
     const QString &englishBacklog() const { return m_englishBacklog; }
     double lastSpeechChange() const { return m_lastSpeechChange; }
 
+    // Record operations of the lifecycle (AppModelRecord.cpp).
     void finalizeRecord();
     void openTranscripts();
 
@@ -489,8 +490,7 @@ signals:
 private:
     friend class ModelRig;
 
-    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
-    // AppModelReasks.cpp, AppModelUnits.cpp).
+    // The lifecycle's steps (AppModelLifecycle.cpp, AppModelRecap.cpp, AppModelProofread.cpp).
     void handleTick();
     void beginMeeting();
     void maybeUpdateRecap();

@@ -160,7 +160,8 @@ void AppModel::rechecked(int id, const std::optional<QString> &translation, cons
 {
     if (id < 0 || id >= m_lines.size())
         return;
-    const std::optional<QString> sent = m_recheckSent.take(id);
+    const std::optional<QString> sent =
+        m_recheckSent.contains(id) ? std::optional<QString>(m_recheckSent.take(id)) : std::nullopt;
     const CaptionLine &line = m_lines.at(id);
     if (line.merged || line.revised || !translation || translation->isEmpty()
         || swallowsContext(*translation, id))
@@ -181,7 +182,8 @@ void AppModel::refixed(int id, const std::optional<QString> &translation, const 
 {
     if (id < 0 || id >= m_lines.size())
         return;
-    const std::optional<QString> sent = m_shortSent.take(id);
+    const std::optional<QString> sent =
+        m_shortSent.contains(id) ? std::optional<QString>(m_shortSent.take(id)) : std::nullopt;
     if (!translation || translation->isEmpty() || swallowsContext(*translation, id))
         return;
     const QString updated = withoutRepeatedLead(*translation, id, m_lines.at(id).english);
