@@ -18,6 +18,7 @@ struct ModelRig::Saved {
     decltype(AppModel::checkKey) checkKey = AppModel::checkKey;
     decltype(AppModel::fetchBalance) fetchBalance = AppModel::fetchBalance;
     decltype(AppModel::currentBrowserPage) currentBrowserPage = AppModel::currentBrowserPage;
+    decltype(AppModel::browserTabs) browserTabs = AppModel::browserTabs;
     decltype(AppModel::isDictionaryWord) isDictionaryWord = AppModel::isDictionaryWord;
     decltype(AppModel::revealFile) revealFile = AppModel::revealFile;
     decltype(AppModel::measurer) measurer = AppModel::measurer;
@@ -34,6 +35,8 @@ struct ModelRig::Saved {
 
     decltype(DeepSeekTransport::onResult) onResult = DeepSeekTransport::onResult;
     QUrl deepSeekAddress = DeepSeekTransport::baseAddress;
+    QSet<QString> noUsageOption = DeepSeekTransport::noUsageOption;
+    QSet<QString> compatModels = DeepSeekTransport::compatModels;
     QUrl scribeAddress = ScribeClient::baseAddress;
     QUrl elevenLabsAddress = KeyCheck::elevenLabsAddress;
     decltype(TranslationRouting::hasKey) hasKey = TranslationRouting::hasKey;
@@ -73,6 +76,7 @@ ModelRig::~ModelRig()
     AppModel::checkKey = s.checkKey;
     AppModel::fetchBalance = s.fetchBalance;
     AppModel::currentBrowserPage = s.currentBrowserPage;
+    AppModel::browserTabs = s.browserTabs;
     AppModel::isDictionaryWord = s.isDictionaryWord;
     AppModel::revealFile = s.revealFile;
     AppModel::measurer = s.measurer;
@@ -88,6 +92,8 @@ ModelRig::~ModelRig()
     AppModel::settlePolls = s.settlePolls;
     DeepSeekTransport::onResult = s.onResult;
     DeepSeekTransport::baseAddress = s.deepSeekAddress;
+    DeepSeekTransport::noUsageOption = s.noUsageOption;
+    DeepSeekTransport::compatModels = s.compatModels;
     ScribeClient::baseAddress = s.scribeAddress;
     KeyCheck::elevenLabsAddress = s.elevenLabsAddress;
     TranslationRouting::hasKey = s.hasKey;
@@ -153,6 +159,31 @@ void ModelRig::setLines(const QList<CaptionLine> &lines)
     emit m_model->linesChanged();
 }
 
+void ModelRig::beginMeeting()
+{
+    m_model->beginMeeting();
+}
+
+void ModelRig::tick()
+{
+    m_model->handleTick();
+}
+
+void ModelRig::setLastPartial(const QString &text)
+{
+    m_model->m_lastPartialText = text;
+}
+
+int ModelRig::recapLine() const
+{
+    return m_model->m_recapLine;
+}
+
+void ModelRig::setBackgroundLog(const QList<TranscriptWriter::Entry> &entries)
+{
+    m_model->m_backgroundLog = entries;
+}
+
 void ModelRig::storeKey(const QString &account, const QString &value)
 {
     if (!Keychain::set(value, account))
@@ -166,4 +197,14 @@ std::optional<QString> ModelRig::storedKey(const QString &account)
     if (reading.status != SecretStore::Reading::Status::found)
         return std::nullopt;
     return QString::fromUtf8(reading.data);
+}
+
+void ModelRig::useRawPipeline(std::optional<SpeechLanguage> raw)
+{
+    m_model->m_pipeline = std::make_unique<CaptionPipeline>(raw);
+}
+
+void ModelRig::setLiveEnglish(const QString &text)
+{
+    m_model->m_liveEnglish = text;
 }

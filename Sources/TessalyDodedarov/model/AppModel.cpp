@@ -2,6 +2,8 @@
 // installs in the translator and the transport.
 #include "model/AppModel.h"
 
+#include "intelligence/ChatSession.h"
+
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
 #include "speech/Graphemes.h"
@@ -58,6 +60,7 @@ AppModel::AppModel(QObject *parent) : QObject(parent)
     m_hasElevenLabsKey = Keychain::get(Keychain::elevenLabsAccount).has_value();
     installRoutingHooks();
     installTranslatorHandlers();
+    installChat();
 
     // The computed texts follow their inputs.
     for (auto signal : {&AppModel::runningChanged, &AppModel::recognitionTroubleChanged,
@@ -70,6 +73,9 @@ AppModel::AppModel(QObject *parent) : QObject(parent)
 
 AppModel::~AppModel()
 {
+    // Research answers have nobody left to apply them to.
+    m_researchCall.cancel();
+    m_quickCall.cancel();
     // The engine's queue may still hold a callback; with the engine gone nothing more comes.
     m_engine.reset();
     if (m_translator)
@@ -79,8 +85,15 @@ AppModel::~AppModel()
 AppModel *AppModel::shared()
 {
     static QPointer<AppModel> model;
-    if (!model)
+    if (!model) {
         model = new AppModel(QCoreApplication::instance());
+        // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
+        // that keeps the last partial sentence and saves the record.
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
+                             &AppModel::quitOnce);
+        model->watchSession();
+    }
     return model;
 }
 
@@ -114,6 +127,7 @@ void AppModel::installEngineCallbacks()
         QMetaObject::invokeMethod(this, [this, text] { setRecognitionTrouble(text); },
                                   Qt::QueuedConnection);
     };
+    installEngineRecognitionCallbacks();
 }
 
 void AppModel::installContextProviders()
@@ -174,10 +188,6 @@ void AppModel::installRoutingHooks()
     };
 }
 
-void AppModel::installTranslatorHandlers()
-{
-    // The caption flow installs the translator's handlers here.
-}
 
 void AppModel::noteTranslationResult(TranslationService, const OptionalText &failure)
 {

@@ -1,6 +1,11 @@
 #pragma once
 
 #include "display/CaptionAppearance.h"
+#include "intelligence/BrowserTabs.h"
+#include "intelligence/ChatMessage.h"
+#include "intelligence/QuickResearch.h"
+#include "intelligence/ResearchCall.h"
+#include "display/CaptionLayout.h"
 #include "intelligence/ResearchResult.h"
 #include "intelligence/SessionBackground.h"
 #include "intelligence/SessionNote.h"
@@ -8,6 +13,7 @@
 #include "model/CaptionLine.h"
 #include "model/DisplayMode.h"
 #include "records/DiagnosticLog.h"
+#include "records/Diagnostics.h"
 #include "records/TranscriptWriter.h"
 #include "shell/BalanceInfo.h"
 #include "shell/CaptionParts.h"
@@ -17,6 +23,7 @@
 #include "speech/AudioSource.h"
 #include "speech/CaptionPipeline.h"
 #include "speech/Engine.h"
+#include "translation/Proofread.h"
 #include "translation/TranslationService.h"
 #include "translation/Translator.h"
 
@@ -35,7 +42,9 @@
 #include <memory>
 #include <optional>
 
+class ChatSession;
 class QTimer;
+class SessionEvents;
 
 // The one meeting model of the application: it owns a meeting from start to end, receives the
 // engine's recognition events and the translator's results, keeps the caption lines the panel
@@ -304,29 +313,93 @@ public:
     const SessionStats &stats() const { return m_stats; }
     int meetingSerial() const { return m_meetingSerial; }
 
-    // ---- Operations of the other concerns, each defined in its own file. ----
-    // Rows and saving (AppModelRows.cpp, AppModelRecord.cpp).
+    // ---- Rows and record saves. ----
+    // Rebuilds `rows` from the live layout, previewing live English on a copy.
     void publishRows();
+    // One save about a second after the first change; later changes ride along.
     void scheduleSave();
+    bool savePending() const { return m_saveTimer != nullptr; }
+    // Writes the finished lines (and the background log) through the writer; cancels a
+    // pending timed save.
     void saveTranscript(bool synchronously);
+    // The one form of a caption line in the record, the chat's and the diagnostics' text.
     TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    static const QString saveFailedText;
+    const CaptionLayout &layout() const { return m_layout; }
+
+    // ---- Recognition events (on the main thread). ----
+    void handlePartial(const QString &text, const std::optional<CaptionPipeline::SpeakerLabels> &speakers);
+    void handleCommitted(const QString &text);
+    void handleStopped(const std::optional<QString> &reason);
+    // A one-shot action run by the next stop report instead of a key switch.
+    void setAfterStop(std::function<void()> action) { m_afterStop = std::move(action); }
+    // Starts listening, beginning a meeting when none is open.
+    void startOrResume();
+
+    // ---- Translator handlers: streamed translations into caption lines. ----
+    int begin(const QString &text, bool newTurn);
+    void append(int id, const QString &piece);
+    void finish(int id, bool success);
+    void continueLine(int id, const QString &text);
+    void corrected(int id, const QString &text);
+    void backfillDone(int id, const std::optional<QString> &translation);
+    void language(int id, SpeechLanguage language);
+    void alternate(int id, const QString &text);
+    void fatal(const QString &message);
+    void latency(double total, double translate);
+    void flushDeltas();
+    void flushEnglishBacklog();
+    void refreshLiveEnglish();
+    static QString joinEnglish(const QString &a, const QString &b);
+
+    // ---- Re-asks, merges and revisions. ----
+    void rechecked(int id, const std::optional<QString> &translation, const QString &alt);
+    void refixed(int id, const std::optional<QString> &translation, const QString &alt);
+    void merged(const QList<int> &ids, const QString &source, const std::optional<QString> &translation,
+                const QString &alt);
+    void maybeMergeSentences(bool final);
+    QString withoutRepeatedLead(const QString &text, int id, const QString &source);
+    bool swallowsContext(const QString &text, int before) const;
+    int mergeCursor() const { return m_mergeCursor; }
+    const QMap<int, QString> &smoothing() const { return m_smoothing; }
+    const QSet<int> &shortRetried() const { return m_shortRetried; }
+    const QMap<int, double> &lineLatency() const { return m_lineLatency; }
+
+    // ---- Caption units from the pipeline. ----
+    void apply(const QList<CaptionPipeline::Output> &outputs);
+    SpeechLanguage unitLanguage(const QString &text);
+    void appendEnglish(const QString &text);
+    void appendEnglishPiece(const QString &text);
+    void closeEnglishLine();
+    // Name corrections and suspect terms; the research concern fills them in.
+    QString fixSoundAlikes(const QString &text);
+    void noteSuspects(const QString &text, SpeechLanguage language);
+    void markFixed(int id);
+    CaptionPipeline &pipeline() { return *m_pipeline; }
+    const QString &lastSubmitted() const { return m_lastSubmitted; }
+    bool pendingTurn() const { return m_pendingTurn; }
+    std::optional<int> openEnglishLine() const { return m_openEnglishLine; }
+    const QString &englishBacklog() const { return m_englishBacklog; }
+    double lastSpeechChange() const { return m_lastSpeechChange; }
+
+    // Record operations of the lifecycle (AppModelRecord.cpp).
     void finalizeRecord();
     void openTranscripts();
 
     // The meeting's lifecycle (AppModelLifecycle.cpp).
     void toggle();
-    void startOrResume();
     void endMeeting();
     void newMeeting();
     void prepareForQuit();
     void quitOnce();
+    // Sleep, screen lock, shutdown and logout over D-Bus; `shared()` starts it for the
+    // application, tests on their private bus.
+    void watchSession();
+    SessionEvents *sessionEvents() const { return m_session; }
     void minimize();
     void adjustFontSize(double delta);
 
     // Corrections of heard names (AppModelCorrections.cpp).
-    QString fixSoundAlikes(const QString &text);
-    void noteSuspects(const QString &text, SpeechLanguage language);
-    void markFixed(int line);
     QStringList soundAlikeTargets() const;
 
     // Research, notes, the browser page, diagnostics and chat (AppModelResearch.cpp,
@@ -342,6 +415,59 @@ public:
     void readCurrentPage();
     QString meetingRecordText() const;
     void revealDiagnostics();
+
+    // Post-meeting proofreading (AppModelProofread.cpp).
+    struct EndedMeeting;
+    struct ProofreadRun;
+    static const QString proofreadLocalReason;
+
+    // ---- Notes, chat, research and browser pages while a meeting runs (AppModelNotes.cpp,
+    // AppModelChat.cpp, AppModelResearch.cpp, AppModelCorrections.cpp, AppModelBrowser.cpp). ----
+    Q_PROPERTY(QList<ChatMessage> chatMessages READ chatMessages NOTIFY chatChanged)
+    Q_PROPERTY(bool chatBusy READ chatBusy NOTIFY chatChanged)
+    Q_PROPERTY(bool canChat READ canChat NOTIFY canChatChanged)
+
+    // Every open tab of the known browsers; the application installs the reader.
+    static inline std::function<void(std::function<void(const QList<BrowserTabs::Tab> &)>)>
+        browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) { done({}); };
+
+    // Completes a note: what its extraction found, or nothing, and its status line.
+    void finishNote(int id, const std::optional<SessionBackground> &found, const OptionalText &status);
+
+    const QList<ChatMessage> &chatMessages() const;
+    bool chatBusy() const;
+    int nextChatID() const;
+    bool canChat() const;
+    void askMeeting(const QString &question);
+    // The chat view's clear button; nothing while an answer is outstanding.
+    void clearChat();
+
+    // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
+    struct DiagnosticsSnapshot {
+        QList<DiagnosticEvent> events;
+        QMap<int, double> latency;
+        QStringList researchNames;
+        QStringList noteNames;
+        QStringList notes;
+        Diagnostics::Pairs stats;
+        Diagnostics::Pairs settings;
+        double minutes = 0;
+        QString recordText;
+    };
+    DiagnosticsSnapshot diagnosticsSnapshot() const;
+    void writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
+                          const QList<CaptionLine> &kept,
+                          const std::optional<QList<Proofread::Line>> &original,
+                          const std::optional<QList<Proofread::Line>> &fixed,
+                          const QMap<int, QString> &notes);
+    // The system message of the report's analysis request.
+    static QString analysisPrompt();
+
+    // Set once the service refused the web-search tool; research, quick checks and the chat then
+    // go without it for the rest of the run.
+    bool webSearchRejected() const { return m_webSearchRejected; }
+    // The per-meeting state of the checks and the chat, emptied when a meeting begins.
+    void resetMeetingChecks();
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -404,28 +530,48 @@ signals:
     void elevenLabsQuotasChanged();
     void balancesChanged();
 
+    void chatChanged();
+    void canChatChanged();
+
 private:
     friend class ModelRig;
 
-    // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
-    // AppModelReasks.cpp, AppModelUnits.cpp).
-    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
-    void handleCommitted(const QString &text);
-    void handleStopped(const std::optional<QString> &reason);
+    // The lifecycle's steps (AppModelLifecycle.cpp, AppModelRecap.cpp, AppModelProofread.cpp).
     void handleTick();
-    void flushDeltas();
-    void refreshLiveEnglish();
-    void maybeMergeSentences(bool final);
     void beginMeeting();
     void maybeUpdateRecap();
     void proofreadWhenSettled();
+    void afterSettled(const std::shared_ptr<EndedMeeting> &meeting);
+    void handEndedLines();
+    void startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines);
+    void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
+    void finishProofread(const std::shared_ptr<ProofreadRun> &run);
+    void setProofreadStatus(const OptionalText &text);
+    // A finished line of a unit heard but never translated (queued at the end, or at quit).
+    CaptionLine untranslatedLine(const QString &source) const;
 
     // Start-up, in order.
     void loadSettings();
     void installEngineCallbacks();
+    void installEngineRecognitionCallbacks();
     void installContextProviders();
     void installRoutingHooks();
     void installTranslatorHandlers();
+
+    // Caption-flow helpers.
+    void scheduleDeltaFlush();
+    void feedLayout(const QString &text);
+    void startReasks(int id, bool success);
+    void checkNumbers(int id);
+    // The sources of the up to two lines before a line, merged ones left out unless asked.
+    QStringList contextBefore(int id, bool withoutMerged = true) const;
+    SpeechLanguage lineLanguage(const CaptionLine &line) const;
+    void setPartialText(const QString &text);
+    void setLiveEnglish(const QString &text);
+    void setLiveInline(bool on);
+    void setTurnCount(int count);
+    void setTranscriptProblem(const OptionalText &text);
+    void linesEdited();
 
     // Settings helpers.
     static CaptionAppearance loadAppearance();
@@ -530,6 +676,13 @@ private:
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
 
     // Caption flow.
+    CaptionLayout m_layout;
+    // The source each re-ask was sent with, so an answer for a line that grew meanwhile is
+    // dropped: short-translation re-asks, number re-checks, and merges by their first line.
+    QMap<int, QString> m_shortSent;
+    QMap<int, QString> m_recheckSent;
+    QMap<int, QStringList> m_mergeSent;
+    QTimer *m_deltaTimer = nullptr;
     QMap<int, QString> m_pendingDeltas;
     bool m_deltaFlushScheduled = false;
     std::optional<int> m_openEnglishLine;
@@ -561,6 +714,15 @@ private:
     QString m_recap;
     bool m_recapBusy = false;
     int m_recapLine = 0;
+    // Lines from `recapLine` on that a recap request already sent.
+    QSet<int> m_recapSent;
+    // Meetings whose post-meeting work waits for their last translations.
+    QList<std::shared_ptr<EndedMeeting>> m_endedMeetings;
+    bool m_quitHandled = false;
+    SessionEvents *m_session = nullptr;
+    // The machine is about to sleep or shut down: the stop's record goes to disk before the
+    // inhibitor lets it.
+    bool m_saveBeforeSleep = false;
     double m_lastRecapAt = 0;
     OptionalText m_proofreadStatus;
     OptionalText m_researchStatus;
@@ -581,6 +743,25 @@ private:
     bool m_tabMatched = false;
     bool m_tabBusy = false;
 
+    // Notes, chat, research calls and the corrections of heard names.
+    void installChat();
+    void refreshKeyterms();
+    void startNoteExtraction(int id, const QString &text, const QString &key);
+    void saveChat();
+    NameFix::Result correctText(const QString &text, const SessionBackground &known,
+                                const QStringList &targets) const;
+    std::unique_ptr<ChatSession> m_chat;
+    ResearchCall m_researchCall;
+    ResearchCall m_quickCall;
+    QList<QuickResearch::Suspect> m_suspects;
+    QSet<QString> m_askedSuspects;
+    QSet<QString> m_loggedSoundAlikes;
+    struct PendingFix {
+        QString text;
+        QStringList words;
+    };
+    QList<PendingFix> m_pendingFixed;
+
     // Keys.
     ElevenLabsKeys m_elevenLabsKeys;
     KeyStatuses m_keyStatus;
@@ -590,6 +771,7 @@ private:
 };
 
 Q_DECLARE_METATYPE(CaptionLine)
+Q_DECLARE_METATYPE(ChatMessage)
 Q_DECLARE_METATYPE(CaptionRow)
 Q_DECLARE_METATYPE(CaptionAppearance)
 Q_DECLARE_METATYPE(CaptionParts)

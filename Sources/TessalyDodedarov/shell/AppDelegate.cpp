@@ -1,9 +1,12 @@
 #include "shell/AppDelegate.h"
 
+#include "model/AppModel.h"
 #include "platform/UnixSignalWatcher.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
+#include <QSessionManager>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -47,6 +50,13 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     m_signals = new UnixSignalWatcher(this);
     connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
+
+    // The model exists from launch, so every way out (the menu, a signal, logout, shutdown)
+    // runs its one quit path and the record is saved.
+    AppModel *model = AppModel::shared();
+#ifndef QT_NO_SESSIONMANAGER
+    connect(qApp, &QGuiApplication::commitDataRequest, model, [model](QSessionManager &) { model->quitOnce(); });
+#endif
 
     m_menu = new QMenu;
     m_menu->addAction(QStringLiteral("退出"), qApp, &QCoreApplication::quit);
