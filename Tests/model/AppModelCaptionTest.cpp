@@ -12,6 +12,9 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <thread>
 
 namespace {
 
@@ -572,6 +575,27 @@ private slots:
                  QStringLiteral("暂停"));
         QVERIFY(!model.notice());
         QVERIFY(!model.running());
+    }
+
+    // The engine reports on its own queue; the model acts on the main thread.
+    void callbacksFromAnotherThread()
+    {
+        ModelRig rig;
+        AppModel &model = rig.make();
+        QThread *main = QThread::currentThread();
+        QThread *seen = nullptr;
+        QObject::connect(&model, &AppModel::partialChanged, &model, [&] { seen = QThread::currentThread(); },
+                         Qt::DirectConnection);
+        std::thread worker([&] {
+            model.engine().callbacks.partial(QStringLiteral("hello there"), std::nullopt);
+            model.engine().callbacks.committed(QStringLiteral("hello there."));
+            model.engine().callbacks.stopped(QStringLiteral("电脑进入睡眠，已自动暂停。"));
+        });
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(model.notice(), AppModel::OptionalText(QStringLiteral("电脑进入睡眠，已自动暂停。")), 10000);
+        QCOMPARE(seen, main);
+        QVERIFY(model.partial().isEmpty());
+        QVERIFY(lastEvent(model, QStringLiteral("txt")));
     }
 
     void afterStopSuppressesTheKeySwitch()
