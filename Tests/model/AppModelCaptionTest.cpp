@@ -726,6 +726,41 @@ private slots:
         QVERIFY(!QFile::exists(*model.transcript().fileURL()));
     }
 
+    void livePreview_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("turn");
+        QTest::addColumn<bool>("raw");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("live");
+        QTest::newRow("continues the row") << "We went" << false << true << "We went" << " to the park";
+        QTest::newRow("after a Chinese character") << "我们去了" << false << true << "我们去了" << "to the park";
+        QTest::newRow("new turn starts a row") << "We went" << true << true << "" << "to the park";
+        QTest::newRow("not passing English through") << "We went" << false << false << "We went" << "";
+    }
+
+    void livePreview()
+    {
+        QFETCH(QString, shown);
+        QFETCH(bool, turn);
+        QFETCH(bool, raw);
+        QFETCH(QString, text);
+        QFETCH(QString, live);
+        ModelRig rig;
+        AppModel &model = rig.make();
+        if (raw)
+            rig.useRawPipeline(SpeechLanguage::english);
+        model.appendEnglishPiece(shown);
+        if (turn)
+            model.apply({CaptionPipeline::Output::turn()});
+        rig.setLiveEnglish(QStringLiteral("to the park"));
+        model.publishRows();
+        const CaptionRow row = model.rows().last();
+        QCOMPARE(row.text, text);
+        QCOMPARE(row.live, live);
+        QCOMPARE(model.layout().rows.last(), shown); // the model's own layout is untouched
+    }
+
     void rowsKeepTheLastThree()
     {
         ModelRig rig;
