@@ -12,6 +12,9 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <thread>
 
 namespace {
 
@@ -574,6 +577,27 @@ private slots:
         QVERIFY(!model.running());
     }
 
+    // The engine reports on its own queue; the model acts on the main thread.
+    void callbacksFromAnotherThread()
+    {
+        ModelRig rig;
+        AppModel &model = rig.make();
+        QThread *main = QThread::currentThread();
+        QThread *seen = nullptr;
+        QObject::connect(&model, &AppModel::partialChanged, &model, [&] { seen = QThread::currentThread(); },
+                         Qt::DirectConnection);
+        std::thread worker([&] {
+            model.engine().callbacks.partial(QStringLiteral("hello there"), std::nullopt);
+            model.engine().callbacks.committed(QStringLiteral("hello there."));
+            model.engine().callbacks.stopped(QStringLiteral("电脑进入睡眠，已自动暂停。"));
+        });
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(model.notice(), AppModel::OptionalText(QStringLiteral("电脑进入睡眠，已自动暂停。")), 10000);
+        QCOMPARE(seen, main);
+        QVERIFY(model.partial().isEmpty());
+        QVERIFY(lastEvent(model, QStringLiteral("txt")));
+    }
+
     void afterStopSuppressesTheKeySwitch()
     {
         ModelRig rig;
@@ -700,6 +724,41 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(saves.count(), 0);
         QVERIFY(!QFile::exists(*model.transcript().fileURL()));
+    }
+
+    void livePreview_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("turn");
+        QTest::addColumn<bool>("raw");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("live");
+        QTest::newRow("continues the row") << "We went" << false << true << "We went" << " to the park";
+        QTest::newRow("after a Chinese character") << "我们去了" << false << true << "我们去了" << "to the park";
+        QTest::newRow("new turn starts a row") << "We went" << true << true << "" << "to the park";
+        QTest::newRow("not passing English through") << "We went" << false << false << "We went" << "";
+    }
+
+    void livePreview()
+    {
+        QFETCH(QString, shown);
+        QFETCH(bool, turn);
+        QFETCH(bool, raw);
+        QFETCH(QString, text);
+        QFETCH(QString, live);
+        ModelRig rig;
+        AppModel &model = rig.make();
+        if (raw)
+            rig.useRawPipeline(SpeechLanguage::english);
+        model.appendEnglishPiece(shown);
+        if (turn)
+            model.apply({CaptionPipeline::Output::turn()});
+        rig.setLiveEnglish(QStringLiteral("to the park"));
+        model.publishRows();
+        const CaptionRow row = model.rows().last();
+        QCOMPARE(row.text, text);
+        QCOMPARE(row.live, live);
+        QCOMPARE(model.layout().rows.last(), shown); // the model's own layout is untouched
     }
 
     void rowsKeepTheLastThree()
