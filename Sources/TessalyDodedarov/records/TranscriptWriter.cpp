@@ -123,12 +123,13 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
 {
     if (!m_fileURL || entries.isEmpty())
         return;
-    // Text, file and folder are taken now: a save queued for one meeting keeps
-    // writing that meeting's file after the next meeting has begun.
-    QString text = TranscriptWriter::text(m_header, entries);
-    auto work = [text = std::move(text), file = *m_fileURL, folder = m_directory,
+    // Entries, header, file and folder are taken now: a save queued for one
+    // meeting keeps writing that meeting's file after the next meeting has begun.
+    // The text is laid out on the queue, so a debounced save costs the caller's
+    // thread only the copy of the list.
+    auto work = [entries, header = m_header, file = *m_fileURL, folder = m_directory,
                  completion = std::move(completion)] {
-        const bool ok = write(text, file, folder);
+        const bool ok = write(TranscriptWriter::text(header, entries), file, folder);
         if (completion)
             completion(ok);
     };
