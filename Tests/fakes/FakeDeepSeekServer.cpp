@@ -185,6 +185,13 @@ FakeDeepSeekServer::Script FakeDeepSeekServer::error(int status)
     return script;
 }
 
+FakeDeepSeekServer::Script FakeDeepSeekServer::hungUp()
+{
+    Script script;
+    script.hangUp = true;
+    return script;
+}
+
 void FakeDeepSeekServer::readFrom(QTcpSocket *socket)
 {
     QByteArray &buffer = m_pending[socket];
@@ -249,6 +256,10 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
     auto respond = [this, guarded, script] {
         if (!guarded)
             return;
+        if (script.hangUp) {
+            guarded->abort();
+            return;
+        }
         if (script.status != 200) {
             const QByteArray body = script.errorBody.isEmpty() ? errorJson(script.status)
                                                                : script.errorBody;

@@ -34,6 +34,7 @@ public:
     };
 
     struct Script {
+        bool hangUp = false; // the connection is closed after the request, with no answer at all
         int status = 200;
         int headDelayMs = 0; // a slow first byte
         QList<Step> steps;   // the body of a 200
@@ -80,6 +81,7 @@ public:
     static QByteArray doneEvent();
     static Script stream(const QStringList &pieces, bool withDone = true);
     static Script error(int status);
+    static Script hungUp();
 
     // Called right after each send step's bytes were handed to the socket (benchmarks time it).
     std::function<void()> onWrite;

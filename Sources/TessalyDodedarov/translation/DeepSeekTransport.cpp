@@ -5,6 +5,8 @@
 #include "translation/TranslationRouting.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -24,6 +26,10 @@ struct DeepSeekTransport::CallState {
     bool includeUsage = true;
     bool compat = false;
     int attempt = 0;
+    int httpStatus = 0;
+    bool offersTools = false;
+    bool unlearnedNoUsage = false; // refused with the tool offered; learnt once a resend succeeds
+    bool unlearnedCompat = false;
 
     QPointer<QObject> guard;
     QPointer<QNetworkReply> reply;
@@ -78,6 +84,7 @@ void detach(DeepSeekTransport::CallState &state)
 
 void finish(const State &state, Outcome outcome)
 {
+    outcome.httpStatus = state->httpStatus;
     if (state->finished)
         return;
     state->finished = true;
@@ -161,17 +168,29 @@ void readHead(const State &state)
         return;
     state->headSeen = true;
     const int status = statusValue.toInt();
-    if (status == 200)
-        return;
-
+    state->httpStatus = status;
     const QString route = DeepSeekTransport::routeKey(state->service);
+    if (status == 200) {
+        if (state->unlearnedNoUsage)
+            DeepSeekTransport::noUsageOption.insert(route);
+        if (state->unlearnedCompat)
+            DeepSeekTransport::compatModels.insert(route);
+        return;
+    }
+
     if (status == 400 && state->includeUsage) {
-        DeepSeekTransport::noUsageOption.insert(route);
+        if (state->offersTools)
+            state->unlearnedNoUsage = true;
+        else
+            DeepSeekTransport::noUsageOption.insert(route);
         state->includeUsage = false;
         state->attempt += 1;
         send(state);
     } else if (status == 400 && !state->compat) {
-        DeepSeekTransport::compatModels.insert(route);
+        if (state->offersTools)
+            state->unlearnedCompat = true;
+        else
+            DeepSeekTransport::compatModels.insert(route);
         state->compat = true;
         state->attempt += 1;
         send(state);
@@ -227,6 +246,7 @@ void send(const State &state)
 {
     detach(*state);
     state->headSeen = false;
+    state->httpStatus = 0;
     state->lines = StreamLineReader{};
 
     QNetworkRequest request(DeepSeekTransport::endpoint());
@@ -303,6 +323,8 @@ DeepSeekTransport::Call DeepSeekTransport::stream(const QByteArray &body, const 
     auto state = std::make_shared<CallState>();
     state->service = TranslationRouting::service();
     state->body = body;
+    state->offersTools =
+        QJsonDocument::fromJson(body).object().contains(QStringLiteral("tools"));
     // The stored key wins over the one the caller passed.
     state->key = Keychain::get(Keychain::deepSeekAccount).value_or(key);
     state->onDelta = std::move(onDelta);

@@ -32,6 +32,7 @@ public:
         QNetworkReply::NetworkError networkError = QNetworkReply::NoError; // Kind::networkError
         QString errorText; // Kind::networkError: the network stack's own description
         bool produced = false; // some text reached onDelta; it stays delivered
+        int httpStatus = 0; // the status of the last response head; 0 when none came
 
         bool ok() const { return kind == Kind::success; }
     };
@@ -61,7 +62,9 @@ public:
                        FinishHandler onFinish);
 
     // Route keys whose server refused "stream_options", and those that need the compatible
-    // parameter set. They only grow, for the life of the process.
+    // parameter set. They only grow, for the life of the process. A body offering "tools" is
+    // resent in those forms too, but teaches the route only when a resent form is accepted: the
+    // 400 may have refused the tool, not the parameters.
     static inline QSet<QString> noUsageOption;
     static inline QSet<QString> compatModels;
 
