@@ -17,9 +17,14 @@ MenuBarLabel::MenuBarLabel(AppModel &model, QObject *parent)
 
 Branding::Mark MenuBarLabel::mark(const AppModel &model)
 {
-    if (model.running())
-        return model.phase() == Engine::Phase::recognizing ? Branding::Mark::recognizing : Branding::Mark::standby;
-    return model.meetingActive() ? Branding::Mark::paused : Branding::Mark::none;
+    return mark(model.running(), model.phase(), model.meetingActive());
+}
+
+Branding::Mark MenuBarLabel::mark(bool running, Engine::Phase phase, bool meetingActive)
+{
+    if (running)
+        return phase == Engine::Phase::recognizing ? Branding::Mark::recognizing : Branding::Mark::standby;
+    return meetingActive ? Branding::Mark::paused : Branding::Mark::none;
 }
 
 QImage MenuBarLabel::squared(const QImage &image)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/Branding.h"
+#include "speech/Engine.h"
 
 #include <QIcon>
 #include <QObject>
@@ -16,6 +17,7 @@ public:
     explicit MenuBarLabel(AppModel &model, QObject *parent = nullptr);
 
     static Branding::Mark mark(const AppModel &model);
+    static Branding::Mark mark(bool running, Engine::Phase phase, bool meetingActive);
     Branding::Mark mark() const { return m_mark; }
     QIcon icon() const;
     // The image centred in a transparent square as wide as its longer side.

@@ -60,12 +60,18 @@ MenuContent::~MenuContent()
 
 QString MenuContent::statusLine(const AppModel &model)
 {
-    if (model.running())
-        return model.phase() == Engine::Phase::recognizing ? QStringLiteral("识别中（计费）")
-                                                           : QStringLiteral("待机：没有人声，不计费");
-    if (!model.meetingActive())
+    return statusLine(model.running(), model.phase(), model.meetingActive(), model.notice());
+}
+
+QString MenuContent::statusLine(bool running, Engine::Phase phase, bool meetingActive,
+                                const std::optional<QString> &notice)
+{
+    if (running)
+        return phase == Engine::Phase::recognizing ? QStringLiteral("识别中（计费）")
+                                                   : QStringLiteral("待机：没有人声，不计费");
+    if (!meetingActive)
         return QStringLiteral("没有进行中的会议");
-    return model.notice().value_or(QStringLiteral("已暂停（不计费，会议内容保留）"));
+    return notice.value_or(QStringLiteral("已暂停（不计费，会议内容保留）"));
 }
 
 void MenuContent::refresh()

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "speech/Engine.h"
+
 #include <QObject>
+
+#include <functional>
+#include <optional>
 #include <QPointer>
 
 class AppModel;
@@ -22,6 +27,8 @@ public:
 
     // The first entry's text for the model's state.
     static QString statusLine(const AppModel &model);
+    static QString statusLine(bool running, Engine::Phase phase, bool meetingActive,
+                              const std::optional<QString> &notice);
 
     // What quitting does; the delegate sets QCoreApplication::quit.
     std::function<void()> quit;
