@@ -153,6 +153,31 @@ void ModelRig::setLines(const QList<CaptionLine> &lines)
     emit m_model->linesChanged();
 }
 
+void ModelRig::beginMeeting()
+{
+    m_model->beginMeeting();
+}
+
+void ModelRig::tick()
+{
+    m_model->handleTick();
+}
+
+void ModelRig::setLastPartial(const QString &text)
+{
+    m_model->m_lastPartialText = text;
+}
+
+int ModelRig::recapLine() const
+{
+    return m_model->m_recapLine;
+}
+
+void ModelRig::setBackgroundLog(const QList<TranscriptWriter::Entry> &entries)
+{
+    m_model->m_backgroundLog = entries;
+}
+
 void ModelRig::storeKey(const QString &account, const QString &value)
 {
     if (!Keychain::set(value, account))

@@ -49,6 +49,12 @@ public:
 
     // Replaces the model's caption lines, as the caption flow would.
     void setLines(const QList<CaptionLine> &lines);
+    // Opens a meeting without starting recognition; one timer tick; the shown partial text.
+    void beginMeeting();
+    void tick();
+    void setLastPartial(const QString &text);
+    int recapLine() const;
+    void setBackgroundLog(const QList<TranscriptWriter::Entry> &entries);
 
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.

@@ -79,8 +79,15 @@ AppModel::~AppModel()
 AppModel *AppModel::shared()
 {
     static QPointer<AppModel> model;
-    if (!model)
+    if (!model) {
         model = new AppModel(QCoreApplication::instance());
+        // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
+        // that keeps the last partial sentence and saves the record.
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
+                             &AppModel::quitOnce);
+        model->watchSession();
+    }
     return model;
 }
 
@@ -114,6 +121,7 @@ void AppModel::installEngineCallbacks()
         QMetaObject::invokeMethod(this, [this, text] { setRecognitionTrouble(text); },
                                   Qt::QueuedConnection);
     };
+    installEngineRecognitionCallbacks();
 }
 
 void AppModel::installContextProviders()
@@ -174,10 +182,6 @@ void AppModel::installRoutingHooks()
     };
 }
 
-void AppModel::installTranslatorHandlers()
-{
-    // The caption flow installs the translator's handlers here.
-}
 
 void AppModel::noteTranslationResult(TranslationService, const OptionalText &failure)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/CaptionAppearance.h"
+#include "display/CaptionLayout.h"
 #include "intelligence/ResearchResult.h"
 #include "intelligence/SessionBackground.h"
 #include "intelligence/SessionNote.h"
@@ -17,6 +18,7 @@
 #include "speech/AudioSource.h"
 #include "speech/CaptionPipeline.h"
 #include "speech/Engine.h"
+#include "translation/Proofread.h"
 #include "translation/TranslationService.h"
 #include "translation/Translator.h"
 
@@ -36,6 +38,7 @@
 #include <optional>
 
 class QTimer;
+class SessionEvents;
 
 // The one meeting model of the application: it owns a meeting from start to end, receives the
 // engine's recognition events and the translator's results, keeps the caption lines the panel
@@ -307,26 +310,89 @@ public:
     // ---- Operations of the other concerns, each defined in its own file. ----
     // Rows and saving (AppModelRows.cpp, AppModelRecord.cpp).
     void publishRows();
+    // One save about a second after the first change; later changes ride along.
     void scheduleSave();
+    bool savePending() const { return m_saveTimer != nullptr; }
+    // Writes the finished lines (and the background log) through the writer; cancels a
+    // pending timed save.
     void saveTranscript(bool synchronously);
+    // The one form of a caption line in the record, the chat's and the diagnostics' text.
     TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    static const QString saveFailedText;
+    const CaptionLayout &layout() const { return m_layout; }
+
+    // ---- Recognition events (on the main thread). ----
+    void handlePartial(const QString &text, const std::optional<CaptionPipeline::SpeakerLabels> &speakers);
+    void handleCommitted(const QString &text);
+    void handleStopped(const std::optional<QString> &reason);
+    // A one-shot action run by the next stop report instead of a key switch.
+    void setAfterStop(std::function<void()> action) { m_afterStop = std::move(action); }
+    // Starts listening, beginning a meeting when none is open.
+    void startOrResume();
+
+    // ---- Translator handlers: streamed translations into caption lines. ----
+    int begin(const QString &text, bool newTurn);
+    void append(int id, const QString &piece);
+    void finish(int id, bool success);
+    void continueLine(int id, const QString &text);
+    void corrected(int id, const QString &text);
+    void backfillDone(int id, const std::optional<QString> &translation);
+    void language(int id, SpeechLanguage language);
+    void alternate(int id, const QString &text);
+    void fatal(const QString &message);
+    void latency(double total, double translate);
+    void flushDeltas();
+    void flushEnglishBacklog();
+    void refreshLiveEnglish();
+    static QString joinEnglish(const QString &a, const QString &b);
+
+    // ---- Re-asks, merges and revisions. ----
+    void rechecked(int id, const std::optional<QString> &translation, const QString &alt);
+    void refixed(int id, const std::optional<QString> &translation, const QString &alt);
+    void merged(const QList<int> &ids, const QString &source, const std::optional<QString> &translation,
+                const QString &alt);
+    void maybeMergeSentences(bool final);
+    QString withoutRepeatedLead(const QString &text, int id, const QString &source);
+    bool swallowsContext(const QString &text, int before) const;
+    int mergeCursor() const { return m_mergeCursor; }
+    const QMap<int, QString> &smoothing() const { return m_smoothing; }
+    const QSet<int> &shortRetried() const { return m_shortRetried; }
+    const QMap<int, double> &lineLatency() const { return m_lineLatency; }
+
+    // ---- Caption units from the pipeline. ----
+    void apply(const QList<CaptionPipeline::Output> &outputs);
+    SpeechLanguage unitLanguage(const QString &text);
+    void appendEnglish(const QString &text);
+    void appendEnglishPiece(const QString &text);
+    void closeEnglishLine();
+    // Name corrections and suspect terms; the research concern fills them in.
+    QString fixSoundAlikes(const QString &text);
+    void noteSuspects(const QString &text, SpeechLanguage language);
+    void markFixed(int id);
+    CaptionPipeline &pipeline() { return *m_pipeline; }
+    const QString &lastSubmitted() const { return m_lastSubmitted; }
+    bool pendingTurn() const { return m_pendingTurn; }
+    std::optional<int> openEnglishLine() const { return m_openEnglishLine; }
+    const QString &englishBacklog() const { return m_englishBacklog; }
+    double lastSpeechChange() const { return m_lastSpeechChange; }
+
     void finalizeRecord();
     void openTranscripts();
 
     // The meeting's lifecycle (AppModelLifecycle.cpp).
     void toggle();
-    void startOrResume();
     void endMeeting();
     void newMeeting();
     void prepareForQuit();
     void quitOnce();
+    // Sleep, screen lock, shutdown and logout over D-Bus; `shared()` starts it for the
+    // application, tests on their private bus.
+    void watchSession();
+    SessionEvents *sessionEvents() const { return m_session; }
     void minimize();
     void adjustFontSize(double delta);
 
     // Corrections of heard names (AppModelCorrections.cpp).
-    QString fixSoundAlikes(const QString &text);
-    void noteSuspects(const QString &text, SpeechLanguage language);
-    void markFixed(int line);
     QStringList soundAlikeTargets() const;
 
     // Research, notes, the browser page, diagnostics and chat (AppModelResearch.cpp,
@@ -342,6 +408,22 @@ public:
     void readCurrentPage();
     QString meetingRecordText() const;
     void revealDiagnostics();
+    // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
+    struct DiagnosticsSnapshot {
+        QList<DiagnosticEvent> events;
+        double minutes = 0;
+    };
+    DiagnosticsSnapshot diagnosticsSnapshot() const;
+    void writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
+                          const QList<CaptionLine> &kept,
+                          const std::optional<QList<Proofread::Line>> &original,
+                          const std::optional<QList<Proofread::Line>> &fixed,
+                          const QMap<int, QString> &notes);
+
+    // Post-meeting proofreading (AppModelProofread.cpp).
+    struct EndedMeeting;
+    struct ProofreadRun;
+    static const QString proofreadLocalReason;
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -409,23 +491,41 @@ private:
 
     // Engine events and translator results (AppModelRecognition.cpp, AppModelTranslation.cpp,
     // AppModelReasks.cpp, AppModelUnits.cpp).
-    void handlePartial(const QString &text, const std::optional<SpeakerList> &speakers);
-    void handleCommitted(const QString &text);
-    void handleStopped(const std::optional<QString> &reason);
     void handleTick();
-    void flushDeltas();
-    void refreshLiveEnglish();
-    void maybeMergeSentences(bool final);
     void beginMeeting();
     void maybeUpdateRecap();
     void proofreadWhenSettled();
+    void afterSettled(const std::shared_ptr<EndedMeeting> &meeting);
+    void handEndedLines();
+    void startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines);
+    void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
+    void finishProofread(const std::shared_ptr<ProofreadRun> &run);
+    void setProofreadStatus(const OptionalText &text);
+    // A finished line of a unit heard but never translated (queued at the end, or at quit).
+    CaptionLine untranslatedLine(const QString &source) const;
 
     // Start-up, in order.
     void loadSettings();
     void installEngineCallbacks();
+    void installEngineRecognitionCallbacks();
     void installContextProviders();
     void installRoutingHooks();
     void installTranslatorHandlers();
+
+    // Caption-flow helpers.
+    void scheduleDeltaFlush();
+    void feedLayout(const QString &text);
+    void startReasks(int id, bool success);
+    void checkNumbers(int id);
+    // The sources of the up to two lines before a line, merged ones left out unless asked.
+    QStringList contextBefore(int id, bool withoutMerged = true) const;
+    SpeechLanguage lineLanguage(const CaptionLine &line) const;
+    void setPartialText(const QString &text);
+    void setLiveEnglish(const QString &text);
+    void setLiveInline(bool on);
+    void setTurnCount(int count);
+    void setTranscriptProblem(const OptionalText &text);
+    void linesEdited();
 
     // Settings helpers.
     static CaptionAppearance loadAppearance();
@@ -530,6 +630,13 @@ private:
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
 
     // Caption flow.
+    CaptionLayout m_layout;
+    // The source each re-ask was sent with, so an answer for a line that grew meanwhile is
+    // dropped: short-translation re-asks, number re-checks, and merges by their first line.
+    QMap<int, QString> m_shortSent;
+    QMap<int, QString> m_recheckSent;
+    QMap<int, QStringList> m_mergeSent;
+    QTimer *m_deltaTimer = nullptr;
     QMap<int, QString> m_pendingDeltas;
     bool m_deltaFlushScheduled = false;
     std::optional<int> m_openEnglishLine;
@@ -561,6 +668,15 @@ private:
     QString m_recap;
     bool m_recapBusy = false;
     int m_recapLine = 0;
+    // Lines from `recapLine` on that a recap request already sent.
+    QSet<int> m_recapSent;
+    // Meetings whose post-meeting work waits for their last translations.
+    QList<std::shared_ptr<EndedMeeting>> m_endedMeetings;
+    bool m_quitHandled = false;
+    SessionEvents *m_session = nullptr;
+    // The machine is about to sleep or shut down: the stop's record goes to disk before the
+    // inhibitor lets it.
+    bool m_saveBeforeSleep = false;
     double m_lastRecapAt = 0;
     OptionalText m_proofreadStatus;
     OptionalText m_researchStatus;

@@ -171,6 +171,15 @@ void AppModel::customize(const std::function<void(CaptionAppearance &)> &change)
     setAppearance(copy);
 }
 
+void AppModel::adjustFontSize(double delta)
+{
+    // The preset id is carried over: resizing a preset look keeps its label.
+    const CaptionAppearance next = m_appearance.scaled(delta);
+    if (next == m_appearance)
+        return;
+    setAppearance(next);
+}
+
 void AppModel::applySkin(const CaptionSkin &skin)
 {
     CaptionAppearance look = skin.appearance;
@@ -184,6 +193,8 @@ void AppModel::relayout()
 {
     m_rowWidth = std::max(panelWidth - 36.0 - m_appearance.chineseSize, 120.0);
     m_rowMeasure = measurer(m_appearance.chineseSize);
+    m_layout.relayout(m_rowWidth, [measure = m_rowMeasure](const QString &text) { return measure(text); },
+                      2);
     publishRows();
 }
 

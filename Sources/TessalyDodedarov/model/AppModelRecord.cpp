@@ -1,0 +1,104 @@
+// Saving the meeting record: which lines go in, in which form, the report of a failed write,
+// completing the record when a meeting or the application ends, and opening the records folder.
+#include "model/AppModel.h"
+
+#include "shell/ChineseScript.h"
+#include "translation/DeepSeek.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+
+const QString AppModel::saveFailedText =
+    QStringLiteral("会议记录保存失败，请检查“文档”文件夹的访问权限");
+
+void AppModel::saveTranscript(bool synchronously)
+{
+    if (m_saveTimer) {
+        m_saveTimer->stop();
+        m_saveTimer->deleteLater();
+        m_saveTimer = nullptr;
+    }
+    QList<TranscriptWriter::Entry> entries;
+    entries.reserve(m_lines.size());
+    for (const CaptionLine &line : m_lines)
+        if (line.finished && !line.merged && !line.english.isEmpty())
+            entries.append(recordEntry(line));
+    if (entries.isEmpty())
+        return;
+    entries = TranscriptWriter::interleave(entries, m_backgroundLog);
+    QPointer<AppModel> self(this);
+    // The completion runs on the writer's queue; the result is applied on the main thread.
+    m_transcript->save(entries, synchronously, [self](bool ok) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, ok] {
+            if (self)
+                self->setTranscriptProblem(ok ? std::nullopt : OptionalText(saveFailedText));
+        }, Qt::QueuedConnection);
+    });
+}
+
+TranscriptWriter::Entry AppModel::recordEntry(const CaptionLine &line) const
+{
+    QString source = line.revised ? line.revised->source : line.english;
+    const QString translation = line.revised ? line.revised->translation : line.chinese;
+    const QString alt = line.revised ? line.revised->alt : line.alt;
+    const SpeechLanguage language = line.language ? *line.language : SpeechLanguage(source);
+    if (DeepSeek::traditional && language == SpeechLanguage::chinese)
+        source = ChineseScript::toTraditional(source);
+
+    TranscriptWriter::Entry entry;
+    entry.time = line.time;
+    entry.newTurn = line.newTurn;
+    const std::optional<QString> shown = translation.isEmpty() ? std::nullopt : std::optional(translation);
+    if (!alt.isEmpty() || language == SpeechLanguage::other) {
+        entry.chinese = shown;
+        entry.english = alt;
+        entry.original = source;
+    } else if (language == SpeechLanguage::chinese && !translation.isEmpty()) {
+        // Chinese speech is the Chinese side, its English translation the English side.
+        entry.chinese = source;
+        entry.english = translation;
+    } else {
+        entry.chinese = shown;
+        entry.english = source;
+    }
+    return entry;
+}
+
+void AppModel::setTranscriptProblem(const OptionalText &text)
+{
+    publish(m_transcriptProblem, text, &AppModel::transcriptProblemChanged);
+}
+
+void AppModel::finalizeRecord()
+{
+    flushDeltas();
+    closeEnglishLine();
+    bool changed = false;
+    // Units still waiting for a translation go into the record as they were heard.
+    for (const QString &unit : m_translator->drainQueue()) {
+        if (unit.isEmpty())
+            continue;
+        m_lines.append(untranslatedLine(unit));
+        changed = true;
+    }
+    for (CaptionLine &line : m_lines) {
+        if (line.finished)
+            continue;
+        // Its translation stays as far as it had streamed.
+        line.finished = true;
+        changed = true;
+    }
+    if (changed)
+        emit linesChanged();
+    saveTranscript(false);
+}
+
+void AppModel::openTranscripts()
+{
+    const QString folder = m_transcript->directory();
+    QDir().mkpath(folder);
+    openFolder(folder);
+}
