@@ -1,6 +1,9 @@
 #include "TestMain.h"
 
+#include "fakes/FakeFileManager1.h"
+#include "fakes/FakeScreenSaver.h"
 #include "fakes/ModelRig.h"
+#include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
 #include "shell/AppDelegate.h"
 #include "shell/ChineseScript.h"
@@ -92,6 +95,26 @@ void StartupTest::launchWithoutTrayHost()
             QVERIFY(AppModel::isDictionaryWord(QStringLiteral("hello")));
             QVERIFY(!AppModel::isDictionaryWord(QStringLiteral("helo")));
         }
+
+        // Keep-awake through the screen saver: true twice holds one inhibition, false releases it.
+        FakeScreenSaver screenSaver;
+        QVERIFY(screenSaver.start());
+        AppModel::setKeepAwake(true);
+        AppModel::setKeepAwake(true);
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.keepAwake()->held(), 10000);
+        QCOMPARE(screenSaver.inhibitions.size(), 1);
+        QCOMPARE(screenSaver.inhibitions.first().application, QStringLiteral("泰萨利字幕"));
+        AppModel::setKeepAwake(false);
+        QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
+        QVERIFY(!delegate.keepAwake()->held());
+
+        // Revealing a file goes to the file manager over D-Bus.
+        FakeFileManager1 fileManager;
+        QVERIFY(fileManager.start());
+        const QString file = rig.records.filePath(QStringLiteral("record.md"));
+        AppModel::revealFile(file);
+        QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 10000);
+        QCOMPARE(fileManager.shown.first().uris, QStringList {QUrl::fromLocalFile(file).toString()});
 
         // A second start while the panel is hidden shows it and starts nothing.
         model.setPanelVisible(false);
