@@ -75,7 +75,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     // shows at once. The live caption text changes many times a second and is not shown here.
     static const QSet<QByteArray> unseen {"partial", "lines", "rows", "liveEnglish", "liveInline",
                                           "hovering", "turnCount", "backfillPending", "notes",
-                                          "research", "recap", "phase"};
+                                          "research", "recap", "phase", "billedSeconds", "statusNote",
+                                          "backfillNote", "notice", "maximized", "expanded"};
     const QMetaObject *meta = m_model.metaObject();
     const QMetaMethod refresh = metaObject()->method(metaObject()->indexOfSlot("refreshAll()"));
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
