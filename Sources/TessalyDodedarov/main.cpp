@@ -1,16 +1,41 @@
+#include "model/AppModel.h"
 #include "shell/AppDelegate.h"
+#include "shell/SingleInstance.h"
 
 #include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("tessalab"));
     QApplication::setApplicationName(QStringLiteral("dodedarov"));
-    // A menu-bar app: closing a window never ends it.
+    QApplication::setApplicationVersion(QStringLiteral(DODEDAROV_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("tessaly-dodedarov"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tessaly-dodedarov.svg")));
+    // A tray app: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Before the model exists: a second copy must never bill, grab keys or write records.
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Outcome::first:
+        break;
+    case SingleInstance::Outcome::forwarded:
+        return 0;
+    case SingleInstance::Outcome::noAnswer:
+        std::fputs("tessaly-dodedarov: another copy is running but does not answer\n", stderr);
+        return 1;
+    }
+
     AppDelegate delegate;
+    QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::reopen);
     delegate.applicationDidFinishLaunching();
-    return app.exec();
+    const int status = app.exec();
+    // The model's engine stops its worker threads as it goes: that needs a running
+    // application, so the model goes before the application object, not among its children.
+    delete AppModel::shared();
+    return status;
 }

@@ -1,70 +1,163 @@
 #include "shell/AppDelegate.h"
 
+#include "display/CaptionMetrics.h"
+#include "intelligence/BrowserTab.h"
+#include "intelligence/MaterialReader.h"
 #include "model/AppModel.h"
+#include "platform/FileReveal.h"
+#include "platform/KeepAwake.h"
+#include "platform/SpellChecker.h"
+#include "platform/TraditionalChinese.h"
 #include "platform/UnixSignalWatcher.h"
+#include "shell/ChineseScript.h"
+#include "shell/KeyCheck.h"
+#include "shell/MenuBarLabel.h"
+#include "shell/MenuContent.h"
+#include "shell/ModelActions.h"
+#include "shell/SettingsWindowController.h"
+#include "speech/MicrophoneCapture.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QGuiApplication>
-#include <QSessionManager>
-#include <QIcon>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMenu>
-#include <QPainter>
-#include <QPixmap>
+#include <QPointer>
 #include <QSystemTrayIcon>
-
-namespace {
-
-// The menu-bar glyph: a caption bubble drawn at run time, so no image file has to ship.
-QIcon trayGlyph()
-{
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(40, 40, 40));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(4, 10, 56, 44), 10, 10);
-    painter.setPen(Qt::white);
-    QFont font;
-    font.setPixelSize(30);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(QRectF(4, 10, 56, 44), Qt::AlignCenter, QStringLiteral("字"));
-    return QIcon(pixmap);
-}
-
-}
+#include <QUrl>
 
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
 {
 }
 
-AppDelegate::~AppDelegate()
+AppDelegate::~AppDelegate() = default;
+
+QMenu *AppDelegate::menu() const
 {
-    delete m_menu;
+    return m_menu ? m_menu->menu() : nullptr;
+}
+
+bool AppDelegate::needsSettingsAtLaunch(const AppModel &model)
+{
+    if (!model.hasElevenLabsKey())
+        return true;
+    if (model.hasTranslationKey())
+        return false;
+    return model.mode() != DisplayMode::english;
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    m_signals = new UnixSignalWatcher(this);
-    connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
+    AppModel &shared = model ? *model : *AppModel::shared();
+    SettingsWindowController::model = &shared;
 
-    // The model exists from launch, so every way out (the menu, a signal, logout, shutdown)
-    // runs its one quit path and the record is saved.
-    AppModel *model = AppModel::shared();
-#ifndef QT_NO_SESSIONMANAGER
-    connect(qApp, &QGuiApplication::commitDataRequest, model, [model](QSessionManager &) { model->quitOnce(); });
-#endif
-
-    m_menu = new QMenu;
-    m_menu->addAction(QStringLiteral("退出"), qApp, &QCoreApplication::quit);
-
+    // The tray icon first, as the menu-bar item exists before the launch steps run.
+    m_menu = new MenuContent(shared, this);
+    m_label = new MenuBarLabel(shared, this);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = new QSystemTrayIcon(trayGlyph(), this);
+        m_tray = new QSystemTrayIcon(m_label->icon(), this);
         m_tray->setToolTip(QStringLiteral("泰萨利字幕"));
-        m_tray->setContextMenu(m_menu);
+        m_tray->setContextMenu(m_menu->menu());
+        connect(m_label, &MenuBarLabel::iconChanged, m_tray, [this] { m_tray->setIcon(m_label->icon()); });
+        // A left click pops the menu up too: the menu is the only way in.
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                m_menu->menu()->popup(QCursor::pos());
+        });
         m_tray->show();
     }
+
+    installHooks(shared);
+
+    // The caption panel is made here once it exists; it takes m_menu->menu() as its
+    // right-click menu, so that desktops without a tray host still reach every entry.
+    // CAPTION PANEL: create CaptionPanelController(shared) and call setContextMenu(menu()).
+
+    registerHotKeys(shared);
+
+    if (needsSettingsAtLaunch(shared) || !m_tray)
+        SettingsWindowController::shared().show();
+
+    // Quitting saves the meeting once, however the end comes: the quit entry, a signal, the
+    // session ending.
+    m_signals = new UnixSignalWatcher(this);
+    connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
+    QPointer<AppModel> guarded(&shared);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [guarded] {
+        if (guarded)
+            ModelActions::quitOnce(*guarded);
+    });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [guarded] {
+        if (guarded)
+            ModelActions::quitOnce(*guarded);
+    });
+}
+
+void AppDelegate::installHooks(AppModel &shared)
+{
+    Q_UNUSED(shared);
+    // Asynchronous services answer on the main thread: each is given the application object
+    // as its context where it takes one.
+    AppModel::fetchPage = [](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
+        MaterialReader::fetchPage(url, [done](const std::optional<QString> &page) { done(page); });
+    };
+    AppModel::requestMicrophone = [](std::function<void(bool)> done) { MicrophoneCapture::ensurePermission(done); };
+    m_keepAwake = new KeepAwake(this);
+    AppModel::setKeepAwake = [keep = QPointer<KeepAwake>(m_keepAwake)](bool on) {
+        if (keep)
+            keep->set(on);
+    };
+    AppModel::checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
+        KeyCheck::check(provider, key, [done](const KeyStatus &status) { done(status); });
+    };
+    AppModel::fetchBalance = [](KeyProvider provider, const QString &key,
+                                std::function<void(const std::optional<BalanceInfo> &)> done) {
+        KeyCheck::balance(provider, key, [done](const std::optional<BalanceInfo> &info) { done(info); });
+    };
+    AppModel::currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
+        BrowserTab::current(qApp, [done](std::optional<QUrl> url) { done(url); });
+    };
+    // The model has no hook for the list of all tabs yet; BrowserTab::allTabs is for it.
+
+    // The dictionary loads on a worker at start-up; until then every word counts as a word.
+    m_spell = new SpellChecker(this);
+    m_spell->load();
+    AppModel::isDictionaryWord = [spell = QPointer<SpellChecker>(m_spell)](const QString &word) {
+        return spell ? spell->isWord(word) : true;
+    };
+    FileReveal::openFolder = [](const QUrl &folder) { QDesktopServices::openUrl(folder); };
+    AppModel::revealFile = [](const QString &path) { FileReveal::revealFile(QUrl::fromLocalFile(path)); };
+    // OpenCC loads its tables on the first conversion, not here.
+    m_traditional = std::make_shared<TraditionalChinese>();
+    ChineseScript::toTraditional = [traditional = m_traditional](const QString &text) {
+        return traditional->convert(text);
+    };
+
+    AppModel::measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
+    AppModel::showSettings = [] { SettingsWindowController::shared().show(); };
+    AppModel::openFolder = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+}
+
+void AppDelegate::registerHotKeys(AppModel &shared)
+{
+    QPointer<AppModel> guarded(&shared);
+    const std::pair<QKeyCombination, HotKey::Action> keys[] = {
+        {Qt::CTRL | Qt::ALT | Qt::Key_S, [guarded] { if (guarded) ModelActions::toggle(*guarded); }},
+        {Qt::CTRL | Qt::ALT | Qt::Key_Equal, [guarded] { if (guarded) ModelActions::adjustFontSize(*guarded, 2.0); }},
+        {Qt::CTRL | Qt::ALT | Qt::Key_Minus, [guarded] { if (guarded) ModelActions::adjustFontSize(*guarded, -2.0); }},
+    };
+    // A combination another program holds is left out; the menu entries still work.
+    for (const auto &[combination, action] : keys) {
+        if (std::unique_ptr<HotKey> key = HotKey::create(combination, action))
+            m_hotKeys.push_back(std::move(key));
+    }
+}
+
+void AppDelegate::reopen()
+{
+    AppModel &shared = model ? *model : *AppModel::shared();
+    if (shared.panelVisible())
+        SettingsWindowController::shared().show();
+    else
+        shared.setPanelVisible(true);
 }

@@ -1,14 +1,25 @@
 #pragma once
 
+#include "display/HotKey.h"
+
 #include <QObject>
 
+#include <memory>
+#include <vector>
+
+class AppModel;
+class KeepAwake;
+class MenuBarLabel;
+class MenuContent;
 class QMenu;
 class QSystemTrayIcon;
+class SpellChecker;
+class TraditionalChinese;
 class UnixSignalWatcher;
 
-// Receives the launch and wires the application together. Owned by main(); lives until quit.
-// Without a tray host (a bare X server, some Wayland desktops) the app keeps running and quits
-// on SIGINT or SIGTERM.
+// Receives the launch and wires the application together: the tray icon and its menu, the
+// platform services behind the model's hooks, the caption panel, the hot keys and the first-run
+// rule. Owned by main(); lives until quit.
 class AppDelegate final : public QObject {
     Q_OBJECT
 
@@ -16,11 +27,33 @@ public:
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;
 
+    // The model to wire; AppModel::shared() unless a test gives its own before launching.
+    AppModel *model = nullptr;
+
     void applicationDidFinishLaunching();
+    // A second start asked to be shown: the caption panel comes back (recognition stays as it
+    // was), or the settings window when the panel is already showing.
+    void reopen();
+
+    // Whether the settings window opens at launch.
+    static bool needsSettingsAtLaunch(const AppModel &model);
+
     bool hasTrayIcon() const { return m_tray != nullptr; }
+    QMenu *menu() const;
+    MenuBarLabel *label() const { return m_label; }
+    SpellChecker *spellChecker() const { return m_spell; }
+    KeepAwake *keepAwake() const { return m_keepAwake; }
 
 private:
-    QMenu *m_menu = nullptr;
+    void installHooks(AppModel &model);
+    void registerHotKeys(AppModel &model);
+
+    MenuContent *m_menu = nullptr;
+    MenuBarLabel *m_label = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     UnixSignalWatcher *m_signals = nullptr;
+    SpellChecker *m_spell = nullptr;
+    KeepAwake *m_keepAwake = nullptr;
+    std::shared_ptr<TraditionalChinese> m_traditional;
+    std::vector<std::unique_ptr<HotKey>> m_hotKeys;
 };

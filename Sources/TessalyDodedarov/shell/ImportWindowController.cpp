@@ -1,0 +1,22 @@
+#include "shell/ImportWindowController.h"
+
+#include "display/WindowPlacement.h"
+
+#include <QWidget>
+
+ImportWindowController &ImportWindowController::shared()
+{
+    static ImportWindowController controller;
+    return controller;
+}
+
+void ImportWindowController::show()
+{
+    if (!m_window) {
+        m_window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                                            | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+        m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
+        m_window->setFixedSize(480, 320);
+    }
+    WindowPlacement::present(m_window);
+}

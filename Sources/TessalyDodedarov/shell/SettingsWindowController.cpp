@@ -1,0 +1,39 @@
+#include "shell/SettingsWindowController.h"
+
+#include "display/FloatingWindow.h"
+#include "display/WindowPlacement.h"
+#include "model/AppModel.h"
+#include "shell/SettingsView.h"
+
+#include <QVBoxLayout>
+
+SettingsWindowController &SettingsWindowController::shared()
+{
+    static SettingsWindowController controller;
+    return controller;
+}
+
+void SettingsWindowController::show()
+{
+    AppModel &current = model ? *model : *AppModel::shared();
+    if (!m_window) {
+        m_window = new FloatingWindow;
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 设置"));
+        m_window->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
+        m_window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+        auto *layout = new QVBoxLayout(m_window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_view = new SettingsView(current, m_window);
+        layout->addWidget(m_view);
+        // The content is the page's own size, so nothing of it is cut off.
+        m_window->setFixedSize(SettingsView::pageWidth, SettingsView::pageHeight);
+    }
+    current.checkSavedKeys();
+    WindowPlacement::present(m_window);
+}
+
+void SettingsWindowController::reset()
+{
+    delete m_window;
+}

@@ -1,0 +1,247 @@
+#include "TestMain.h"
+
+#include "fakes/FakeFileManager1.h"
+#include "fakes/FakeScreenSaver.h"
+#include "fakes/ModelRig.h"
+#include "platform/KeepAwake.h"
+#include "platform/SpellChecker.h"
+#include "shell/AppDelegate.h"
+#include "shell/ChineseScript.h"
+#include "shell/SettingsWindowController.h"
+#include "shell/SingleInstance.h"
+#include "translation/Keychain.h"
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QMenu>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// Launch: the first-run rule, the hooks after launch, the single-instance guard in-process and
+// with two processes of the real binary, and the desktop file.
+class StartupTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void firstRunRule_data();
+    void firstRunRule();
+    void launchWithoutTrayHost();
+    void guardInProcess();
+    void twoProcesses();
+    void desktopFileValidates();
+};
+
+void StartupTest::cleanup()
+{
+    SettingsWindowController::shared().reset();
+    SettingsWindowController::model = nullptr;
+}
+
+void StartupTest::firstRunRule_data()
+{
+    QTest::addColumn<bool>("recognitionKey");
+    QTest::addColumn<bool>("translationKey");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("no keys") << false << false << true;
+    QTest::newRow("recognition only") << true << false << true;
+    QTest::newRow("translation only") << false << true << true;
+    QTest::newRow("both") << true << true << false;
+}
+
+void StartupTest::firstRunRule()
+{
+    QFETCH(bool, recognitionKey);
+    QFETCH(bool, translationKey);
+    QFETCH(bool, opens);
+    ModelRig rig;
+    AppModel::checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
+    if (recognitionKey) {
+        ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"el-0123456789abcdef\"]"));
+        ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("el-0123456789abcdef"));
+    }
+    if (translationKey)
+        ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-0123456789abcdef"));
+    AppModel &model = rig.make();
+    QCOMPARE(AppDelegate::needsSettingsAtLaunch(model), opens);
+}
+
+void StartupTest::launchWithoutTrayHost()
+{
+    // Offscreen there is no tray host: the settings window opens and the menu is still made,
+    // for the caption panel's right-click.
+    ModelRig rig;
+    AppModel &model = rig.make();
+    {
+        AppDelegate delegate;
+        delegate.model = &model;
+        delegate.applicationDidFinishLaunching();
+        QVERIFY(!delegate.hasTrayIcon());
+        QVERIFY(delegate.menu());
+        QVERIFY(SettingsWindowController::shared().window());
+        QVERIFY(SettingsWindowController::shared().window()->isVisible());
+
+        // Every hook is live.
+        QCOMPARE(ChineseScript::toTraditional(QStringLiteral("汉字")), QStringLiteral("漢字"));
+        if (QFile::exists(SpellChecker::defaultDictionary)) {
+            QSignalSpy loaded(delegate.spellChecker(), &SpellChecker::loaded);
+            if (!delegate.spellChecker()->isLoaded())
+                QVERIFY(loaded.wait(20000));
+            QVERIFY(AppModel::isDictionaryWord(QStringLiteral("hello")));
+            QVERIFY(!AppModel::isDictionaryWord(QStringLiteral("helo")));
+        }
+
+        // Keep-awake through the screen saver: true twice holds one inhibition, false releases it.
+        FakeScreenSaver screenSaver;
+        QVERIFY(screenSaver.start());
+        AppModel::setKeepAwake(true);
+        AppModel::setKeepAwake(true);
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.keepAwake()->held(), 10000);
+        QCOMPARE(screenSaver.inhibitions.size(), 1);
+        QCOMPARE(screenSaver.inhibitions.first().application, QStringLiteral("泰萨利字幕"));
+        AppModel::setKeepAwake(false);
+        QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
+        QVERIFY(!delegate.keepAwake()->held());
+
+        // Revealing a file goes to the file manager over D-Bus.
+        FakeFileManager1 fileManager;
+        QVERIFY(fileManager.start());
+        const QString file = rig.records.filePath(QStringLiteral("record.md"));
+        AppModel::revealFile(file);
+        QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 10000);
+        QCOMPARE(fileManager.shown.first().uris, QStringList {QUrl::fromLocalFile(file).toString()});
+
+        // A second start while the panel is hidden shows it and starts nothing.
+        model.setPanelVisible(false);
+        delegate.reopen();
+        QVERIFY(model.panelVisible());
+        QVERIFY(!model.running());
+    }
+    ChineseScript::toTraditional = [](const QString &text) { return text; };
+}
+
+void StartupTest::guardInProcess()
+{
+    QTemporaryDir folder;
+    SingleInstance first(folder.path());
+    QCOMPARE(first.claim(), SingleInstance::Outcome::first);
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+
+    // Unknown and oversized messages are ignored.
+    QLocalSocket junk;
+    junk.connectToServer(first.socketPath());
+    QVERIFY(junk.waitForConnected(5000));
+    junk.write(QByteArray(200, 'x'));
+    junk.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(junk.state(), QLocalSocket::UnconnectedState, 10000);
+    QCOMPARE(shown.size(), 0);
+
+    // A second claim runs its blocking wait on another thread's behalf: here the answer comes
+    // from this thread's event loop, so the second claim runs in a helper process instead.
+    QLocalSocket asker;
+    asker.connectToServer(first.socketPath());
+    QVERIFY(asker.waitForConnected(5000));
+    asker.write("show\n");
+    asker.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(asker.bytesAvailable() > 0 || asker.state() == QLocalSocket::UnconnectedState, 10000);
+    QCOMPARE(asker.readAll().trimmed(), QByteArray("ok"));
+}
+
+void StartupTest::twoProcesses()
+{
+#ifndef DODEDAROV_APP_PATH
+    QSKIP("no application binary");
+#else
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QTemporaryDir home;
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"), home.filePath(QStringLiteral("docs")));
+    const QString app = QStringLiteral(DODEDAROV_APP_PATH);
+    const QString socket = QDir(runtime.path()).filePath(QStringLiteral("tessaly-dodedarov.socket"));
+
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(app);
+    QVERIFY(first.waitForStarted(10000));
+    // Up once it listens.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 30000);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(app);
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(first.state(), QProcess::Running);
+
+    // SIGTERM ends the first cleanly.
+    ::kill(pid_t(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(30000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
+
+    // After a kill -9 the lock is stale and a new start takes over.
+    QProcess crashed;
+    crashed.setProcessEnvironment(environment);
+    crashed.start(app);
+    QVERIFY(crashed.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 30000);
+    ::kill(pid_t(crashed.processId()), SIGKILL);
+    QVERIFY(crashed.waitForFinished(30000));
+    QProcess next;
+    next.setProcessEnvironment(environment);
+    next.start(app);
+    QVERIFY(next.waitForStarted(10000));
+    QProcess asker;
+    asker.setProcessEnvironment(environment);
+    // The new holder answers a further start.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QLocalSocket probe;
+            probe.connectToServer(socket);
+            return probe.waitForConnected(200);
+        }(),
+        30000);
+    asker.start(app);
+    QVERIFY(asker.waitForFinished(30000));
+    QCOMPARE(asker.exitCode(), 0);
+    QCOMPARE(next.state(), QProcess::Running);
+    ::kill(pid_t(next.processId()), SIGTERM);
+    QVERIFY(next.waitForFinished(30000));
+    QCOMPARE(next.exitCode(), 0);
+#endif
+}
+
+void StartupTest::desktopFileValidates()
+{
+#ifndef DODEDAROV_DESKTOP_FILE
+    QSKIP("no desktop file");
+#else
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty())
+        QSKIP("desktop-file-validate is not installed (scripts/install-deps adds it)");
+    QProcess validate;
+    validate.start(validator, {QStringLiteral(DODEDAROV_DESKTOP_FILE)});
+    QVERIFY(validate.waitForFinished(30000));
+    QCOMPARE(validate.exitCode(), 0);
+    QVERIFY2(validate.readAllStandardOutput().trimmed().isEmpty(), "the validator has remarks");
+    QFile file(QStringLiteral(DODEDAROV_DESKTOP_FILE));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const char *line : {"Name=TessalyCaption", "Name[zh_CN]=泰萨利字幕", "Exec=tessaly-dodedarov",
+                             "Icon=tessaly-dodedarov"})
+        QVERIFY2(text.contains(QString::fromUtf8(line)), line);
+#endif
+}
+
+DODEDAROV_TEST(StartupTest)
+
+#include "StartupTest.moc"
