@@ -1,5 +1,7 @@
 #include "shell/AppDelegate.h"
 
+#include "display/CaptionPanelController.h"
+#include "model/AppModel.h"
 #include "platform/UnixSignalWatcher.h"
 
 #include <QApplication>
@@ -57,4 +59,8 @@ void AppDelegate::applicationDidFinishLaunching()
         m_tray->setContextMenu(m_menu);
         m_tray->show();
     }
+
+    // The captions, shown from the next turn of the event loop on.
+    m_panel = new CaptionPanelController(AppModel::shared(), this);
+    m_panel->setContextMenu(m_menu);
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class CaptionPanelController;
 class QMenu;
 class QSystemTrayIcon;
 class UnixSignalWatcher;
@@ -23,4 +24,5 @@ private:
     QMenu *m_menu = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     UnixSignalWatcher *m_signals = nullptr;
+    CaptionPanelController *m_panel = nullptr;
 };
