@@ -318,7 +318,9 @@ void CaptionView::refresh()
     const QColor chinese = colorOf(effective.chineseColor, effective.chineseColor.a);
 
     m_dot->setToolTip(statusText());
-    m_dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(statusColor().name()));
+    const QString dotStyle = QStringLiteral("background: %1; border-radius: 3px;").arg(statusColor().name());
+    if (m_dot->styleSheet() != dotStyle)
+        m_dot->setStyleSheet(dotStyle);
 
     const std::optional<QString> empty = emptyMessage();
     m_empty->setVisible(empty.has_value());
@@ -343,8 +345,11 @@ void CaptionView::refresh()
     m_stop->setVisible(model.meetingActive());
     const QString maximizeSymbol = model.maximized() ? QStringLiteral("arrow.down.right.and.arrow.up.left")
                                                      : QStringLiteral("arrow.up.left.and.arrow.down.right");
-    m_maximize->setIcon(QIcon(QPixmap::fromImage(Symbols::image(maximizeSymbol, QSize(15, 15), Qt::white,
-                                                                devicePixelRatioF()))));
+    if (m_maximize->property("symbol").toString() != maximizeSymbol) {
+        m_maximize->setProperty("symbol", maximizeSymbol);
+        m_maximize->setIcon(QIcon(QPixmap::fromImage(Symbols::image(maximizeSymbol, QSize(15, 15), Qt::white,
+                                                                    devicePixelRatioF()))));
+    }
     m_maximize->setToolTip(model.maximized() ? QStringLiteral("退出全屏，回到原来的大小")
                                              : QStringLiteral("全屏：铺满屏幕阅读"));
     m_recap->setVisible(!model.recap().isEmpty() || m_recapOpen);
@@ -360,7 +365,9 @@ void CaptionView::refresh()
         m_pill->setText(*note);
         const QString color = running || model.notice() ? orange.name()
                                                         : QStringLiteral("rgba(255, 255, 255, 0.85)");
-        m_pill->setStyleSheet(QStringLiteral("QLabel { color: %1; %2 border-radius: 9px; }").arg(color, capsule));
+        const QString pillStyle = QStringLiteral("QLabel { color: %1; %2 border-radius: 9px; }").arg(color, capsule);
+        if (m_pill->styleSheet() != pillStyle)
+            m_pill->setStyleSheet(pillStyle);
         m_pill->adjustSize();
     }
 

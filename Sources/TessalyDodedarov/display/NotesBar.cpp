@@ -77,6 +77,10 @@ void NotesBar::update(const QColor &color)
     if (auto *label = m_button->findChild<QLabel *>(QStringLiteral("notesCount")))
         label->setText(QStringLiteral("本场说明 ") + QString::number(notes.size()));
 
+    // Restyling re-polishes the widgets: only when the colour changed.
+    if (color == m_styledColor)
+        return;
+    m_styledColor = color;
     QFont small = font();
     small.setPixelSize(11);
     small.setWeight(QFont::DemiBold);
@@ -84,7 +88,6 @@ void NotesBar::update(const QColor &color)
     m_button->setStyleSheet(QStringLiteral("QPushButton#notesButton { border: none; border-radius: 11px;"
                                            " background: %1; } QLabel { color: %2; }")
                                 .arg(rgba(color, 0.12), rgba(color, 0.85)));
-    small.setPixelSize(11);
     if (auto *label = m_button->findChild<QLabel *>(QStringLiteral("notesCount")))
         label->setFont(small);
 

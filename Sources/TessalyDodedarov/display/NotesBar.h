@@ -37,4 +37,5 @@ private:
     BusyIndicator *m_busy;
     QLineEdit *m_field;
     QColor m_color;
+    QColor m_styledColor;
 };
