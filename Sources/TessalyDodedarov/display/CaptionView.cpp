@@ -1,6 +1,7 @@
 #include "display/CaptionView.h"
 
 #include "display/HistoryScrollState.h"
+#include "display/HistoryView.h"
 #include "display/NotesBar.h"
 #include "display/NotesView.h"
 #include "display/RecapView.h"
@@ -84,6 +85,8 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     m_historyArea = new QWidget(this);
     auto *historyLayout = new QVBoxLayout(m_historyArea);
     historyLayout->setContentsMargins(0, 24, 0, 0);
+    m_history = new HistoryView(m_scroll, m_historyArea);
+    historyLayout->addWidget(m_history);
     m_column->addWidget(m_historyArea, 1);
 
     m_notesBar = new NotesBar(model, this);
@@ -333,6 +336,23 @@ void CaptionView::refresh()
         QColor color = chinese;
         color.setAlphaF(color.alphaF() * 0.75f);
         m_empty->setStyleSheet(QStringLiteral("color: %1;").arg(rgba(model.notice() ? orange : color)));
+    }
+
+    if (!empty) {
+        HistoryView::Inputs inputs;
+        inputs.lines = model.lines();
+        inputs.mode = model.mode();
+        inputs.pending = model.backfillPending();
+        inputs.appearance = model.appearance();
+        inputs.liveEnglish = model.liveEnglish();
+        inputs.liveInline = model.liveInline();
+        inputs.parts = model.captionParts();
+        inputs.scroll = m_scroll;
+        inputs.paused = model.hovering();
+        inputs.live = model.running();
+        inputs.browsing = !m_scroll->following() || !model.running();
+        // Rebuilt only when an input differs.
+        m_history->setInputs(inputs);
     }
 
     const bool showControls = model.hovering() || m_recapOpen;

@@ -10,6 +10,7 @@
 
 class AppModel;
 class HistoryScrollState;
+class HistoryView;
 class NotesBar;
 class QFrame;
 class QLabel;
@@ -52,6 +53,7 @@ public:
     QWidget *controls() const { return m_controls; }
     QPushButton *jumpButton() const { return m_jump; }
     QWidget *historyArea() const { return m_historyArea; }
+    HistoryView *history() const { return m_history; }
     // A control button by its symbol name; visible or not.
     QToolButton *controlButton(const QString &symbol) const;
     QFrame *recapPopup() const { return m_recapPopup; }
@@ -82,6 +84,7 @@ private:
     QVBoxLayout *m_column = nullptr;
     QLabel *m_empty = nullptr;
     QWidget *m_historyArea = nullptr;
+    HistoryView *m_history = nullptr;
     NotesBar *m_notesBar = nullptr;
     QLabel *m_dot = nullptr;
     QLabel *m_pill = nullptr;
