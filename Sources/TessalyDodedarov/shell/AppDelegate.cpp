@@ -63,4 +63,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // The captions, shown from the next turn of the event loop on.
     m_panel = new CaptionPanelController(AppModel::shared(), this);
     m_panel->setContextMenu(m_menu);
+    // The model stops its engine's queue with a call that waits for the queue's thread; while
+    // the application object is being destroyed no event reaches that thread any more and the
+    // wait never ends. So the model goes while the application still runs.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [] { delete AppModel::shared(); });
 }
