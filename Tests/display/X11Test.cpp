@@ -1,8 +1,11 @@
 #include "TestMain.h"
 
+#include "display/CaptionPanel.h"
+#include "display/CaptionPanelController.h"
 #include "display/FloatingWindow.h"
 #include "display/HotKey.h"
 #include "display/WindowPlacement.h"
+#include "fakes/ModelRig.h"
 #include "platform/x11/X11Desktop.h"
 
 #include <QAbstractNativeEventFilter>
@@ -119,6 +122,7 @@ private slots:
     void keptOnAllDesktops();
     void compositingManagerIsTheSelectionOwner();
     void floatingWindowPresentedFromAnotherDesktop();
+    void captionPanelStates();
 
 private:
     QProcess m_openbox;
@@ -417,6 +421,44 @@ void X11Test::floatingWindowPresentedFromAnotherDesktop()
     QTRY_VERIFY_WITH_TIMEOUT(stacking(probe.get()).indexOf(windowId) > stacking(probe.get()).indexOf(panelId)
                                  && stacking(probe.get()).contains(panelId),
                              waitMs);
+}
+
+void X11Test::captionPanelStates()
+{
+    ModelRig rig;
+    AppModel &model = rig.make();
+    CaptionPanelController controller(&model);
+    CaptionPanel *panel = controller.panel();
+    // Shown a turn after the controller is made.
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), waitMs);
+    const auto checkStates = [&] {
+        QWindow *window = panel->windowHandle();
+        QVERIFY(window);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(window), waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_ABOVE"), waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::windowDesktop(window), std::optional(X11Desktop::allDesktops), waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_SKIP_TASKBAR"), waitMs);
+        if (X11Desktop::supports("_NET_WM_STATE_STICKY"))
+            QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(window, "_NET_WM_STATE_STICKY"), waitMs);
+    };
+    checkStates();
+    if (QTest::currentTestFailed())
+        return;
+
+    // Hidden and shown again by the model: the window manager forgot the states on the
+    // withdrawal, the panel puts them back.
+    model.setPanelVisible(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::isViewable(panel->windowHandle()), waitMs);
+    model.setPanelVisible(true);
+    checkStates();
+    if (QTest::currentTestFailed())
+        return;
+
+    // Another desktop: the panel is still there.
+    QVERIFY(runXdotool({u"set_desktop"_qs, u"1"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::currentDesktop(), std::optional<quint32>(1), waitMs);
+    QVERIFY(X11Desktop::isViewable(panel->windowHandle()));
+    QVERIFY(X11Desktop::isOnCurrentDesktop(panel->windowHandle()));
 }
 
 DODEDAROV_TEST(X11Test)

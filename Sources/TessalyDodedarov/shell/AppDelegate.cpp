@@ -8,6 +8,7 @@
 #include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
 #include "platform/TraditionalChinese.h"
+#include "display/CaptionPanelController.h"
 #include "platform/UnixSignalWatcher.h"
 #include "shell/ChineseScript.h"
 #include "shell/KeyCheck.h"
@@ -69,9 +70,10 @@ void AppDelegate::applicationDidFinishLaunching()
 
     installHooks(shared);
 
-    // The caption panel is made here once it exists; it takes m_menu->menu() as its
-    // right-click menu, so that desktops without a tray host still reach every entry.
-    // CAPTION PANEL: create CaptionPanelController(shared) and call setContextMenu(menu()).
+    // The captions, shown from the next turn of the event loop on. The panel's right-click menu
+    // is the tray's, so that desktops without a tray host still reach every entry.
+    m_panel = new CaptionPanelController(&shared, this);
+    m_panel->setContextMenu(menu());
 
     registerHotKeys(shared);
 

@@ -11,6 +11,7 @@ class AppModel;
 class KeepAwake;
 class MenuBarLabel;
 class MenuContent;
+class CaptionPanelController;
 class QMenu;
 class QSystemTrayIcon;
 class SpellChecker;
@@ -56,4 +57,5 @@ private:
     KeepAwake *m_keepAwake = nullptr;
     std::shared_ptr<TraditionalChinese> m_traditional;
     std::vector<std::unique_ptr<HotKey>> m_hotKeys;
+    CaptionPanelController *m_panel = nullptr;
 };

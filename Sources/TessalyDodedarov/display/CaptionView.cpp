@@ -1,0 +1,438 @@
+#include "display/CaptionView.h"
+
+#include "display/HistoryScrollState.h"
+#include "display/HistoryView.h"
+#include "display/NotesBar.h"
+#include "display/NotesView.h"
+#include "display/RecapView.h"
+#include "display/Symbols.h"
+#include "model/AppModel.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QColor colorOf(const RGBA &c, double alpha)
+{
+    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(alpha));
+}
+
+QString rgba(const QColor &color)
+{
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(QString::number(color.alphaF(), 'f', 3));
+}
+
+const QColor green(52, 199, 89);
+const QColor yellow(255, 204, 0);
+const QColor orange(255, 149, 0);
+const QColor gray(142, 142, 147);
+
+const QString capsule = QStringLiteral(
+    "background: rgba(0, 0, 0, 0.85); border: 0.5px solid rgba(255, 255, 255, 0.2);");
+
+// The popups report their closing (an outside click closes a Qt::Popup by itself).
+class PopupWatcher final : public QObject {
+public:
+    PopupWatcher(QObject *parent, std::function<void()> closed)
+        : QObject(parent)
+        , m_closed(std::move(closed))
+    {
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            m_closed();
+        return false;
+    }
+
+private:
+    std::function<void()> m_closed;
+};
+
+}
+
+CaptionView::CaptionView(AppModel *model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_scroll(new HistoryScrollState(this))
+{
+    m_column = new QVBoxLayout(this);
+    m_column->setContentsMargins(18, 10, 18, 10);
+    m_column->setSpacing(6);
+
+    m_empty = new QLabel(this);
+    m_empty->setWordWrap(true);
+    m_empty->setTextFormat(Qt::PlainText);
+    m_empty->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_empty->setContentsMargins(0, 20, 0, 0);
+    m_column->addWidget(m_empty, 1);
+
+    m_historyArea = new QWidget(this);
+    auto *historyLayout = new QVBoxLayout(m_historyArea);
+    historyLayout->setContentsMargins(0, 24, 0, 0);
+    m_history = new HistoryView(m_scroll, m_historyArea);
+    historyLayout->addWidget(m_history);
+    m_column->addWidget(m_historyArea, 1);
+
+    m_notesBar = new NotesBar(model, this);
+    auto *notesRow = new QHBoxLayout;
+    notesRow->setSpacing(6);
+    notesRow->addWidget(m_notesBar);
+    m_column->addLayout(notesRow);
+
+    m_dot = new QLabel(this);
+    m_dot->setFixedSize(7, 7);
+
+    m_pill = new QLabel(this);
+    m_pill->setTextFormat(Qt::PlainText);
+    QFont pillFont = font();
+    pillFont.setPixelSize(11);
+    pillFont.setWeight(QFont::Medium);
+    m_pill->setFont(pillFont);
+    m_pill->setContentsMargins(8, 3, 8, 3);
+
+    m_jump = new QPushButton(this);
+    m_jump->setIcon(QIcon(QPixmap::fromImage(
+        Symbols::image(QStringLiteral("arrow.down"), QSize(12, 12), Qt::white, devicePixelRatioF()))));
+    QFont jumpFont = font();
+    jumpFont.setPixelSize(12);
+    jumpFont.setWeight(QFont::DemiBold);
+    m_jump->setFont(jumpFont);
+    m_jump->setCursor(Qt::PointingHandCursor);
+    m_jump->setToolTip(QStringLiteral("回到最新正在识别的字幕，之后自动跟随"));
+    m_jump->setStyleSheet(QStringLiteral("QPushButton { color: white; border: none; border-radius: 12px;"
+                                         " padding: 5px 12px; background: %1; }")
+                              .arg(rgba([this] {
+                                  QColor accent = palette().color(QPalette::Highlight);
+                                  accent.setAlphaF(0.9f);
+                                  return accent;
+                              }())));
+    connect(m_jump, &QPushButton::clicked, this, [this] {
+        if (m_scroll->jump)
+            m_scroll->jump();
+    });
+
+    m_controls = new QWidget(this);
+    m_controls->setObjectName(QStringLiteral("controls"));
+    m_controls->setAttribute(Qt::WA_StyledBackground);
+    m_controls->setStyleSheet(QStringLiteral("QWidget#controls { %1 border-radius: 14px; }").arg(capsule));
+    auto *buttons = new QHBoxLayout(m_controls);
+    buttons->setContentsMargins(6, 3, 6, 3);
+    buttons->setSpacing(2);
+
+    // AppModel declares toggle, startOrResume, endMeeting and minimize, but they have no
+    // definitions yet: their buttons are shown and stay off until they have.
+    m_pause = addControl(QStringLiteral("pause.fill"),
+                         QStringLiteral("暂停：停止采集，不再计费；会议内容保留"), {});
+    m_play = addControl(QStringLiteral("play.fill"), QStringLiteral("开始新会议"), {});
+    m_stop = addControl(QStringLiteral("stop.fill"), QStringLiteral("结束会议：下次开始会新建一份记录"), {});
+    for (QToolButton *waiting : {m_pause, m_play, m_stop})
+        waiting->setEnabled(false);
+    m_maximize = addControl(QStringLiteral("arrow.up.left.and.arrow.down.right"),
+                            QStringLiteral("全屏：铺满屏幕阅读"), [this] {
+                                if (m_model)
+                                    m_model->setMaximized(!m_model->maximized());
+                            });
+    m_recap = addControl(QStringLiteral("list.bullet.rectangle"),
+                         QStringLiteral("前情提要：前面讲过的要点（自动生成，每分钟左右更新）"),
+                         [this] { setRecapOpen(!m_recapOpen); });
+    // Shown only when the model can chat, which it cannot tell yet (no `canChat`).
+    m_chat = addControl(QStringLiteral("bubble.left.and.bubble.right"),
+                        QStringLiteral("问问这场会议：就会议记录提问"), [] { showChat(); });
+    addControl(QStringLiteral("gearshape"), QStringLiteral("设置"), [] { AppModel::showSettings(); });
+    QToolButton *minimize = addControl(
+        QStringLiteral("minus"),
+        QStringLiteral("最小化到任务栏：识别和翻译在后台继续，点任务栏里的图标恢复"), {});
+    minimize->setEnabled(false);
+
+    m_recapPopup = new QFrame(this, Qt::Popup);
+    m_recapPopup->setFrameShape(QFrame::StyledPanel);
+    auto *recapLayout = new QVBoxLayout(m_recapPopup);
+    recapLayout->setContentsMargins(0, 0, 0, 0);
+    m_recapView = new RecapView(m_recapPopup);
+    recapLayout->addWidget(m_recapView);
+    m_recapPopup->installEventFilter(new PopupWatcher(this, [this] {
+        if (m_recapOpen)
+            setRecapOpen(false);
+    }));
+
+    m_notesPopup = new QFrame(this, Qt::Popup);
+    m_notesPopup->setFrameShape(QFrame::StyledPanel);
+    auto *notesLayout = new QVBoxLayout(m_notesPopup);
+    notesLayout->setContentsMargins(0, 0, 0, 0);
+    m_notesView = new NotesView(model, m_notesPopup);
+    notesLayout->addWidget(m_notesView);
+    m_notesPopup->installEventFilter(new PopupWatcher(this, [this] {
+        if (m_notesOpen)
+            setNotesOpen(false);
+    }));
+    connect(m_notesBar, &NotesBar::notesButtonClicked, this, [this] { setNotesOpen(!m_notesOpen); });
+
+    // Everything the view shows; any of them schedules one refresh on the next turn.
+    for (auto signal : {&AppModel::runningChanged, &AppModel::phaseChanged, &AppModel::meetingActiveChanged,
+                        &AppModel::hoveringChanged, &AppModel::maximizedChanged, &AppModel::appearanceChanged,
+                        &AppModel::modeChanged, &AppModel::linesChanged, &AppModel::backfillPendingChanged,
+                        &AppModel::liveEnglishChanged, &AppModel::liveInlineChanged,
+                        &AppModel::captionPartsChanged, &AppModel::noticeChanged,
+                        &AppModel::hasElevenLabsKeyChanged, &AppModel::hasDeepSeekKeyChanged,
+                        &AppModel::recapChanged, &AppModel::notesChanged, &AppModel::statusNoteChanged,
+                        &AppModel::backfillNoteChanged})
+        connect(model, signal, this, &CaptionView::scheduleUpdate);
+    connect(m_scroll, &HistoryScrollState::changed, this, &CaptionView::scheduleUpdate);
+    refresh();
+}
+
+CaptionView::~CaptionView() = default;
+
+QToolButton *CaptionView::addControl(const QString &symbol, const QString &help, std::function<void()> action)
+{
+    auto *button = new QToolButton(m_controls);
+    button->setObjectName(symbol);
+    button->setAutoRaise(true);
+    button->setFixedSize(26, 22);
+    button->setIconSize(QSize(15, 15));
+    button->setIcon(QIcon(QPixmap::fromImage(Symbols::image(symbol, QSize(15, 15), Qt::white, devicePixelRatioF()))));
+    button->setToolTip(help);
+    button->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    if (action)
+        connect(button, &QToolButton::clicked, this, std::move(action));
+    m_controls->layout()->addWidget(button);
+    return button;
+}
+
+QToolButton *CaptionView::controlButton(const QString &symbol) const
+{
+    return m_controls->findChild<QToolButton *>(symbol);
+}
+
+QColor CaptionView::backgroundColor() const
+{
+    if (!m_model)
+        return Qt::transparent;
+    const RGBA &background = m_model->appearance().background;
+    const bool opaque = m_opaque || m_model->maximized();
+    return colorOf(background, opaque ? 1.0 : background.a);
+}
+
+QString CaptionView::statusText() const
+{
+    if (!m_model)
+        return {};
+    if (m_model->running())
+        return m_model->phase() == Engine::Phase::recognizing ? QStringLiteral("识别中：计费")
+                                                               : QStringLiteral("待机：没有人声，不计费");
+    return m_model->meetingActive() ? QStringLiteral("已暂停：不采集，不计费")
+                                    : QStringLiteral("没有进行中的会议");
+}
+
+QColor CaptionView::statusColor() const
+{
+    if (!m_model)
+        return gray;
+    if (m_model->running())
+        return m_model->phase() == Engine::Phase::recognizing ? green : yellow;
+    return m_model->meetingActive() ? orange : gray;
+}
+
+std::optional<QString> CaptionView::emptyMessage() const
+{
+    if (!m_model || m_model->running() || !m_model->lines().isEmpty())
+        return std::nullopt;
+    if (m_model->notice())
+        return m_model->notice();
+    if (m_model->hasElevenLabsKey() && m_model->hasDeepSeekKey())
+        return QStringLiteral("把鼠标移上来，点 ▶ 开始会议");
+    return QStringLiteral("先把鼠标移上来点 ⚙︎ 打开设置，填上 ElevenLabs 和 DeepSeek 的 API Key");
+}
+
+void CaptionView::setOpaque(bool on)
+{
+    m_opaque = on;
+    update();
+}
+
+void CaptionView::setRecapOpen(bool open)
+{
+    m_recapOpen = open;
+    if (open && m_model) {
+        m_recapView->setRecap(m_model->recap());
+        m_recapPopup->adjustSize();
+        // Below its button, centred on it.
+        const QPoint anchor = m_recap->mapToGlobal(QPoint(m_recap->width() / 2, m_recap->height()));
+        m_recapPopup->move(anchor.x() - m_recapPopup->width() / 2, anchor.y() + 4);
+        m_recapPopup->show();
+    } else if (!open) {
+        m_recapPopup->hide();
+    }
+    scheduleUpdate();
+}
+
+void CaptionView::setNotesOpen(bool open)
+{
+    m_notesOpen = open;
+    if (open) {
+        m_notesView->refresh();
+        m_notesPopup->adjustSize();
+        // Above its button.
+        QPushButton *button = m_notesBar->notesButton();
+        const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
+        m_notesPopup->move(anchor.x() - m_notesPopup->width() / 2, anchor.y() - m_notesPopup->height() - 4);
+        m_notesPopup->show();
+    } else {
+        m_notesPopup->hide();
+    }
+}
+
+void CaptionView::scheduleUpdate()
+{
+    if (m_updateQueued)
+        return;
+    m_updateQueued = true;
+    QMetaObject::invokeMethod(this, &CaptionView::refresh, Qt::QueuedConnection);
+}
+
+void CaptionView::updateNow()
+{
+    refresh();
+}
+
+void CaptionView::refresh()
+{
+    m_updateQueued = false;
+    if (!m_model)
+        return;
+    AppModel &model = *m_model;
+    const CaptionAppearance effective = model.appearance().effective();
+    const QColor chinese = colorOf(effective.chineseColor, effective.chineseColor.a);
+
+    m_dot->setToolTip(statusText());
+    const QString dotStyle = QStringLiteral("background: %1; border-radius: 3px;").arg(statusColor().name());
+    if (m_dot->styleSheet() != dotStyle)
+        m_dot->setStyleSheet(dotStyle);
+
+    const std::optional<QString> empty = emptyMessage();
+    m_empty->setVisible(empty.has_value());
+    m_historyArea->setVisible(!empty);
+    if (empty) {
+        m_empty->setText(*empty);
+        QFont font = this->font();
+        font.setPixelSize(int(std::max(0.6 * model.appearance().chineseSize, 13.0)));
+        m_empty->setFont(font);
+        QColor color = chinese;
+        color.setAlphaF(color.alphaF() * 0.75f);
+        m_empty->setStyleSheet(QStringLiteral("color: %1;").arg(rgba(model.notice() ? orange : color)));
+    }
+
+    if (!empty) {
+        HistoryView::Inputs inputs;
+        inputs.lines = model.lines();
+        inputs.mode = model.mode();
+        inputs.pending = model.backfillPending();
+        inputs.appearance = model.appearance();
+        inputs.liveEnglish = model.liveEnglish();
+        inputs.liveInline = model.liveInline();
+        inputs.parts = model.captionParts();
+        inputs.scroll = m_scroll;
+        inputs.paused = model.hovering();
+        inputs.live = model.running();
+        inputs.browsing = !m_scroll->following() || !model.running();
+        // Rebuilt only when an input differs.
+        m_history->setInputs(inputs);
+    }
+
+    const bool showControls = model.hovering() || m_recapOpen;
+    m_controls->setVisible(showControls);
+    const bool running = model.running();
+    m_pause->setVisible(running);
+    m_play->setVisible(!running);
+    m_play->setToolTip(model.meetingActive() ? QStringLiteral("继续：接着当前会议往下记")
+                                             : QStringLiteral("开始新会议"));
+    m_stop->setVisible(model.meetingActive());
+    const QString maximizeSymbol = model.maximized() ? QStringLiteral("arrow.down.right.and.arrow.up.left")
+                                                     : QStringLiteral("arrow.up.left.and.arrow.down.right");
+    if (m_maximize->property("symbol").toString() != maximizeSymbol) {
+        m_maximize->setProperty("symbol", maximizeSymbol);
+        m_maximize->setIcon(QIcon(QPixmap::fromImage(Symbols::image(maximizeSymbol, QSize(15, 15), Qt::white,
+                                                                    devicePixelRatioF()))));
+    }
+    m_maximize->setToolTip(model.maximized() ? QStringLiteral("退出全屏，回到原来的大小")
+                                             : QStringLiteral("全屏：铺满屏幕阅读"));
+    m_recap->setVisible(!model.recap().isEmpty() || m_recapOpen);
+    m_chat->setVisible(false);
+    if (m_recapOpen)
+        m_recapView->setRecap(model.recap());
+    m_controls->adjustSize();
+
+    const std::optional<QString> note = model.statusNote() ? model.statusNote() : model.backfillNote();
+    const bool showPill = !showControls && !empty && note.has_value();
+    m_pill->setVisible(showPill);
+    if (showPill) {
+        m_pill->setText(*note);
+        const QString color = running || model.notice() ? orange.name()
+                                                        : QStringLiteral("rgba(255, 255, 255, 0.85)");
+        const QString pillStyle = QStringLiteral("QLabel { color: %1; %2 border-radius: 9px; }").arg(color, capsule);
+        if (m_pill->styleSheet() != pillStyle)
+            m_pill->setStyleSheet(pillStyle);
+        m_pill->adjustSize();
+    }
+
+    const bool jumpShown = !empty && !(m_scroll->following() && m_scroll->unseen() <= 0);
+    m_jump->setVisible(jumpShown);
+    if (jumpShown) {
+        m_jump->setText(m_scroll->following() ? QStringLiteral("已暂停滚动 · 有 ") + QString::number(m_scroll->unseen())
+                                                    + QStringLiteral(" 段新内容")
+                                              : QStringLiteral("回到最新"));
+        m_jump->adjustSize();
+    }
+
+    m_notesBar->update(chinese);
+    if (m_notesOpen)
+        m_notesView->refresh();
+    placeOverlays();
+    update();
+}
+
+void CaptionView::placeOverlays()
+{
+    m_dot->move(6, 6);
+    m_dot->raise();
+    m_controls->move(width() - m_controls->width() - 6, 6);
+    m_controls->raise();
+    m_pill->move(width() - m_pill->width() - 6, 6);
+    m_pill->raise();
+    const QRect history = m_historyArea->geometry();
+    m_jump->move(history.center().x() - m_jump->width() / 2, history.bottom() - m_jump->height() - 4);
+    m_jump->raise();
+}
+
+void CaptionView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeOverlays();
+}
+
+void CaptionView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 14, 14);
+    painter.fillPath(shape, backgroundColor());
+}

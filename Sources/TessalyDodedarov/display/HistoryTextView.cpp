@@ -1,0 +1,412 @@
+#include "display/HistoryTextView.h"
+
+#include "display/FontFamilies.h"
+#include "display/HistoryScrollState.h"
+#include "speech/SpeechLanguage.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QColor colorOf(const RGBA &c)
+{
+    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
+}
+
+QFont captionFont(const QString &family, double size)
+{
+    QFont font = QApplication::font();
+    const QString installed = FontFamilies::installed(family);
+    // A family that is not installed gives the system font, as an empty one does.
+    if (!installed.isEmpty() && QFontDatabase::hasFamily(installed))
+        font.setFamily(installed);
+    font.setWeight(QFont::Medium);
+    font.setPixelSize(std::max(1, int(std::lround(size))));
+    return font;
+}
+
+}
+
+// One render pass's fonts and colours, from the look after its contrast fix.
+struct HistoryTextView::Style {
+    QFont chineseFont;
+    QFont englishFont;
+    QColor chineseColor;
+    QColor englishColor;
+    bool outline = false;
+    double chineseSize = 26;
+    QColor highlightColor;
+
+    explicit Style(const CaptionAppearance &look)
+    {
+        const CaptionAppearance effective = look.effective();
+        chineseFont = captionFont(effective.chineseFont, effective.chineseSize);
+        englishFont = captionFont(effective.englishFont, effective.englishSize);
+        chineseColor = colorOf(effective.chineseColor);
+        englishColor = colorOf(effective.englishColor);
+        outline = effective.outline;
+        chineseSize = effective.chineseSize;
+        highlightColor = colorOf(effective.highlightColor());
+    }
+
+    QTextCharFormat attributes(const QString &text, double alpha, const QFont *font = nullptr) const
+    {
+        const bool chinese = SpeechLanguage(text) == SpeechLanguage::chinese;
+        QTextCharFormat format;
+        format.setFont(font ? *font : chinese ? chineseFont : englishFont);
+        QColor color = chinese ? chineseColor : englishColor;
+        color.setAlphaF(float(color.alphaF() * alpha));
+        format.setForeground(color);
+        if (outline) {
+            // Three per cent of the font size, drawn around the glyphs.
+            QPen pen(QColor::fromRgbF(0, 0, 0, float(alpha)));
+            pen.setWidthF(format.font().pixelSize() * 0.03);
+            format.setTextOutline(pen);
+        }
+        return format;
+    }
+};
+
+HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
+    : QTextEdit(parent)
+    , m_state(scroll)
+    , m_animation(new QPropertyAnimation(verticalScrollBar(), "value", this))
+{
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+    viewport()->setAutoFillBackground(false);
+    setAttribute(Qt::WA_TranslucentBackground);
+    // Undo would keep a copy of every edit for the whole meeting.
+    document()->setUndoRedoEnabled(false);
+    document()->setDocumentMargin(0);
+
+    m_animation->setDuration(350);
+    connect(m_animation, &QPropertyAnimation::finished, this, [this] {
+        m_animating = false;
+        m_lastOffset = verticalScrollBar()->value();
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
+
+    if (m_state) {
+        QPointer<HistoryTextView> self = this;
+        m_state->jump = [self] {
+            if (!self)
+                return;
+            self->setFollow(true);
+            self->setUnseen(0);
+            self->scrollToBottom(true);
+        };
+    }
+}
+
+void HistoryTextView::setFollow(bool on)
+{
+    if (on == m_follow)
+        return;
+    m_follow = on;
+    QPointer<HistoryScrollState> state = m_state;
+    QMetaObject::invokeMethod(this, [state, on] {
+        if (state)
+            state->setFollowing(on);
+    }, Qt::QueuedConnection);
+}
+
+void HistoryTextView::setUnseen(int count)
+{
+    if (count == m_unseen)
+        return;
+    m_unseen = count;
+    QPointer<HistoryScrollState> state = m_state;
+    QMetaObject::invokeMethod(this, [state, count] {
+        if (state)
+            state->setUnseen(count);
+    }, Qt::QueuedConnection);
+}
+
+void HistoryTextView::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    if (!paused) {
+        setUnseen(0);
+        if (m_follow)
+            scrollToBottom(true);
+    }
+}
+
+double HistoryTextView::followThreshold() const
+{
+    return m_renderedAppearance ? std::max(24.0, 2 * m_renderedAppearance->chineseSize) : 52.0;
+}
+
+void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
+{
+    QTextDocument *doc = document();
+    const bool newLook = !m_renderedAppearance || *m_renderedAppearance != appearance;
+    if (newLook || paragraphs.size() < 2)
+        m_heldHeight = 0;
+
+    const QList<int> oldLengths = m_lengths;
+    const qsizetype oldCount = m_rendered.size();
+    qsizetype start = 0;
+    if (newLook) {
+        m_renderedAppearance = appearance;
+        m_rendered.clear();
+        m_lengths.clear();
+    } else {
+        while (start < paragraphs.size() && start < m_rendered.size() && paragraphs.at(start) == m_rendered.at(start))
+            ++start;
+        if (start == paragraphs.size() && start == m_rendered.size())
+            return;
+    }
+    int startChar = 0;
+    for (qsizetype i = 0; i < start && i < m_lengths.size(); ++i)
+        startChar += m_lengths.at(i);
+    m_lengths.resize(std::min(start, m_lengths.size()));
+
+    const qsizetype anchor = oldCount - 1;
+    std::optional<double> oldTop;
+    if (!newLook && anchor >= 0 && anchor < paragraphs.size())
+        oldTop = top(int(anchor), oldLengths);
+
+    const Style style(appearance);
+    m_outline = style.outline;
+    m_updating = true;
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    cursor.setPosition(newLook ? 0 : startChar);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    for (qsizetype i = start; i < paragraphs.size(); ++i)
+        m_lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
+    // The last, empty block carries the bottom inset and the held height.
+    QTextBlockFormat tail;
+    tail.setBottomMargin(m_tailMargin);
+    cursor.setBlockFormat(tail);
+    cursor.endEditBlock();
+    m_updating = false;
+
+    if (m_follow && oldTop) {
+        const std::optional<double> newTop = top(int(anchor), m_lengths);
+        if (newTop && *newTop < *oldTop - 0.5) {
+            // Text above the last shown paragraph got shorter: keep that paragraph in place.
+            const double lost = *oldTop - *newTop;
+            m_updating = true;
+            m_heldHeight = std::max(m_heldHeight - lost, 0.0);
+            m_animation->stop();
+            m_animating = false;
+            QScrollBar *bar = verticalScrollBar();
+            bar->setValue(std::max(int(std::lround(bar->value() - lost)), 0));
+            m_lastOffset = bar->value();
+            m_updating = false;
+        }
+    }
+    if (m_paused && m_follow)
+        setUnseen(m_unseen + int(std::max<qsizetype>(paragraphs.size() - oldCount, 0)));
+    m_rendered = paragraphs;
+    if (m_follow && !m_paused)
+        scrollToBottom(start >= oldCount);
+}
+
+int HistoryTextView::render(QTextCursor &cursor, const HistoryText::Paragraph &p, bool isFirst, const Style &style)
+{
+    const int begin = cursor.position();
+    const double latest = p.latest ? 1.0 : 0.78;
+    const double gap = 0.75 * style.chineseSize;
+    QString plain;
+    const auto piece = [&](const QString &text, const QTextCharFormat &format) {
+        cursor.insertText(text, format);
+        plain += text;
+    };
+    const auto lineBreak = [&](const QTextCharFormat &format) {
+        cursor.insertBlock(cursor.blockFormat(), format);
+        plain += u'\n';
+    };
+    const auto blockFormat = [&](double before) {
+        QTextBlockFormat format;
+        format.setTopMargin(before);
+        format.setBottomMargin(3);
+        format.setLineHeight(0.12 * style.chineseSize, QTextBlockFormat::LineDistanceHeight);
+        return format;
+    };
+
+    if (p.turn && !isFirst) {
+        QTextBlockFormat separator;
+        separator.setTopMargin(gap);
+        cursor.setBlockFormat(separator);
+        QFont font = QApplication::font();
+        font.setPixelSize(int(std::lround(std::max(0.4 * style.chineseSize, 8.0))));
+        QTextCharFormat format;
+        format.setFont(font);
+        QColor color = style.englishColor;
+        color.setAlphaF(0.3f);
+        format.setForeground(color);
+        piece(QStringLiteral("———"), format);
+        lineBreak(format);
+    }
+    const bool firstLine = !p.primary.isEmpty() || !p.live.isEmpty();
+    if (firstLine) {
+        cursor.setBlockFormat(blockFormat(isFirst ? 0 : p.turn ? 0.3 * gap : gap));
+        if (!p.primary.isEmpty())
+            piece(p.primary, style.attributes(p.primary, p.primaryDim ? latest * 0.5 : latest));
+        if (!p.live.isEmpty())
+            piece(p.live, style.attributes(p.live, 0.6));
+        const QString &ending = p.primary.isEmpty() ? p.live : p.primary;
+        lineBreak(style.attributes(ending, 1.0));
+    }
+    if (!p.secondary.isEmpty()) {
+        cursor.setBlockFormat(blockFormat(firstLine || isFirst ? 0 : gap));
+        const QTextCharFormat format = style.attributes(p.secondary, firstLine ? latest * 0.85 : latest * 0.5);
+        piece(p.secondary, format);
+        lineBreak(format);
+    }
+    if (!p.original.isEmpty()) {
+        cursor.setBlockFormat(blockFormat(firstLine || !p.secondary.isEmpty() || isFirst ? 0 : gap));
+        QFont font = style.englishFont;
+        font.setPixelSize(int(std::lround(std::max(0.85 * style.englishFont.pixelSize(), 10.0))));
+        const QTextCharFormat format = style.attributes(p.original, latest * 0.6, &font);
+        piece(p.original, format);
+        lineBreak(format);
+    }
+    if (!p.highlights.isEmpty()) {
+        QTextCharFormat mark;
+        mark.setForeground(style.highlightColor);
+        mark.setFontUnderline(true);
+        QColor underline = style.highlightColor;
+        underline.setAlphaF(0.6f);
+        mark.setUnderlineColor(underline);
+        QTextCursor marker(cursor.document());
+        for (const QString &term : p.highlights) {
+            if (term.isEmpty())
+                continue;
+            for (qsizetype at = plain.indexOf(term); at >= 0; at = plain.indexOf(term, at + term.size())) {
+                marker.setPosition(begin + int(at));
+                marker.setPosition(begin + int(at + term.size()), QTextCursor::KeepAnchor);
+                marker.mergeCharFormat(mark);
+            }
+        }
+    }
+    return cursor.position() - begin;
+}
+
+std::optional<double> HistoryTextView::top(int paragraph, const QList<int> &lengths) const
+{
+    if (paragraph < 0 || paragraph >= lengths.size())
+        return std::nullopt;
+    int index = 0;
+    for (int i = 0; i < paragraph; ++i)
+        index += lengths.at(i);
+    QTextDocument *doc = document();
+    if (index >= doc->characterCount() - 1)
+        return std::nullopt;
+    const QTextBlock block = doc->findBlock(index);
+    const QRectF bounds = doc->documentLayout()->blockBoundingRect(block);
+    const QTextLayout *layout = block.layout();
+    double y = bounds.top();
+    if (layout && layout->lineCount() > 0) {
+        const QTextLine line = layout->lineForTextPosition(index - block.position());
+        if (line.isValid())
+            y += line.y();
+    }
+    return y;
+}
+
+double HistoryTextView::contentHeight() const
+{
+    return document()->documentLayout()->documentSize().height() - m_tailMargin;
+}
+
+double HistoryTextView::holdHeight(double content, double visible)
+{
+    const double limit = m_renderedAppearance ? 3.5 * m_renderedAppearance->chineseSize : 91.0;
+    const double width = viewport()->width();
+    if (std::abs(width - m_heldWidth) > 1 || content >= m_heldHeight)
+        m_heldHeight = content;
+    else if (m_heldHeight - content > limit)
+        m_heldHeight = content + limit;
+    m_heldWidth = width;
+    applyBottomMargin(content, std::max(m_heldHeight, visible - bottomInset));
+    return m_heldHeight;
+}
+
+void HistoryTextView::applyBottomMargin(double content, double minimumHeight)
+{
+    const double margin = std::max(minimumHeight - content, 0.0) + bottomInset;
+    if (std::abs(margin - m_tailMargin) <= 0.5)
+        return;
+    m_tailMargin = margin;
+    m_updating = true;
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    QTextBlockFormat tail = cursor.blockFormat();
+    tail.setBottomMargin(margin);
+    cursor.setBlockFormat(tail);
+    m_updating = false;
+}
+
+void HistoryTextView::scrollToBottom(bool animated)
+{
+    const double content = contentHeight();
+    const double visible = viewport()->height();
+    const double held = holdHeight(content, visible);
+    const int target = int(std::lround(std::max(held + bottomInset - visible, 0.0)));
+    m_lastOffset = target;
+    QScrollBar *bar = verticalScrollBar();
+    // The range follows the document's size; make sure it already covers the target.
+    if (bar->maximum() < target)
+        bar->setRange(0, target);
+    if (animated && std::abs(bar->value() - target) > 1) {
+        m_animating = true;
+        m_animation->stop();
+        m_animation->setStartValue(bar->value());
+        m_animation->setEndValue(target);
+        m_animation->start();
+        return;
+    }
+    m_animation->stop();
+    m_animating = false;
+    m_updating = true;
+    bar->setValue(target);
+    m_updating = false;
+}
+
+void HistoryTextView::boundsChanged()
+{
+    if (m_updating || m_animating)
+        return;
+    const double y = verticalScrollBar()->value();
+    const double used = std::max(m_heldHeight, contentHeight());
+    const double distance = used + bottomInset - (y + viewport()->height());
+    if (distance <= followThreshold())
+        setFollow(true);
+    else if (y < m_lastOffset - 4)
+        setFollow(false);
+    m_lastOffset = y;
+}
+
+void HistoryTextView::resizeEvent(QResizeEvent *event)
+{
+    QTextEdit::resizeEvent(event);
+    if (m_follow && !m_paused && !m_rendered.isEmpty())
+        scrollToBottom(false);
+}

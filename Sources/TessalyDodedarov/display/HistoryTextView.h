@@ -1,0 +1,71 @@
+#pragma once
+
+#include "display/CaptionAppearance.h"
+#include "display/HistoryText.h"
+
+#include <QList>
+#include <QPointer>
+#include <QTextEdit>
+
+#include <optional>
+
+class HistoryScrollState;
+class QPropertyAnimation;
+
+// The caption history: a read-only, selectable rich text of the history paragraphs. Captions
+// arrive several times a second while the user reads, scrolls or selects, so each update
+// replaces only the text from the first changed paragraph to the end, in one edit, using the
+// kept length of every rendered paragraph. It follows the newest line until the user scrolls
+// up, counts the paragraphs that arrive while the pointer rests on the panel, and keeps its
+// height from shrinking in jumps. Owned by the history view; main thread only.
+class HistoryTextView final : public QTextEdit {
+    Q_OBJECT
+
+public:
+    explicit HistoryTextView(HistoryScrollState *scroll, QWidget *parent = nullptr);
+
+    static constexpr double bottomInset = 14;
+
+    void setPaused(bool paused);
+    void update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
+
+    // State kept between updates, for tests.
+    bool follow() const { return m_follow; }
+    int unseen() const { return m_unseen; }
+    double heldHeight() const { return m_heldHeight; }
+    const QList<int> &lengths() const { return m_lengths; }
+    bool animating() const { return m_animating; }
+    double followThreshold() const;
+
+    void scrollToBottom(bool animated);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct Style;
+    void setFollow(bool on);
+    void setUnseen(int count);
+    int render(QTextCursor &cursor, const HistoryText::Paragraph &paragraph, bool isFirst, const Style &style);
+    std::optional<double> top(int paragraph, const QList<int> &lengths) const;
+    double contentHeight() const;
+    double holdHeight(double content, double visible);
+    void applyBottomMargin(double content, double minimumHeight);
+    void boundsChanged();
+
+    QPointer<HistoryScrollState> m_state;
+    QPropertyAnimation *m_animation = nullptr;
+    QList<HistoryText::Paragraph> m_rendered;
+    QList<int> m_lengths;
+    std::optional<CaptionAppearance> m_renderedAppearance;
+    bool m_follow = true;
+    double m_lastOffset = 0;
+    bool m_updating = false;
+    bool m_paused = false;
+    int m_unseen = 0;
+    double m_heldHeight = 0;
+    double m_heldWidth = 0;
+    bool m_animating = false;
+    bool m_outline = false;
+    double m_tailMargin = bottomInset;
+};

@@ -1,0 +1,103 @@
+#include "display/NotesView.h"
+
+#include "display/Symbols.h"
+#include "model/AppModel.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+NotesView::NotesView(AppModel *model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+{
+    setFixedWidth(420);
+    auto *stack = new QVBoxLayout(this);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(10);
+
+    auto *title = new QLabel(QStringLiteral("本场说明"), this);
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
+    titleFont.setWeight(QFont::DemiBold);
+    title->setFont(titleFont);
+    stack->addWidget(title);
+
+    auto *explanation = new QLabel(
+        QStringLiteral("只用于这一场会议，开下一场时清空。之后每一句的识别和翻译都会照着用。"), this);
+    explanation->setWordWrap(true);
+    explanation->setStyleSheet(QStringLiteral("color: %1;").arg(palette().color(QPalette::PlaceholderText).name()));
+    stack->addWidget(explanation);
+
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setMaximumHeight(360);
+    m_list = new QWidget(scroll);
+    m_rows = new QVBoxLayout(m_list);
+    m_rows->setContentsMargins(0, 0, 0, 0);
+    m_rows->setSpacing(10);
+    scroll->setWidget(m_list);
+    stack->addWidget(scroll);
+    refresh();
+}
+
+void NotesView::refresh()
+{
+    while (QLayoutItem *item = m_rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const QString secondary = QStringLiteral("color: %1;").arg(palette().color(QPalette::PlaceholderText).name());
+    const QList<SessionNote> notes = m_model ? m_model->notes() : QList<SessionNote>();
+    for (const SessionNote &note : notes) {
+        auto *row = new QWidget(m_list);
+        auto *line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        line->setSpacing(8);
+        auto *texts = new QVBoxLayout;
+        texts->setSpacing(3);
+        auto *text = new QLabel(note.text, row);
+        text->setTextFormat(Qt::PlainText);
+        text->setWordWrap(true);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QFont font = text->font();
+        font.setPixelSize(13);
+        text->setFont(font);
+        texts->addWidget(text);
+        std::optional<QString> detail;
+        if (note.busy)
+            detail = QStringLiteral("正在读取、提取人名和术语…");
+        else if (note.status)
+            detail = note.status;
+        if (detail) {
+            auto *status = new QLabel(*detail, row);
+            status->setObjectName(QStringLiteral("noteStatus"));
+            status->setTextFormat(Qt::PlainText);
+            status->setWordWrap(true);
+            status->setStyleSheet(secondary);
+            texts->addWidget(status);
+        }
+        line->addLayout(texts, 1);
+        auto *remove = new QToolButton(row);
+        remove->setAutoRaise(true);
+        remove->setIcon(QIcon(QPixmap::fromImage(Symbols::image(
+            QStringLiteral("xmark.circle.fill"), QSize(14, 14), palette().color(QPalette::PlaceholderText),
+            devicePixelRatioF()))));
+        remove->setToolTip(QStringLiteral("删掉这条"));
+        // AppModel::deleteNote is declared but has no definition yet; the button stays off
+        // until it has one.
+        remove->setEnabled(false);
+        line->addWidget(remove, 0, Qt::AlignTop);
+        m_rows->addWidget(row);
+        auto *divider = new QFrame(m_list);
+        divider->setFrameShape(QFrame::HLine);
+        divider->setFrameShadow(QFrame::Sunken);
+        m_rows->addWidget(divider);
+    }
+    m_rows->addStretch(1);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class AppModel;
+class QVBoxLayout;
+
+// The notes given for this meeting, in the notes popup of the caption panel: each note's text,
+// whether it is still being read or what came of it, and a button to delete it.
+class NotesView final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit NotesView(AppModel *model, QWidget *parent = nullptr);
+
+    // Rebuilds the rows from the model's notes.
+    void refresh();
+
+private:
+    QPointer<AppModel> m_model;
+    QWidget *m_list = nullptr;
+    QVBoxLayout *m_rows = nullptr;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QVBoxLayout;
+
+// The running recap of the meeting, in the caption panel's recap popup: a title, then one
+// block per section of the recap text, or a placeholder while there is none yet.
+class RecapView final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit RecapView(QWidget *parent = nullptr);
+
+    void setRecap(const QString &recap);
+    const QString &recap() const { return m_recap; }
+
+private:
+    QString m_recap;
+    QWidget *m_body = nullptr;
+    QVBoxLayout *m_stack = nullptr;
+};

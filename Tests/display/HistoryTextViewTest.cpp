@@ -1,0 +1,315 @@
+#include "TestMain.h"
+
+#include "display/HistoryScrollState.h"
+#include "display/HistoryTextView.h"
+#include "display/HistoryView.h"
+#include "shell/ChineseScript.h"
+
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr int waitMs = 10000;
+
+using Paragraph = HistoryText::Paragraph;
+
+Paragraph text(const QString &primary, const QString &secondary = {}, bool latest = false)
+{
+    Paragraph p;
+    p.primary = primary;
+    p.secondary = secondary;
+    p.latest = latest;
+    return p;
+}
+
+// A shown view, so that it has a viewport to lay out and scroll in.
+struct ViewRig {
+    ViewRig()
+        : view(std::make_unique<HistoryTextView>(&state))
+    {
+        view->resize(400, 200);
+        view->show();
+    }
+    QTextDocument *doc() const { return view->document(); }
+    QTextCharFormat formatAt(int position) const
+    {
+        QTextCursor cursor(doc());
+        cursor.setPosition(position + 1);
+        return cursor.charFormat();
+    }
+
+    HistoryScrollState state;
+    std::unique_ptr<HistoryTextView> view;
+    CaptionAppearance look;
+};
+
+// The document as HTML without the held height, which depends on the history of updates.
+QString textOnly(const QTextDocument *doc)
+{
+    std::unique_ptr<QTextDocument> copy(doc->clone());
+    QTextCursor cursor(copy.get());
+    cursor.movePosition(QTextCursor::End);
+    QTextBlockFormat tail = cursor.blockFormat();
+    tail.setBottomMargin(0);
+    cursor.setBlockFormat(tail);
+    return copy->toHtml();
+}
+
+bool sameAlpha(const QColor &color, double alpha)
+{
+    // QColor keeps 16 bits per component.
+    return std::abs(color.alphaF() - alpha) < 0.001;
+}
+
+QList<Paragraph> many(int count)
+{
+    QList<Paragraph> list;
+    for (int i = 0; i < count; ++i)
+        list.append(text(u"第%1段的中文字幕，说得很长很长很长"_qs.arg(i), u"Paragraph %1 in English"_qs.arg(i)));
+    return list;
+}
+
+}
+
+// The history text view and the history view on the offscreen platform.
+class HistoryTextViewTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sameParagraphsTouchNothing();
+    void lengthsCountDocumentPositions();
+    void incrementalEqualsFullRender();
+    void appearanceChangeRendersEverything();
+    void alphaAndHighlights();
+    void unseenWhilePaused();
+    void scrollingUpStopsFollowing();
+    void followThreshold();
+    void historyParagraphs();
+    void fadeOnlyWhileBrowsingOverOpaqueBackground();
+};
+
+void HistoryTextViewTest::sameParagraphsTouchNothing()
+{
+    ViewRig rig;
+    const QList<Paragraph> paragraphs = {text(u"你好"_qs), text(u"再见"_qs, u"bye"_qs, true)};
+    rig.view->update(paragraphs, rig.look);
+    const int revision = rig.doc()->revision();
+    rig.view->update(paragraphs, rig.look);
+    QCOMPARE(rig.doc()->revision(), revision);
+    QVERIFY(!rig.doc()->isUndoAvailable());
+}
+
+void HistoryTextViewTest::lengthsCountDocumentPositions()
+{
+    ViewRig rig;
+    // Emoji and U+20000 take two UTF-16 units each; every line break one position.
+    const QString astral = QString::fromUcs4(U"\U00020000");
+    rig.view->update({text(u"中文"_qs), text(u"😀"_qs + astral, u"ok"_qs)}, rig.look);
+    QCOMPARE(rig.view->lengths(), QList<int>({3, 8}));
+    QCOMPARE(rig.doc()->characterCount() - 1, 11);
+}
+
+void HistoryTextViewTest::incrementalEqualsFullRender()
+{
+    ViewRig rig;
+    const QString astral = QString::fromUcs4(U"\U00020000");
+    QList<Paragraph> paragraphs = {text(u"第一句"_qs, u"first"_qs)};
+    rig.view->update(paragraphs, rig.look);
+    Paragraph second = text(u"😀 表情"_qs + astral, u"emoji"_qs);
+    second.turn = true;
+    paragraphs.append(second);
+    rig.view->update(paragraphs, rig.look);
+    Paragraph rtl = text(u"עברית"_qs);
+    rtl.live = u" growing"_qs;
+    paragraphs.append(rtl);
+    rig.view->update(paragraphs, rig.look);
+    // The middle one changes, the last one goes.
+    paragraphs[1].secondary = u"emoji, revised 😀"_qs;
+    paragraphs[1].highlights = {astral};
+    paragraphs.removeLast();
+    paragraphs.append(text(u"最后"_qs, {}, true));
+    rig.view->update(paragraphs, rig.look);
+
+    ViewRig fresh;
+    fresh.view->update(paragraphs, fresh.look);
+    QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
+    QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
+    QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+}
+
+void HistoryTextViewTest::appearanceChangeRendersEverything()
+{
+    ViewRig rig;
+    rig.view->update(many(3), rig.look);
+    const QString before = rig.doc()->toHtml();
+    CaptionAppearance bigger = rig.look.scaled(2);
+    rig.view->update(many(3), bigger);
+    QVERIFY(rig.doc()->toHtml() != before);
+    ViewRig fresh;
+    fresh.view->update(many(3), bigger);
+    QCOMPARE(rig.doc()->toHtml(), fresh.doc()->toHtml());
+    QCOMPARE(rig.view->followThreshold(), 2 * bigger.chineseSize);
+}
+
+void HistoryTextViewTest::alphaAndHighlights()
+{
+    ViewRig rig;
+    Paragraph old = text(u"旧的一句"_qs);
+    Paragraph onlySecondary;
+    onlySecondary.secondary = u"English only"_qs;
+    Paragraph newest = text(u"新的 Anna 和 Anna"_qs, {}, true);
+    newest.highlights = {u"Anna"_qs, QString()};
+    rig.view->update({old, onlySecondary, newest}, rig.look);
+    const double chineseAlpha = rig.look.effective().chineseColor.a;
+    const double englishAlpha = rig.look.effective().englishColor.a;
+
+    QVERIFY(sameAlpha(rig.formatAt(0).foreground().color(), chineseAlpha * 0.78));
+    const int second = rig.view->lengths().at(0);
+    QVERIFY(sameAlpha(rig.formatAt(second).foreground().color(), englishAlpha * 0.78 * 0.5));
+    // Not the first paragraph: the gap before it.
+    QCOMPARE(rig.doc()->findBlock(second).blockFormat().topMargin(), 0.75 * rig.look.chineseSize);
+    const int third = second + rig.view->lengths().at(1);
+    QVERIFY(sameAlpha(rig.formatAt(third).foreground().color(), chineseAlpha));
+
+    const QString plain = u"新的 Anna 和 Anna"_qs;
+    int underlined = 0;
+    for (int i = 0; i < plain.size(); ++i)
+        underlined += rig.formatAt(third + i).fontUnderline() ? 1 : 0;
+    QCOMPARE(underlined, 8);
+    QVERIFY(rig.formatAt(third + int(plain.indexOf(u"Anna"_qs))).fontUnderline());
+    QVERIFY(!rig.formatAt(third).fontUnderline());
+}
+
+void HistoryTextViewTest::unseenWhilePaused()
+{
+    ViewRig rig;
+    rig.view->update(many(2), rig.look);
+    rig.view->setPaused(true);
+    rig.view->update(many(5), rig.look);
+    QCOMPARE(rig.view->unseen(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state.unseen(), 3, waitMs);
+    rig.view->setPaused(false);
+    QCOMPARE(rig.view->unseen(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state.unseen(), 0, waitMs);
+    // Ending the pause scrolls to the newest line.
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QCOMPARE(rig.view->verticalScrollBar()->value(), rig.view->verticalScrollBar()->maximum());
+}
+
+void HistoryTextViewTest::scrollingUpStopsFollowing()
+{
+    ViewRig rig;
+    rig.view->update(many(40), rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QScrollBar *bar = rig.view->verticalScrollBar();
+    const int bottom = bar->value();
+    QVERIFY(bottom > 500);
+    // Small steps keep following.
+    bar->setValue(bottom - 3);
+    QVERIFY(rig.view->follow());
+    bar->setValue(bottom - 400);
+    QVERIFY(!rig.view->follow());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.state.following(), waitMs);
+    // While browsing a new paragraph neither scrolls nor counts.
+    rig.view->update(many(41), rig.look);
+    QCOMPARE(bar->value(), bottom - 400);
+    QCOMPARE(rig.view->unseen(), 0);
+    // The jump action follows again and goes to the bottom.
+    QVERIFY(rig.state.jump);
+    rig.state.jump();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.state.following(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void HistoryTextViewTest::followThreshold()
+{
+    ViewRig rig;
+    QCOMPARE(rig.view->followThreshold(), 52.0);
+    CaptionAppearance look;
+    look.chineseSize = 26;
+    rig.view->update(many(1), look);
+    QCOMPARE(rig.view->followThreshold(), 52.0);
+    look.chineseSize = 10;
+    rig.view->update(many(1), look);
+    QCOMPARE(rig.view->followThreshold(), 24.0);
+}
+
+void HistoryTextViewTest::historyParagraphs()
+{
+    const auto saved = ChineseScript::toTraditional;
+    const auto restore = qScopeGuard([&] { ChineseScript::toTraditional = saved; });
+    ChineseScript::toTraditional = [](const QString &text) { return u"[繁]"_qs + text; };
+
+    QList<CaptionLine> lines;
+    for (int i = 0; i < 5; ++i) {
+        CaptionLine line;
+        line.id = i;
+        line.english = u"Sentence number %1."_qs.arg(i);
+        line.chinese = u"第%1句。"_qs.arg(i);
+        line.finished = true;
+        line.language = SpeechLanguage::english;
+        lines.append(line);
+    }
+    HistoryView::Inputs in;
+    in.lines = lines;
+    in.mode = DisplayMode::both;
+
+    // All parts on, recognition paused: the older ones lose their English.
+    QList<Paragraph> paragraphs = HistoryView::paragraphs(in);
+    QCOMPARE(paragraphs.size(), 5);
+    QVERIFY(paragraphs.at(0).older);
+    QVERIFY(paragraphs.at(0).secondary.isEmpty());
+    QVERIFY(!paragraphs.at(2).older);
+    QVERIFY(paragraphs.last().latest);
+    // While recognition runs they keep it.
+    in.live = true;
+    paragraphs = HistoryView::paragraphs(in);
+    QCOMPARE(paragraphs.at(0).secondary, u"Sentence number 0."_qs);
+    // Traditional script for the Chinese primary only.
+    in.parts.traditional = true;
+    paragraphs = HistoryView::paragraphs(in);
+    QCOMPARE(paragraphs.at(0).primary, u"[繁]第0句。"_qs);
+    QCOMPARE(paragraphs.at(0).secondary, u"Sentence number 0."_qs);
+    // Chinese part off: the English moves up.
+    in.parts = CaptionParts();
+    in.parts.chinese = false;
+    paragraphs = HistoryView::paragraphs(in);
+    QCOMPARE(paragraphs.at(0).primary, u"Sentence number 0."_qs);
+    QVERIFY(paragraphs.at(0).secondary.isEmpty());
+    // Other modes are not filtered.
+    in.mode = DisplayMode::chinese;
+    paragraphs = HistoryView::paragraphs(in);
+    QCOMPARE(paragraphs.size(), 5);
+    QCOMPARE(paragraphs.at(0).primary, u"第0句。"_qs);
+}
+
+void HistoryTextViewTest::fadeOnlyWhileBrowsingOverOpaqueBackground()
+{
+    HistoryScrollState state;
+    HistoryView view(&state);
+    HistoryView::Inputs in;
+    in.scroll = &state;
+    in.browsing = true;
+    in.appearance.background.a = 0.9;
+    QVERIFY(view.setInputs(in));
+    QVERIFY(view.fades());
+    // Equal inputs rebuild nothing.
+    QVERIFY(!view.setInputs(in));
+    in.appearance.background.a = 0.4;
+    view.setInputs(in);
+    QVERIFY(!view.fades());
+    in.appearance.background.a = 0.9;
+    in.browsing = false;
+    view.setInputs(in);
+    QVERIFY(!view.fades());
+}
+
+DODEDAROV_TEST(HistoryTextViewTest)
+#include "HistoryTextViewTest.moc"
