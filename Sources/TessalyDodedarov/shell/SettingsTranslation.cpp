@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 
 QWidget *indented(QWidget *widget)
@@ -31,8 +33,8 @@ QWidget *SettingsView::translationSection()
     auto toggle = [this, column](const QString &title, void (AppModel::*setter)(bool),
                                  bool (AppModel::*getter)() const) {
         auto *box = new QCheckBox(title);
-        connect(box, &QCheckBox::clicked, this, [this, setter](bool on) { (m_model.*setter)(on); });
-        follow([this, box, getter] { box->setChecked((m_model.*getter)()); });
+        connect(box, &QCheckBox::clicked, this, [this, setter](bool on) { std::invoke(setter, m_model, on); });
+        follow([this, box, getter] { box->setChecked(std::invoke(getter, m_model)); });
         return box;
     };
     // A present status replaces the help text, even when it is empty; the notes stay grey.
@@ -40,7 +42,7 @@ QWidget *SettingsView::translationSection()
                                const QString &name) {
         QLabel *label = note(help, false);
         label->setObjectName(name);
-        follow([this, label, help, status] { setNote(label, (m_model.*status)().value_or(help), false); });
+        follow([this, label, help, status] { setNote(label, std::invoke(status, m_model).value_or(help), false); });
         return label;
     };
 
