@@ -294,6 +294,9 @@ public:
     void removeElevenLabsKey(int index);
     void saveKey(KeyProvider provider, const QString &text);
     std::optional<QString> maskedKey(KeyProvider provider) const;
+    // A key as the views show it, counted in user-perceived characters so that a key with an
+    // emoji or a combining mark is never cut inside a character.
+    static QString mask(const QString &key);
     void checkSavedKeys();
     // The stop reason names a refused or exhausted recognition key: moves to the next usable
     // key and answers whether listening may go on with it.
@@ -750,6 +753,12 @@ private:
     void saveChat();
     NameFix::Result correctText(const QString &text, const SessionBackground &known,
                                 const QStringList &targets) const;
+    // A research or quick-check request of this meeting: the handler runs only for a reply
+    // that is not cancelled and still belongs to the meeting that asked; the service's refusal
+    // of the web-search tool is noted in every case.
+    ResearchCall startResearchCall(const Research::Prompt &prompt, bool webSearch, const QString &key,
+                                   std::function<void(const ResearchCall::Report &)> handle);
+    QString notesText() const;
     std::unique_ptr<ChatSession> m_chat;
     ResearchCall m_researchCall;
     ResearchCall m_quickCall;

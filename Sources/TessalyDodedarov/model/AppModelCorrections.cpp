@@ -140,10 +140,7 @@ void AppModel::maybeQuickResearch()
     const bool webSearch = m_researchWebSearch && !m_webSearchRejected;
     const SessionBackground known = background();
     const QString domain = m_research.domain.isEmpty() ? known.title : m_research.domain;
-    QStringList notes;
-    for (const SessionNote &note : m_notes)
-        notes.append(note.text);
-    const Research::Prompt prompt = QuickResearch::prompt(batch, domain, known.names, notes.join(u'\n'), webSearch);
+    const Research::Prompt prompt = QuickResearch::prompt(batch, domain, known.names, notesText(), webSearch);
     QStringList words;
     QStringList sentences;
     for (const QuickResearch::Suspect &suspect : batch) {
@@ -156,15 +153,8 @@ void AppModel::maybeQuickResearch()
             &AppModel::researchStatusChanged);
 
     QPointer<AppModel> self(this);
-    const int serial = m_meetingSerial;
-    m_quickCall = ResearchCall::start(prompt, webSearch, *key, [self, serial, asked, context](
-                                                                   const ResearchCall::Report &report) {
-        if (!self)
-            return;
-        if (report.refused)
-            self->m_webSearchRejected = true;
-        if (report.cancelled || self->m_meetingSerial != serial)
-            return;
+    m_quickCall = startResearchCall(prompt, webSearch, *key, [self, asked, context](
+                                                                 const ResearchCall::Report &report) {
         self->m_quickBusy = false;
         self->log(QStringLiteral("quick_reply"), {{QStringLiteral("summary"), asked}, {QStringLiteral("reply"), report.reply}});
         const std::optional<ResearchResult> result = QuickResearch::parse(report.reply, context);

@@ -255,7 +255,12 @@ std::optional<QString> AppModel::maskedKey(KeyProvider provider) const
     const std::optional<QString> key = Keychain::get(accountOf(provider));
     if (!key)
         return std::nullopt;
-    const QList<QStringView> characters = Graphemes::split(*key);
+    return mask(*key);
+}
+
+QString AppModel::mask(const QString &key)
+{
+    const QList<QStringView> characters = Graphemes::split(key);
     const qsizetype n = characters.size();
     if (n < 11)
         return QString(std::max<qsizetype>(n, 4), QChar(0x2022));

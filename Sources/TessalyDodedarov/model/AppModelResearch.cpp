@@ -31,6 +31,33 @@ void AppModel::logBackground(const QString &text)
     scheduleSave();
 }
 
+QString AppModel::notesText() const
+{
+    QStringList notes;
+    for (const SessionNote &note : m_notes)
+        notes.append(note.text);
+    return notes.join(u'\n');
+}
+
+ResearchCall AppModel::startResearchCall(const Research::Prompt &prompt, bool webSearch, const QString &key,
+                                         std::function<void(const ResearchCall::Report &)> handle)
+{
+    QPointer<AppModel> self(this);
+    const int serial = m_meetingSerial;
+    return ResearchCall::start(prompt, webSearch, key,
+                               [self, serial, handle = std::move(handle)](const ResearchCall::Report &report) {
+        if (!self)
+            return;
+        // Only the service's refusal of the tool switches web search off; a time-out or a
+        // dropped connection says nothing about the tool.
+        if (report.refused)
+            self->m_webSearchRejected = true;
+        if (report.cancelled || self->m_meetingSerial != serial)
+            return;
+        handle(report);
+    });
+}
+
 void AppModel::maybeResearch()
 {
     if (!m_researchEnabled || !m_running || m_researchBusy)
@@ -67,27 +94,15 @@ void AppModel::maybeResearch()
     const QString recent = material.join(u'\n');
 
     const bool webSearch = m_researchWebSearch && !m_webSearchRejected;
-    QStringList notes;
-    for (const SessionNote &note : m_notes)
-        notes.append(note.text);
-    const Research::Prompt prompt = Research::prompt(recent, m_recap, m_research, notes.join(u'\n'), webSearch);
+    const Research::Prompt prompt = Research::prompt(recent, m_recap, m_research, notesText(), webSearch);
     publish(m_researchStatus,
             OptionalText(webSearch ? QStringLiteral("正在研究最近的内容（可能会联网搜索）…")
                                    : QStringLiteral("正在研究最近的内容…")),
             &AppModel::researchStatusChanged);
 
     QPointer<AppModel> self(this);
-    const int serial = m_meetingSerial;
-    m_researchCall = ResearchCall::start(prompt, webSearch, *key, [self, serial, recent, firstNew](
-                                                                      const ResearchCall::Report &report) {
-        if (!self)
-            return;
-        // Only the service's refusal of the tool switches web search off; a time-out or a
-        // dropped connection says nothing about the tool.
-        if (report.refused)
-            self->m_webSearchRejected = true;
-        if (report.cancelled || self->m_meetingSerial != serial)
-            return;
+    m_researchCall = startResearchCall(prompt, webSearch, *key, [self, recent, firstNew](
+                                                                    const ResearchCall::Report &report) {
         self->m_researchBusy = false;
         self->log(QStringLiteral("research_reply"),
                   {{QStringLiteral("reply"), report.reply},

@@ -1,7 +1,6 @@
 #include "shell/SettingsView.h"
 
 #include "model/AppModel.h"
-#include "speech/Graphemes.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -26,23 +25,6 @@ ProviderTexts textsOf(KeyProvider provider)
                 QStringLiteral("https://elevenlabs.io/app/settings/api-keys")};
     return {QStringLiteral("DeepSeek"), QStringLiteral("翻译"),
             QStringLiteral("https://platform.deepseek.com/api_keys")};
-}
-
-// A key as the rows show it, counted in user-perceived characters so that a key with an emoji
-// or a combining mark is never cut inside a character.
-QString masked(const QString &key)
-{
-    const QList<QStringView> characters = Graphemes::split(key);
-    const qsizetype n = characters.size();
-    if (n < 11)
-        return QString(std::max<qsizetype>(n, 4), QChar(0x2022));
-    QString out;
-    for (qsizetype i = 0; i < 3; ++i)
-        out += characters.at(i);
-    out += QChar(0x2026);
-    for (qsizetype i = n - 4; i < n; ++i)
-        out += characters.at(i);
-    return out;
 }
 
 // The buttons follow the text trimmed of blanks only; the actions trim every kind of white
@@ -235,7 +217,7 @@ QWidget *SettingsView::elevenLabsRow()
             texts->setSpacing(1);
             auto *top = new QHBoxLayout;
             top->setSpacing(4);
-            auto *keyText = new QLabel(QStringLiteral("密钥 %1：").arg(index + 1) + masked(key));
+            auto *keyText = new QLabel(QStringLiteral("密钥 %1：").arg(index + 1) + AppModel::mask(key));
             keyText->setObjectName(QStringLiteral("keyText"));
             keyText->setFont(smaller(1.0, true));
             top->addWidget(keyText);
