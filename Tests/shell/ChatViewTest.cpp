@@ -186,6 +186,7 @@ void ChatViewTest::states()
     if (setup == Setup::nothingYet)
         asking.rig.setLines({});
     ChatView view(model);
+    view.show();
     if (setup == Setup::busy)
         QVERIFY(asking.askAndHold(QStringLiteral("讲了什么？")));
     if (setup == Setup::answered)
@@ -255,15 +256,15 @@ void ChatViewTest::waitingThenStreamingThenCleared()
 void ChatViewTest::failedAnswersAreRed_data()
 {
     QTest::addColumn<bool>("withKey");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("start");
     QTest::newRow("no key") << false << QStringLiteral("还没有填 DeepSeek 的 API Key，没法回答。");
-    QTest::newRow("cut short") << true << QStringLiteral("讲了一半\n\n（回答中断：连接失败，请再问一次。）");
+    QTest::newRow("cut short") << true << QStringLiteral("讲了一半\n\n（回答中断：");
 }
 
 void ChatViewTest::failedAnswersAreRed()
 {
     QFETCH(bool, withKey);
-    QFETCH(QString, text);
+    QFETCH(QString, start);
     AskingRig asking(withKey);
     AppModel &model = *asking.model;
     // Without web search a failure is not retried, so what arrived before it stays.
@@ -280,7 +281,8 @@ void ChatViewTest::failedAnswersAreRed()
     }
     QVERIFY(model.chatMessages().at(1).failed);
     ChatBubble *answer = view.bubbles().at(1);
-    QCOMPARE(answer->browser()->toPlainText(), text);
+    QCOMPARE(answer->browser()->toPlainText(), model.chatMessages().at(1).text);
+    QVERIFY(model.chatMessages().at(1).text.startsWith(start));
     QCOMPARE(textColours(answer->browser()->document()), QSet<QRgb> {ChatBubble::failedColor().rgb()});
     QVERIFY(!textColours(view.bubbles().at(0)->browser()->document()).contains(ChatBubble::failedColor().rgb()));
 }
@@ -334,6 +336,7 @@ void ChatViewTest::returnKeys()
     AskingRig asking(false);
     AppModel &model = *asking.model;
     ChatView view(model);
+    view.show();
     ChatInput *input = view.input();
 
     input->setPlainText(QStringLiteral("第一行"));
