@@ -193,7 +193,6 @@ QWidget *ChatView::buildInputBar()
     m_send->setAutoRaise(true);
     m_send->setIcon(symbolIcon(QStringLiteral("paperplane.fill"), 18, palette().color(QPalette::Highlight),
                                devicePixelRatioF()));
-    m_send->setToolTip(QStringLiteral("发送"));
     connect(m_send, &QToolButton::clicked, this, &ChatView::send);
     row->addWidget(m_send, 0, Qt::AlignVCenter);
     return bar;
