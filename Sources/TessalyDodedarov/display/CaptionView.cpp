@@ -151,7 +151,7 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     m_recap = addControl(QStringLiteral("list.bullet.rectangle"),
                          QStringLiteral("前情提要：前面讲过的要点（自动生成，每分钟左右更新）"),
                          [this] { setRecapOpen(!m_recapOpen); });
-    // Shown only when the model can chat, which it cannot tell yet (no `canChat`).
+    // Shown while paused once the meeting has something to ask about.
     m_chat = addControl(QStringLiteral("bubble.left.and.bubble.right"),
                         QStringLiteral("问问这场会议：就会议记录提问"), [] { showChat(); });
     addControl(QStringLiteral("gearshape"), QStringLiteral("设置"), [] { AppModel::showSettings(); });
@@ -191,7 +191,7 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
                         &AppModel::captionPartsChanged, &AppModel::noticeChanged,
                         &AppModel::hasElevenLabsKeyChanged, &AppModel::hasDeepSeekKeyChanged,
                         &AppModel::recapChanged, &AppModel::notesChanged, &AppModel::statusNoteChanged,
-                        &AppModel::backfillNoteChanged})
+                        &AppModel::backfillNoteChanged, &AppModel::canChatChanged})
         connect(model, signal, this, &CaptionView::scheduleUpdate);
     connect(m_scroll, &HistoryScrollState::changed, this, &CaptionView::scheduleUpdate);
     refresh();
@@ -373,7 +373,7 @@ void CaptionView::refresh()
     m_maximize->setToolTip(model.maximized() ? QStringLiteral("退出全屏，回到原来的大小")
                                              : QStringLiteral("全屏：铺满屏幕阅读"));
     m_recap->setVisible(!model.recap().isEmpty() || m_recapOpen);
-    m_chat->setVisible(false);
+    m_chat->setVisible(!running && model.canChat());
     if (m_recapOpen)
         m_recapView->setRecap(model.recap());
     m_controls->adjustSize();

@@ -32,6 +32,10 @@ const QStringList &Symbols::names()
         QStringLiteral("macwindow"),
         QStringLiteral("chart.bar.fill"),
         QStringLiteral("info.circle.fill"),
+        // The chat window's header and input bar.
+        QStringLiteral("bubble.left.and.bubble.right.fill"),
+        QStringLiteral("trash"),
+        QStringLiteral("paperplane.fill"),
         QStringLiteral("circle"),
     };
     return list;

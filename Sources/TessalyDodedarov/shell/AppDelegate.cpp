@@ -1,7 +1,9 @@
 #include "shell/AppDelegate.h"
 
 #include "display/CaptionMetrics.h"
+#include "display/CaptionView.h"
 #include "intelligence/BrowserTab.h"
+#include "intelligence/ChatWindowController.h"
 #include "intelligence/MaterialReader.h"
 #include "model/AppModel.h"
 #include "platform/FileReveal.h"
@@ -137,6 +139,7 @@ void AppDelegate::installHooks(AppModel &shared)
 
     AppModel::measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
     AppModel::showSettings = [] { SettingsWindowController::shared().show(); };
+    CaptionView::showChat = [] { ChatWindowController::shared().show(); };
     AppModel::openFolder = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
 }
 

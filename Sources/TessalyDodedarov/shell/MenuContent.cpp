@@ -1,5 +1,6 @@
 #include "shell/MenuContent.h"
 
+#include "intelligence/ChatWindowController.h"
 #include "model/AppModel.h"
 #include "shell/ImportWindowController.h"
 #include "shell/ModelActions.h"
@@ -38,8 +39,8 @@ MenuContent::MenuContent(AppModel &model, QObject *parent)
     m_proofread->setEnabled(false);
     m_problem = m_menu->addAction(QString());
     m_problem->setEnabled(false);
-    // The chat window comes with the meeting chat; until then the entry is never shown.
-    m_chat = m_menu->addAction(QStringLiteral("问问这场会议…"));
+    // Listed once the meeting has something to ask about.
+    m_chat = m_menu->addAction(QStringLiteral("问问这场会议…"), this, [] { ChatWindowController::shared().show(); });
     m_menu->addAction(QStringLiteral("设置…"), this, [] { SettingsWindowController::shared().show(); });
     m_menu->addAction(QStringLiteral("退出泰萨利字幕"), this, [this] { quit(); });
 
@@ -91,7 +92,7 @@ void MenuContent::refresh()
     m_proofread->setText(m_model.proofreadStatus().value_or(QString()));
     m_problem->setVisible(m_model.transcriptProblem().has_value());
     m_problem->setText(m_model.transcriptProblem() ? QStringLiteral("⚠︎ ") + *m_model.transcriptProblem() : QString());
-    m_chat->setVisible(ModelActions::canChat(m_model));
+    m_chat->setVisible(m_model.canChat());
 }
 
 void MenuContent::pauseOrStart()

@@ -35,8 +35,3 @@ void ModelActions::revealDiagnostics(AppModel &model) { model.revealDiagnostics(
 #else
 void ModelActions::revealDiagnostics(AppModel &) {}
 #endif
-
-bool ModelActions::canChat(const AppModel &)
-{
-    return false;
-}

@@ -20,6 +20,4 @@ public:
     static void quitOnce(AppModel &model);
     static void openTranscripts(AppModel &model);
     static void revealDiagnostics(AppModel &model);
-    // Whether the meeting chat has something to talk about; false until the chat exists.
-    static bool canChat(const AppModel &model);
 };
