@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -67,7 +68,21 @@ class TrayTest final : public QObject {
 
 private slots:
     void registersOneItemWithTheMenu();
+    void withoutTrayHostTheSettingsOpen();
+
+private:
+    static QProcessEnvironment appEnvironment(const QTemporaryDir &runtime, const QTemporaryDir &home);
 };
+
+QProcessEnvironment TrayTest::appEnvironment(const QTemporaryDir &runtime, const QTemporaryDir &home)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"), home.filePath(QStringLiteral("docs")));
+    return environment;
+}
 
 void TrayTest::registersOneItemWithTheMenu()
 {
@@ -81,11 +96,7 @@ void TrayTest::registersOneItemWithTheMenu()
 
     QTemporaryDir runtime;
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"), home.filePath(QStringLiteral("docs")));
+    const QProcessEnvironment environment = appEnvironment(runtime, home);
     const QString app = QStringLiteral(DODEDAROV_APP_PATH);
 
     QProcess first;
@@ -150,6 +161,43 @@ void TrayTest::registersOneItemWithTheMenu()
     QCOMPARE(first.exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(watcher.items.size(), 1);
+#endif
+}
+
+void TrayTest::withoutTrayHostTheSettingsOpen()
+{
+#ifndef DODEDAROV_APP_PATH
+    QSKIP("no application binary");
+#else
+    // GNOME without a status-notifier extension: no watcher on the bus and no XEmbed tray on
+    // the screen. The settings window opens at start, so the application is not left without
+    // a way in (the caption panel's right-click holds the menu).
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs the test session's X display (scripts/with-test-env)");
+    const QString lister = QStandardPaths::findExecutable(QStringLiteral("xwininfo"));
+    if (lister.isEmpty())
+        QSKIP("xwininfo is not installed");
+    QTemporaryDir runtime;
+    QTemporaryDir home;
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(runtime, home));
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(DODEDAROV_APP_PATH));
+    QVERIFY(app.waitForStarted(10000));
+
+    const auto mapped = [&lister](const QString &title) {
+        QProcess list;
+        list.start(lister, {QStringLiteral("-root"), QStringLiteral("-tree")});
+        if (!list.waitForFinished(10000))
+            return false;
+        const QString tree = QString::fromUtf8(list.readAllStandardOutput());
+        return tree.contains(u'"' + title + u'"');
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(mapped(QStringLiteral("泰萨利字幕 · 设置")), 60000);
+
+    ::kill(pid_t(app.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(app.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(app.exitCode(), 0);
 #endif
 }
 
