@@ -242,29 +242,40 @@ void StartupTest::sessionEndSavesOnce()
     AppDelegate delegate;
     delegate.model = &model;
     delegate.applicationDidFinishLaunching();
-    QList<bool> keepAwake;
-    AppModel::setKeepAwake = [&](bool on) { keepAwake.append(on); };
+    FakeScreenSaver screenSaver;
+    QVERIFY(screenSaver.start());
 
+    // Listening keeps the screen awake through the launch's hook.
     model.startOrResume();
     QVERIFY(model.running());
+    QTRY_VERIFY_WITH_TIMEOUT(delegate.keepAwake()->held(), 10000);
     rig.setLines({finishedLine(0, QStringLiteral("Before the logout."), QStringLiteral("注销之前。"))});
     rig.setLastPartial(QStringLiteral("and the words still being heard"));
     const QString file = *model.transcript().fileURL();
+    QString onDiskAtRelease;
+    connect(&screenSaver, &FakeBusService::called, this, [&](const QString &member) {
+        if (member == QLatin1String("UnInhibit"))
+            onDiskAtRelease = readText(file);
+    });
 
     // The session manager asks to save: the record is whole on disk when the request returns,
-    // with the sentence that was still being heard.
+    // with the sentence that was still being heard, and the screen is let go after that.
     requestCommitData();
     const QString text = readText(file);
     QVERIFY2(text.contains(QStringLiteral("注销之前。")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("and the words still being heard")));
-    QCOMPARE(keepAwake, (QList<bool> {true, false}));
+    QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
+    QCOMPARE(onDiskAtRelease, text);
+    QCOMPARE(screenSaver.inhibitions.size(), 1);
 
     // A second request (session managers may ask again) saves nothing more; the quit that ends
     // the session takes the same once-only step.
     QFile::remove(file);
     requestCommitData();
     QVERIFY(!QFile::exists(file));
-    QCOMPARE(keepAwake, (QList<bool> {true, false}));
+    QTest::qWait(200);
+    QCOMPARE(screenSaver.released.size(), 1);
+    QCOMPARE(screenSaver.inhibitions.size(), 1);
 }
 
 void StartupTest::guardInProcess()
