@@ -118,6 +118,29 @@ void TrayTest::registersOneItemWithTheMenu()
         menuReply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
     QVERIFY(!menuPath.isEmpty());
 
+    // The icon is square, as trays expect: every size Qt exports has equal sides.
+    QDBusMessage getIcon = getMenu;
+    getIcon.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("IconPixmap")});
+    const QDBusMessage iconReply = callAndWait(getIcon);
+    QCOMPARE(iconReply.type(), QDBusMessage::ReplyMessage);
+    const QDBusArgument pixmaps = iconReply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    int sizes = 0;
+    pixmaps.beginArray();
+    while (!pixmaps.atEnd()) {
+        int width = 0;
+        int height = 0;
+        QByteArray bytes;
+        pixmaps.beginStructure();
+        pixmaps >> width >> height >> bytes;
+        pixmaps.endStructure();
+        QVERIFY(width > 0);
+        QCOMPARE(width, height);
+        QCOMPARE(bytes.size(), qsizetype(width) * height * 4);
+        ++sizes;
+    }
+    pixmaps.endArray();
+    QVERIFY(sizes > 0);
+
     QDBusMessage getLayout = QDBusMessage::createMethodCall(item.sender, menuPath, QStringLiteral("com.canonical.dbusmenu"),
                                                             QStringLiteral("GetLayout"));
     getLayout.setArguments({0, -1, QStringList()});
