@@ -208,3 +208,18 @@ void ModelRig::setLiveEnglish(const QString &text)
 {
     m_model->m_liveEnglish = text;
 }
+
+void ModelRig::setPhase(Engine::Phase phase)
+{
+    m_model->publish(m_model->m_phase, phase, &AppModel::phaseChanged);
+}
+
+void ModelRig::setProofreadStatus(const AppModel::OptionalText &text)
+{
+    m_model->setProofreadStatus(text);
+}
+
+void ModelRig::setTranscriptProblem(const AppModel::OptionalText &text)
+{
+    m_model->setTranscriptProblem(text);
+}

@@ -59,6 +59,12 @@ public:
     void useRawPipeline(std::optional<SpeechLanguage> raw);
     void setLiveEnglish(const QString &text);
 
+    // States the engine, the proofreading and the record writer publish, set directly for views
+    // built from model states.
+    void setPhase(Engine::Phase phase);
+    void setProofreadStatus(const AppModel::OptionalText &text);
+    void setTranscriptProblem(const AppModel::OptionalText &text);
+
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.
     static void storeKey(const QString &account, const QString &value);

@@ -17,6 +17,10 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTest>
+#include <QScopeGuard>
+#include <QDateTime>
+
+#include <atomic>
 
 namespace {
 
@@ -71,6 +75,7 @@ private slots:
     void cleanup();
     void windowTitleCardsAndSize();
     void showTwiceKeepsOneWindowAndTypedText();
+    void showAsksAKeyringThatDidNotAnswer();
     void sectionSymbols();
     void keyRows_data();
     void keyRows();
@@ -146,6 +151,44 @@ void SettingsViewTest::showTwiceKeepsOneWindowAndTypedText()
     // is already known are not checked twice.
     QVERIFY(checks.balances > balancesAfterFirst);
     QCOMPARE(checks.checks, 2);
+}
+
+void SettingsViewTest::showAsksAKeyringThatDidNotAnswer()
+{
+    ModelRig rig;
+    Checks checks;
+    rig.make();
+    // A keyring that cannot answer (its unlock prompt dismissed) is not asked again on every
+    // read; opening the settings is the user's cue that it may be asked once more.
+    Keychain::userActedOnKeys();
+    const QString account = QStringLiteral("settings-window-%1").arg(QDateTime::currentMSecsSinceEpoch());
+    std::atomic<int> reads = 0;
+    Keychain::readItem = [&reads, account](const QString &service, const QString &asked) {
+        if (asked != account)
+            return SecretStore::read(service, asked);
+        ++reads;
+        return SecretStore::Reading {};
+    };
+    const auto restore = qScopeGuard([] {
+        Keychain::readItem = &SecretStore::read;
+        Keychain::userActedOnKeys();
+    });
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(reads.load(), 1);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(reads.load(), 1);
+
+    open(rig);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(reads.load(), 2);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(reads.load(), 2);
+
+    // Every show, not only the first.
+    SettingsWindowController::shared().window()->close();
+    SettingsWindowController::shared().show();
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(reads.load(), 3);
 }
 
 void SettingsViewTest::sectionSymbols()

@@ -1,8 +1,14 @@
 #include "TestMain.h"
 
 #include "fakes/FakeFileManager1.h"
+#include "fakes/FirefoxFixture.h"
 #include "fakes/FakeScreenSaver.h"
 #include "fakes/ModelRig.h"
+#include "intelligence/BrowserTabs.h"
+#include "intelligence/BrowserTab.h"
+#include "platform/ChromiumDevTools.h"
+#include "platform/FirefoxSession.h"
+#include "platform/FrontWindow.h"
 #include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
 #include "shell/AppDelegate.h"
@@ -11,6 +17,7 @@
 #include "shell/SingleInstance.h"
 #include "translation/Keychain.h"
 
+#include <QDesktopServices>
 #include <QFile>
 #include <QLocalSocket>
 #include <QMenu>
@@ -18,9 +25,65 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// Takes the URLs the desktop would open, in place of a browser or a file manager.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    explicit UrlCatcher(const QString &scheme) : m_scheme(scheme)
+    {
+        QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(m_scheme); }
+
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
+    QString m_scheme;
+};
+
+// The session manager's request to save before logout. QSessionManager cannot be made outside
+// Qt, so the signal is raised directly; nothing connected to it reads the manager.
+bool requestCommitData()
+{
+    const int index = QGuiApplication::staticMetaObject.indexOfSignal("commitDataRequest(QSessionManager&)");
+    if (index < 0)
+        return false;
+    void *args[] = {nullptr, nullptr};
+    QMetaObject::activate(qApp, &QGuiApplication::staticMetaObject,
+                          index - QGuiApplication::staticMetaObject.methodOffset(), args);
+    return true;
+}
+
+CaptionLine finishedLine(int id, const QString &english, const QString &chinese)
+{
+    CaptionLine line;
+    line.id = id;
+    line.english = english;
+    line.chinese = chinese;
+    line.finished = true;
+    line.time = QDateTime(QDate(2026, 5, 4), QTime(9, 31, id % 60));
+    return line;
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+}
 
 // Launch: the first-run rule, the hooks after launch, the single-instance guard in-process and
 // with two processes of the real binary, and the desktop file.
@@ -32,6 +95,8 @@ private slots:
     void firstRunRule_data();
     void firstRunRule();
     void launchWithoutTrayHost();
+    void browserTabsAfterLaunch();
+    void sessionEndSavesOnce();
     void guardInProcess();
     void twoProcesses();
     void desktopFileValidates();
@@ -108,13 +173,20 @@ void StartupTest::launchWithoutTrayHost()
         QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
         QVERIFY(!delegate.keepAwake()->held());
 
-        // Revealing a file goes to the file manager over D-Bus.
-        FakeFileManager1 fileManager;
-        QVERIFY(fileManager.start());
+        // Revealing a file goes to the file manager over D-Bus; without one on the bus, the
+        // desktop opens the file's folder.
         const QString file = rig.records.filePath(QStringLiteral("record.md"));
+        UrlCatcher desktop(QStringLiteral("file"));
+        {
+            FakeFileManager1 fileManager;
+            QVERIFY(fileManager.start());
+            AppModel::revealFile(file);
+            QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 10000);
+            QCOMPARE(fileManager.shown.first().uris, QStringList {QUrl::fromLocalFile(file).toString()});
+        }
         AppModel::revealFile(file);
-        QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 10000);
-        QCOMPARE(fileManager.shown.first().uris, QStringList {QUrl::fromLocalFile(file).toString()});
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.opened.size(), 1, 10000);
+        QCOMPARE(desktop.opened.first(), QUrl::fromLocalFile(rig.records.path()));
 
         // A second start while the panel is hidden shows it and starts nothing.
         model.setPanelVisible(false);
@@ -123,6 +195,93 @@ void StartupTest::launchWithoutTrayHost()
         QVERIFY(!model.running());
     }
     ChineseScript::toTraditional = [](const QString &text) { return text; };
+}
+
+void StartupTest::browserTabsAfterLaunch()
+{
+    // The model's list of open tabs is read from the browsers themselves: here a running
+    // Firefox (this process holds its profile's lock) and no other browser.
+    FirefoxFixture firefox;
+    QTemporaryDir chromiumConfig;
+    const QString profile = firefox.addProfile(QStringLiteral("t.default"), ::getpid());
+    QVERIFY(firefox.writeSession(profile, FirefoxFixture::mozLz4(FirefoxFixture::sessionJson(
+                                              {{{QStringLiteral("https://example.org/notes"), QStringLiteral("Notes")},
+                                                {QStringLiteral("https://www.bilibili.com/video/BV1"), QStringLiteral("讲座")}}},
+                                              1, {2}))));
+    FirefoxSession::firefoxFolder = firefox.folder();
+    ChromiumDevTools::configHome = chromiumConfig.path();
+    FrontWindow::displayName = QStringLiteral(":4093"); // no X server: no front window
+    // An upper bound only: the pass ends once every reader has answered.
+    BrowserTab::readerLimitMs = 10000;
+    const auto restore = qScopeGuard([] {
+        BrowserTab::readerLimitMs = 2000;
+        FirefoxSession::firefoxFolder.clear();
+        ChromiumDevTools::configHome.clear();
+        FrontWindow::displayName.clear();
+    });
+
+    ModelRig rig;
+    AppModel &model = rig.make();
+    AppDelegate delegate;
+    delegate.model = &model;
+    delegate.applicationDidFinishLaunching();
+
+    std::optional<QList<BrowserTabs::Tab>> tabs;
+    bool onMainThread = false;
+    AppModel::browserTabs([&](const QList<BrowserTabs::Tab> &found) {
+        onMainThread = QThread::currentThread() == qApp->thread();
+        tabs = found;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(tabs.has_value(), 20000);
+    QVERIFY(onMainThread);
+    QCOMPARE(tabs->size(), 2);
+    QCOMPARE(tabs->at(0).url, QUrl(QStringLiteral("https://example.org/notes")));
+    QCOMPARE(tabs->at(1).title, QStringLiteral("讲座"));
+}
+
+void StartupTest::sessionEndSavesOnce()
+{
+    ModelRig rig;
+    ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(rig.scribe.expectedKey));
+    ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test-deepseek"));
+    AppModel &model = rig.make();
+    AppDelegate delegate;
+    delegate.model = &model;
+    delegate.applicationDidFinishLaunching();
+    FakeScreenSaver screenSaver;
+    QVERIFY(screenSaver.start());
+
+    // Listening keeps the screen awake through the launch's hook.
+    model.startOrResume();
+    QVERIFY(model.running());
+    QTRY_VERIFY_WITH_TIMEOUT(delegate.keepAwake()->held(), 10000);
+    rig.setLines({finishedLine(0, QStringLiteral("Before the logout."), QStringLiteral("注销之前。"))});
+    rig.setLastPartial(QStringLiteral("and the words still being heard"));
+    const QString file = *model.transcript().fileURL();
+    QString onDiskAtRelease;
+    connect(&screenSaver, &FakeBusService::called, this, [&](const QString &member) {
+        if (member == QLatin1String("UnInhibit"))
+            onDiskAtRelease = readText(file);
+    });
+
+    // The session manager asks to save: the record is whole on disk when the request returns,
+    // with the sentence that was still being heard, and the screen is let go after that.
+    QVERIFY(requestCommitData());
+    const QString text = readText(file);
+    QVERIFY2(text.contains(QStringLiteral("注销之前。")), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("and the words still being heard")));
+    QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
+    QCOMPARE(onDiskAtRelease, text);
+    QCOMPARE(screenSaver.inhibitions.size(), 1);
+
+    // A second request (session managers may ask again) saves nothing more; the quit that ends
+    // the session takes the same once-only step.
+    QFile::remove(file);
+    QVERIFY(requestCommitData());
+    QVERIFY(!QFile::exists(file));
+    QTest::qWait(200);
+    QCOMPARE(screenSaver.released.size(), 1);
+    QCOMPARE(screenSaver.inhibitions.size(), 1);
 }
 
 void StartupTest::guardInProcess()

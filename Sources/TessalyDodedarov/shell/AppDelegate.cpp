@@ -121,7 +121,9 @@ void AppDelegate::installHooks(AppModel &shared)
     AppModel::currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
         BrowserTab::current(qApp, [done](std::optional<QUrl> url) { done(url); });
     };
-    // The model has no hook for the list of all tabs yet; BrowserTab::allTabs is for it.
+    AppModel::browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
+        BrowserTab::allTabs(qApp, [done](const QList<BrowserTabs::Tab> &tabs) { done(tabs); });
+    };
 
     // The dictionary loads on a worker at start-up; until then every word counts as a word.
     m_spell = new SpellChecker(this);

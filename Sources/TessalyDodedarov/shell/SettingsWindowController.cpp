@@ -4,6 +4,7 @@
 #include "display/WindowPlacement.h"
 #include "model/AppModel.h"
 #include "shell/SettingsView.h"
+#include "translation/Keychain.h"
 
 #include <QVBoxLayout>
 
@@ -29,6 +30,9 @@ void SettingsWindowController::show()
         // The content is the page's own size, so nothing of it is cut off.
         m_window->setFixedSize(SettingsView::pageWidth, SettingsView::pageHeight);
     }
+    // Opening the settings is the user acting on keys: a keyring that could not answer before
+    // (a dismissed unlock prompt) may be asked again by the checks below.
+    Keychain::userActedOnKeys();
     current.checkSavedKeys();
     WindowPlacement::present(m_window);
 }
