@@ -4,10 +4,19 @@
 #include "display/CaptionView.h"
 #include "display/HistoryScrollState.h"
 #include "display/NotesBar.h"
+#include "display/OpacityFade.h"
+#include "display/HistoryTextView.h"
+#include "display/HistoryView.h"
+#include "display/FontFamilies.h"
 #include "fakes/ModelRig.h"
 #include "translation/Keychain.h"
 
+#include <QFontDatabase>
 #include <QFrame>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,6 +71,10 @@ private slots:
     void grabs();
     void notesBar();
     void changesApplyOnALaterTurn();
+    void controlsCallTheModel();
+    void controlsFade();
+    void chineseIsDrawnInTheMappedFont();
+    void notesGoToTheModel();
 };
 
 void CaptionViewTest::status_data()
@@ -140,7 +153,8 @@ void CaptionViewTest::controlsAndPill()
     v.model->setHovering(true);
     v.settle();
     QVERIFY(!v.view->controls()->isHidden());
-    QVERIFY(v.view->statusPill()->isHidden());
+    // The pill fades out as the controls fade in.
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->statusPill()->isHidden(), waitMs);
     QVERIFY(!v.view->controlButton(u"pause.fill"_qs)->isHidden());
     QVERIFY(v.view->controlButton(u"play.fill"_qs)->isHidden());
     QVERIFY(!v.view->controlButton(u"stop.fill"_qs)->isHidden());
@@ -171,7 +185,7 @@ void CaptionViewTest::controlsAndPill()
     v.view->recapPopup()->hide();
     QVERIFY(!v.view->recapOpen());
     v.settle();
-    QVERIFY(v.view->controls()->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->controls()->isHidden(), waitMs);
 }
 
 void CaptionViewTest::jumpButton()
@@ -268,6 +282,198 @@ void CaptionViewTest::changesApplyOnALaterTurn()
     // Not inside the setter.
     QVERIFY(v.view->controls()->isHidden());
     QTRY_VERIFY_WITH_TIMEOUT(!v.view->controls()->isHidden(), waitMs);
+}
+
+void CaptionViewTest::controlsCallTheModel()
+{
+    ViewRig v;
+    int settings = 0;
+    AppModel::showSettings = [&] { ++settings; };
+    int chats = 0;
+    const auto chat = CaptionView::showChat;
+    const auto restoreChat = qScopeGuard([&] { CaptionView::showChat = chat; });
+    CaptionView::showChat = [&] { ++chats; };
+    v.model->setHovering(true);
+    v.settle();
+
+    // Starting without a recognition key: the model explains and opens the settings.
+    v.view->controlButton(u"play.fill"_qs)->click();
+    QVERIFY(v.model->notice().has_value());
+    QCOMPARE(settings, 1);
+    v.view->controlButton(u"gearshape"_qs)->click();
+    QCOMPARE(settings, 2);
+    v.model->setNotice(std::nullopt);
+
+    // A pause click that arrives after recognition ended must not start a meeting again.
+    v.model->setRunningState(true);
+    v.settle();
+    QToolButton *pause = v.view->controlButton(u"pause.fill"_qs);
+    QVERIFY(!pause->isHidden());
+    v.model->setRunningState(false);
+    pause->click();
+    QVERIFY(!v.model->notice().has_value());
+    QCOMPARE(settings, 2);
+
+    // Ending the meeting.
+    v.model->setMeetingActiveState(true);
+    v.settle();
+    QToolButton *stop = v.view->controlButton(u"stop.fill"_qs);
+    QVERIFY(!stop->isHidden());
+    QCOMPARE(v.view->controlButton(u"play.fill"_qs)->toolTip(), u"继续：接着当前会议往下记"_qs);
+    stop->click();
+    QVERIFY(!v.model->meetingActive());
+    v.settle();
+    QVERIFY(stop->isHidden());
+
+    // The chat button: only with something finished to talk about, and never while running.
+    QToolButton *chatButton = v.view->controlButton(u"bubble.left.and.bubble.right"_qs);
+    QVERIFY(chatButton->isHidden());
+    CaptionLine line;
+    line.english = u"We agreed on the budget."_qs;
+    line.chinese = u"我们就预算达成了一致。"_qs;
+    line.finished = true;
+    v.rig.setLines({line});
+    v.settle();
+    QVERIFY(!chatButton->isHidden());
+    chatButton->click();
+    QCOMPARE(chats, 1);
+    v.model->setRunningState(true);
+    v.settle();
+    QVERIFY(chatButton->isHidden());
+    v.model->setRunningState(false);
+
+    // Minimising hides the panel and lets go of the pointer state.
+    v.model->setPanelVisible(true);
+    v.settle();
+    v.view->controlButton(u"minus"_qs)->click();
+    QVERIFY(!v.model->panelVisible());
+    QVERIFY(!v.model->hovering());
+}
+
+void CaptionViewTest::controlsFade()
+{
+    ViewRig v(true);
+    v.view->show();
+    OpacityFade *fade = v.view->controlsFade();
+    QVERIFY(v.view->controls()->isHidden());
+    v.model->setHovering(true);
+    v.settle();
+    // Shown at once, fully opaque only when the fade has run.
+    QVERIFY(!v.view->controls()->isHidden());
+    QVERIFY(fade->fading());
+    QVERIFY(fade->opacity() < 1.0);
+    QTRY_VERIFY_WITH_TIMEOUT(!fade->fading(), waitMs);
+    QCOMPARE(fade->opacity(), 1.0);
+
+    // Leaving fades out first and hides at the end, so the controls take no clicks then.
+    v.model->setHovering(false);
+    v.settle();
+    QVERIFY(fade->fading());
+    QVERIFY(!v.view->controls()->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->controls()->isHidden(), waitMs);
+
+    // Coming back halfway through a fade out turns it round.
+    v.model->setHovering(true);
+    v.settle();
+    QTRY_VERIFY_WITH_TIMEOUT(!fade->fading(), waitMs);
+    v.model->setHovering(false);
+    v.settle();
+    v.model->setHovering(true);
+    v.settle();
+    QVERIFY(fade->shown());
+    QTRY_VERIFY_WITH_TIMEOUT(!fade->fading(), waitMs);
+    QVERIFY(!v.view->controls()->isHidden());
+    QCOMPARE(fade->opacity(), 1.0);
+}
+
+void CaptionViewTest::chineseIsDrawnInTheMappedFont()
+{
+    const QString family = FontFamilies::installed(u"Songti SC"_qs);
+    if (!QFontDatabase::hasFamily(family))
+        QSKIP("the CJK font is not installed (scripts/install-deps)");
+    ViewRig v(true);
+    v.model->customize([](CaptionAppearance &look) { look.chineseFont = u"Songti SC"_qs; });
+    CaptionLine line;
+    line.english = u"今天我们讨论预算"_qs;
+    line.chinese = u"Today we discuss the budget"_qs;
+    line.finished = true;
+    line.language = SpeechLanguage::chinese;
+    v.rig.setLines({line});
+    v.view->show();
+    v.settle();
+    QVERIFY(!v.view->historyArea()->isHidden());
+
+    // The glyphs laid out for the Chinese line come from the mapped family, and none of them
+    // is the missing-glyph box.
+    HistoryTextView *text = v.view->history()->textView();
+    const QTextBlock block = text->document()->findBlock(0);
+    QCOMPARE(block.text(), line.english);
+    QTextLayout *layout = block.layout();
+    QVERIFY(layout && layout->lineCount() > 0);
+    int glyphs = 0;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        for (const QGlyphRun &run : layout->lineAt(i).glyphRuns()) {
+            QCOMPARE(run.rawFont().familyName(), family);
+            for (quint32 glyph : run.glyphIndexes()) {
+                QVERIFY(glyph != 0);
+                ++glyphs;
+            }
+        }
+    }
+    QCOMPARE(glyphs, int(line.english.size()));
+
+    // And they reach the pixels: the history area shows ink of the Chinese colour.
+    const QImage image = v.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRect area = v.view->historyArea()->geometry();
+    const QColor chinese = chineseColor(*v.model);
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - chinese.red()) < 24 && std::abs(c.green() - chinese.green()) < 24
+                && std::abs(c.blue() - chinese.blue()) < 24)
+                ++ink;
+        }
+    }
+    QVERIFY2(ink > 100, qPrintable(QString::number(ink)));
+}
+
+void CaptionViewTest::notesGoToTheModel()
+{
+    ViewRig v;
+    v.view->show();
+    v.settle();
+    QLineEdit *field = v.view->notesBar()->field();
+    QVERIFY(field->isEnabled());
+
+    // Blanks add nothing and only empty the field.
+    QTest::keyClicks(field, u"   "_qs);
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(field->text().isEmpty());
+    QVERIFY(v.model->notes().isEmpty());
+
+    QTest::keyClicks(field, u"  Anna = 安娜 "_qs);
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(field->text().isEmpty());
+    QCOMPARE(v.model->notes().size(), 1);
+    QCOMPARE(v.model->notes().first().text, u"Anna = 安娜"_qs);
+
+    // Text not yet sent survives hiding the panel.
+    QTest::keyClicks(field, u"半句"_qs);
+    v.view->hide();
+    v.view->show();
+    QCOMPARE(field->text(), u"半句"_qs);
+
+    // The list deletes through the model.
+    v.settle();
+    v.view->notesBar()->notesButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->notesPopup()->isVisible(), waitMs);
+    const QList<QToolButton *> deletes = v.view->notesPopup()->findChildren<QToolButton *>(u"deleteNote"_qs);
+    QCOMPARE(deletes.size(), 1);
+    deletes.first()->click();
+    QVERIFY(v.model->notes().isEmpty());
+    v.settle();
+    QVERIFY(v.view->notesBar()->notesButton()->isHidden());
 }
 
 DODEDAROV_TEST(CaptionViewTest)

@@ -5,6 +5,8 @@
 #include "display/HistoryView.h"
 #include "shell/ChineseScript.h"
 
+#include <QCoreApplication>
+#include <QImage>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -92,6 +94,7 @@ private slots:
     void followThreshold();
     void historyParagraphs();
     void fadeOnlyWhileBrowsingOverOpaqueBackground();
+    void outlinedTextCastsAShadowBelowIt();
 };
 
 void HistoryTextViewTest::sameParagraphsTouchNothing()
@@ -309,6 +312,58 @@ void HistoryTextViewTest::fadeOnlyWhileBrowsingOverOpaqueBackground()
     in.browsing = false;
     view.setInputs(in);
     QVERIFY(!view.fades());
+}
+
+void HistoryTextViewTest::outlinedTextCastsAShadowBelowIt()
+{
+    // White text on the transparent view, once plain and once outlined: every pixel with alpha
+    // is ink, outline or shadow. The outline hugs the glyphs (under 1 px at this size); what
+    // lies 2 px or more away from the plain ink is shadow.
+    const auto render = [](bool outline) {
+        ViewRig rig;
+        rig.look.chineseColor = RGBA {1, 1, 1, 1};
+        rig.look.englishColor = RGBA {1, 1, 1, 1};
+        rig.look.outline = outline;
+        Paragraph turn = text(u"第二位发言人"_qs, u"Second speaker"_qs, true);
+        turn.turn = true;
+        rig.view->update({text(u"第一句话"_qs, u"First line"_qs), turn}, rig.look);
+        QCoreApplication::processEvents();
+        return rig.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    const QImage plain = render(false);
+    const QImage outlined = render(true);
+    QCOMPARE(plain.size(), outlined.size());
+    const auto inkNear = [&](int x, int y, int reach) {
+        for (int dy = -reach; dy <= reach; ++dy) {
+            for (int dx = -reach; dx <= reach; ++dx) {
+                const int px = x + dx;
+                const int py = y + dy;
+                if (px >= 0 && py >= 0 && px < plain.width() && py < plain.height() && qAlpha(plain.pixel(px, py)) > 0)
+                    return true;
+            }
+        }
+        return false;
+    };
+    int shadow = 0;
+    int below = 0;
+    int above = 0;
+    for (int y = 0; y < outlined.height(); ++y) {
+        for (int x = 0; x < outlined.width(); ++x) {
+            const QRgb pixel = outlined.pixel(x, y);
+            if (qAlpha(pixel) < 24 || inkNear(x, y, 1))
+                continue;
+            ++shadow;
+            // Black, not text.
+            QVERIFY(qRed(pixel) < 64 && qGreen(pixel) < 64 && qBlue(pixel) < 64);
+            // One pixel down: more of it under the glyphs than over them.
+            if (y >= 2 && qAlpha(plain.pixel(x, y - 2)) > 0)
+                ++below;
+            if (y + 2 < plain.height() && qAlpha(plain.pixel(x, y + 2)) > 0)
+                ++above;
+        }
+    }
+    QVERIFY2(shadow > 50, qPrintable(QString::number(shadow)));
+    QVERIFY2(below > above, qPrintable(u"%1 below, %2 above"_qs.arg(below).arg(above)));
 }
 
 DODEDAROV_TEST(HistoryTextViewTest)

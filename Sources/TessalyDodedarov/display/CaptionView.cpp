@@ -4,6 +4,7 @@
 #include "display/HistoryView.h"
 #include "display/NotesBar.h"
 #include "display/NotesView.h"
+#include "display/OpacityFade.h"
 #include "display/RecapView.h"
 #include "display/Symbols.h"
 #include "model/AppModel.h"
@@ -135,14 +136,21 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     buttons->setContentsMargins(6, 3, 6, 3);
     buttons->setSpacing(2);
 
-    // AppModel declares toggle, startOrResume, endMeeting and minimize, but they have no
-    // definitions yet: their buttons are shown and stay off until they have.
-    m_pause = addControl(QStringLiteral("pause.fill"),
-                         QStringLiteral("暂停：停止采集，不再计费；会议内容保留"), {});
-    m_play = addControl(QStringLiteral("play.fill"), QStringLiteral("开始新会议"), {});
-    m_stop = addControl(QStringLiteral("stop.fill"), QStringLiteral("结束会议：下次开始会新建一份记录"), {});
-    for (QToolButton *waiting : {m_pause, m_play, m_stop})
-        waiting->setEnabled(false);
+    // Pausing goes through the model, which logs it and stops the engine; a click that comes
+    // after recognition already ended does nothing.
+    m_pause = addControl(QStringLiteral("pause.fill"), QStringLiteral("暂停：停止采集，不再计费；会议内容保留"),
+                         [this] {
+                             if (m_model && m_model->running())
+                                 m_model->toggle();
+                         });
+    m_play = addControl(QStringLiteral("play.fill"), QStringLiteral("开始新会议"), [this] {
+        if (m_model)
+            m_model->startOrResume();
+    });
+    m_stop = addControl(QStringLiteral("stop.fill"), QStringLiteral("结束会议：下次开始会新建一份记录"), [this] {
+        if (m_model)
+            m_model->endMeeting();
+    });
     m_maximize = addControl(QStringLiteral("arrow.up.left.and.arrow.down.right"),
                             QStringLiteral("全屏：铺满屏幕阅读"), [this] {
                                 if (m_model)
@@ -155,10 +163,19 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     m_chat = addControl(QStringLiteral("bubble.left.and.bubble.right"),
                         QStringLiteral("问问这场会议：就会议记录提问"), [] { showChat(); });
     addControl(QStringLiteral("gearshape"), QStringLiteral("设置"), [] { AppModel::showSettings(); });
-    QToolButton *minimize = addControl(
-        QStringLiteral("minus"),
-        QStringLiteral("最小化到任务栏：识别和翻译在后台继续，点任务栏里的图标恢复"), {});
-    minimize->setEnabled(false);
+    addControl(QStringLiteral("minus"),
+               QStringLiteral("最小化到任务栏：识别和翻译在后台继续，点任务栏里的图标恢复"), [this] {
+                   if (m_model)
+                       m_model->minimize();
+               });
+
+    // Controls, pill and jump button come and go with a short fade; they start hidden.
+    m_controls->hide();
+    m_pill->hide();
+    m_jump->hide();
+    m_controlsFade = new OpacityFade(m_controls);
+    m_pillFade = new OpacityFade(m_pill);
+    m_jumpFade = new OpacityFade(m_jump);
 
     m_recapPopup = new QFrame(this, Qt::Popup);
     m_recapPopup->setFrameShape(QFrame::StyledPanel);
@@ -356,7 +373,7 @@ void CaptionView::refresh()
     }
 
     const bool showControls = model.hovering() || m_recapOpen;
-    m_controls->setVisible(showControls);
+    m_controlsFade->setShown(showControls);
     const bool running = model.running();
     m_pause->setVisible(running);
     m_play->setVisible(!running);
@@ -380,7 +397,7 @@ void CaptionView::refresh()
 
     const std::optional<QString> note = model.statusNote() ? model.statusNote() : model.backfillNote();
     const bool showPill = !showControls && !empty && note.has_value();
-    m_pill->setVisible(showPill);
+    m_pillFade->setShown(showPill);
     if (showPill) {
         m_pill->setText(*note);
         const QString color = running || model.notice() ? orange.name()
@@ -392,7 +409,7 @@ void CaptionView::refresh()
     }
 
     const bool jumpShown = !empty && !(m_scroll->following() && m_scroll->unseen() <= 0);
-    m_jump->setVisible(jumpShown);
+    m_jumpFade->setShown(jumpShown);
     if (jumpShown) {
         m_jump->setText(m_scroll->following() ? QStringLiteral("已暂停滚动 · 有 ") + QString::number(m_scroll->unseen())
                                                     + QStringLiteral(" 段新内容")

@@ -12,6 +12,7 @@ class AppModel;
 class HistoryScrollState;
 class HistoryView;
 class NotesBar;
+class OpacityFade;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -51,6 +52,7 @@ public:
     QLabel *emptyLabel() const { return m_empty; }
     QLabel *statusPill() const { return m_pill; }
     QWidget *controls() const { return m_controls; }
+    OpacityFade *controlsFade() const { return m_controlsFade; }
     QPushButton *jumpButton() const { return m_jump; }
     QWidget *historyArea() const { return m_historyArea; }
     HistoryView *history() const { return m_history; }
@@ -98,6 +100,9 @@ private:
     QToolButton *m_chat = nullptr;
     QFrame *m_recapPopup = nullptr;
     QFrame *m_notesPopup = nullptr;
+    OpacityFade *m_controlsFade = nullptr;
+    OpacityFade *m_pillFade = nullptr;
+    OpacityFade *m_jumpFade = nullptr;
     class RecapView *m_recapView = nullptr;
     class NotesView *m_notesView = nullptr;
 };

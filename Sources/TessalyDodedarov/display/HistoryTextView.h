@@ -3,6 +3,7 @@
 #include "display/CaptionAppearance.h"
 #include "display/HistoryText.h"
 
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QTextEdit>
@@ -41,6 +42,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     struct Style;
@@ -52,6 +54,7 @@ private:
     double holdHeight(double content, double visible);
     void applyBottomMargin(double content, double minimumHeight);
     void boundsChanged();
+    const QImage &shadowImage();
 
     QPointer<HistoryScrollState> m_state;
     QPropertyAnimation *m_animation = nullptr;
@@ -68,4 +71,11 @@ private:
     bool m_animating = false;
     bool m_outline = false;
     double m_tailMargin = bottomInset;
+    // The outlined text's shadow over the visible area, kept until the text, the scroll
+    // position or the size changes: repaints without changes reuse it.
+    QImage m_shadow;
+    bool m_shadowStale = true;
+    int m_shadowOffset = 0;
+    QSize m_shadowSize;
+    qreal m_shadowRatio = 0;
 };

@@ -59,9 +59,6 @@ NotesBar::NotesBar(AppModel *model, QWidget *parent)
         "回车提交。会用在后面的识别和翻译里。"));
     connect(m_field, &QLineEdit::returnPressed, this, &NotesBar::submit);
     row->addWidget(m_field, 1);
-    // AppModel::submitNote is declared but has no definition yet: until it has, the field
-    // takes no notes rather than seeming to accept them and dropping them.
-    m_field->setEnabled(false);
 
     update(Qt::white);
 }
@@ -101,7 +98,8 @@ void NotesBar::update(const QColor &color)
 
 void NotesBar::submit()
 {
-    // Unreachable while the field is disabled (see the constructor); the model trims the text
-    // and ignores a blank one, so the field is simply emptied then.
+    // The model trims the text and ignores a blank one, so a blank submit only empties the field.
+    if (m_model)
+        m_model->submitNote(m_field->text(), false);
     m_field->clear();
 }

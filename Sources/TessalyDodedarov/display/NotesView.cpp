@@ -89,9 +89,11 @@ void NotesView::refresh()
             QStringLiteral("xmark.circle.fill"), QSize(14, 14), palette().color(QPalette::PlaceholderText),
             devicePixelRatioF()))));
         remove->setToolTip(QStringLiteral("删掉这条"));
-        // AppModel::deleteNote is declared but has no definition yet; the button stays off
-        // until it has one.
-        remove->setEnabled(false);
+        remove->setObjectName(QStringLiteral("deleteNote"));
+        connect(remove, &QToolButton::clicked, this, [this, id = note.id] {
+            if (m_model)
+                m_model->deleteNote(id);
+        });
         line->addWidget(remove, 0, Qt::AlignTop);
         m_rows->addWidget(row);
         auto *divider = new QFrame(m_list);
