@@ -32,6 +32,8 @@ const QStringList &Symbols::names()
         QStringLiteral("macwindow"),
         QStringLiteral("chart.bar.fill"),
         QStringLiteral("info.circle.fill"),
+        // The import window's drop zone.
+        QStringLiteral("waveform.badge.plus"),
         QStringLiteral("circle"),
     };
     return list;
