@@ -145,7 +145,7 @@ void BrandingTest::paletteChangeRedraws()
 
 void BrandingTest::symbolsAreBundledAndTinted()
 {
-    QCOMPARE(Symbols::names().size(), 25);
+    QCOMPARE(Symbols::names().size(), 26);
     for (const QString &name : Symbols::names()) {
         QVERIFY2(QFile::exists(Symbols::path(name)), qPrintable(name));
         const QImage image = Symbols::image(name, QSize(22, 22), Qt::white, 2.0);

@@ -1,6 +1,7 @@
 #include "TestMain.h"
 
 #include "fakes/ModelRig.h"
+#include "records/ImportView.h"
 #include "shell/ImportWindowController.h"
 #include "shell/MenuBarLabel.h"
 #include "shell/MenuContent.h"
@@ -203,6 +204,7 @@ void MenuContentTest::importOpensOneWindow()
     QCOMPARE(first->windowTitle(), QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
     QCOMPARE(first->size(), QSize(480, 320));
     QCOMPARE(first->minimumSize(), first->maximumSize());
+    QCOMPARE(first->findChildren<ImportView *>().size(), 1);
 }
 
 DODEDAROV_TEST(MenuContentTest)

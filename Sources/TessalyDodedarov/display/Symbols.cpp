@@ -36,6 +36,8 @@ const QStringList &Symbols::names()
         QStringLiteral("bubble.left.and.bubble.right.fill"),
         QStringLiteral("trash"),
         QStringLiteral("paperplane.fill"),
+        // The import window's drop zone.
+        QStringLiteral("waveform.badge.plus"),
         QStringLiteral("circle"),
     };
     return list;

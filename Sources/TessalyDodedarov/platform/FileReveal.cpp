@@ -5,6 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFileInfo>
+#include <QStringList>
 
 QUrl FileReveal::folderOf(const QUrl &file)
 {
@@ -13,18 +14,24 @@ QUrl FileReveal::folderOf(const QUrl &file)
     return QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
 }
 
-void FileReveal::revealFile(const QUrl &file)
+void FileReveal::revealFiles(const QList<QUrl> &files)
 {
-    const QUrl folder = folderOf(file);
+    if (files.isEmpty())
+        return;
+    const QUrl folder = folderOf(files.first());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         openFolder(folder);
         return;
     }
+    // The interface takes URIs in their encoded form: a Chinese name travels percent-encoded.
+    QStringList uris;
+    for (const QUrl &file : files)
+        uris.append(QString::fromUtf8(file.toEncoded()));
     QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QString::fromUtf8(file.toEncoded())} << QString();
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    call << uris << QString();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeout));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, folder] {
         if (watcher->isError())
             openFolder(folder);

@@ -132,7 +132,7 @@ void AppDelegate::installHooks(AppModel &shared)
         return spell ? spell->isWord(word) : true;
     };
     FileReveal::openFolder = [](const QUrl &folder) { QDesktopServices::openUrl(folder); };
-    AppModel::revealFile = [](const QString &path) { FileReveal::revealFile(QUrl::fromLocalFile(path)); };
+    AppModel::revealFile = [](const QString &path) { FileReveal::revealFiles({QUrl::fromLocalFile(path)}); };
     // OpenCC loads its tables on the first conversion, not here.
     m_traditional = std::make_shared<TraditionalChinese>();
     ChineseScript::toTraditional = [traditional = m_traditional](const QString &text) {

@@ -1,7 +1,10 @@
 #include "shell/ImportWindowController.h"
 
 #include "display/WindowPlacement.h"
+#include "records/ImportView.h"
+#include "records/MediaImporter.h"
 
+#include <QVBoxLayout>
 #include <QWidget>
 
 ImportWindowController &ImportWindowController::shared()
@@ -17,6 +20,9 @@ void ImportWindowController::show()
                                             | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
         m_window->setFixedSize(480, 320);
+        auto *layout = new QVBoxLayout(m_window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new ImportView(MediaImporter::shared(), m_window));
     }
     WindowPlacement::present(m_window);
 }

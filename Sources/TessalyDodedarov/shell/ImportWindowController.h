@@ -4,8 +4,8 @@
 
 class QWidget;
 
-// The media-import window: 480 x 320, fixed, built once and kept. Its page comes with the media
-// import; until then the window is empty.
+// The media-import window: 480 x 320, fixed, built once and kept, showing the shared importer.
+// Closing it only hides it; the job goes on and the next show() presents its current stage.
 class ImportWindowController final {
 public:
     static ImportWindowController &shared();
