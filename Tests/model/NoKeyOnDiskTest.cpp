@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 // A whole meeting in a child process with distinctive keys, under a HOME and XDG folders made
 // for it; once it has ended the meeting and quit, no file it left there and nothing it printed
 // may hold a key or any eight characters of one.
