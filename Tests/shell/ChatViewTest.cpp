@@ -152,6 +152,7 @@ void ChatViewTest::cleanup()
 }
 
 enum class Setup { nothingYet, canChat, busy, answered };
+Q_DECLARE_METATYPE(Setup)
 
 void ChatViewTest::states_data()
 {
