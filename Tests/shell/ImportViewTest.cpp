@@ -443,7 +443,7 @@ private slots:
 
     void longHeadlineIsCutToOneLine()
     {
-        const QString name = QString(u"很长的文件名").repeated(20) + QStringLiteral(".mp4");
+        const QString name = QStringLiteral("很长的文件名").repeated(20) + QStringLiteral(".mp4");
         m_view->apply({Stage::transcribing(), name, {}, QString()});
         QLabel *headline = part(u"headline"_qs);
         QCOMPARE(m_view->headline(), QStringLiteral("正在处理：") + name);
