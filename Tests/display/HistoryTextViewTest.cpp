@@ -13,6 +13,7 @@
 #include <QTextDocument>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -95,6 +96,7 @@ private slots:
     void historyParagraphs();
     void fadeOnlyWhileBrowsingOverOpaqueBackground();
     void outlinedTextCastsAShadowBelowIt();
+    void cachedParagraphsEqualFreshOnes();
 };
 
 void HistoryTextViewTest::sameParagraphsTouchNothing()
@@ -364,6 +366,62 @@ void HistoryTextViewTest::outlinedTextCastsAShadowBelowIt()
     }
     QVERIFY2(shadow > 50, qPrintable(QString::number(shadow)));
     QVERIFY2(below > above, qPrintable(u"%1 below, %2 above"_qs.arg(below).arg(above)));
+}
+
+void HistoryTextViewTest::cachedParagraphsEqualFreshOnes()
+{
+    const auto saved = ChineseScript::toTraditional;
+    const auto restore = qScopeGuard([&] { ChineseScript::toTraditional = saved; });
+    ChineseScript::toTraditional = [](const QString &text) { return u"[繁]"_qs + text; };
+
+    const auto line = [](int id, const QString &english, const QString &chinese, bool finished,
+                         std::optional<SpeechLanguage> language, const QString &alt = {}) {
+        CaptionLine l;
+        l.id = id;
+        l.english = english;
+        l.chinese = chinese;
+        l.finished = finished;
+        l.language = language;
+        l.alt = alt;
+        l.newTurn = id == 2;
+        return l;
+    };
+    HistoryScrollState state;
+    HistoryView view(&state);
+    HistoryView::Inputs in;
+    in.scroll = &state;
+    in.live = true;
+    in.lines = {line(0, u"We start now."_qs, u"我们现在开始。"_qs, true, SpeechLanguage::english),
+                line(1, u"预算要重新讨论"_qs, u"The budget needs another look"_qs, true, std::nullopt),
+                line(2, u"Empezamos 🙂"_qs, u"我们开始 𠀀"_qs, true, SpeechLanguage::other, u"We begin"_qs),
+                line(3, u"And the next"_qs, QString(), false, SpeechLanguage::english)};
+    in.liveEnglish = u"quarter"_qs;
+
+    // Each step changes one input the way the meeting does; the cached answer must always be
+    // the one made from scratch.
+    QList<std::function<void()>> steps = {
+        [] {},
+        [&] { in.liveEnglish += u" plan"_qs; },
+        [&] { in.liveInline = true; },
+        [&] { in.liveEnglish = u"季度计划"_qs; },
+        [&] { in.lines[1].chinese = u"The budget needs a second look"_qs; },
+        [&] { in.lines.last().finished = true; },
+        [&] { in.lines.append(line(4, u"第五句"_qs, QString(), false, SpeechLanguage::chinese)); },
+        [&] { in.pending = {3}; },
+        [&] { in.parts.traditional = true; },
+        [&] { in.parts.chinese = false; },
+        [&] { in.parts = CaptionParts(); in.parts.english = false; },
+        [&] { in.live = false; in.liveEnglish.clear(); },
+        [&] { in.mode = DisplayMode::chinese; },
+        [&] { in.mode = DisplayMode::english; in.liveEnglish = u"more"_qs; },
+        [&] { in.lines.removeLast(); },
+        [&] { in.lines.clear(); },
+        [&] { in.mode = DisplayMode::both; in.liveInline = false; },
+    };
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        steps[i]();
+        QVERIFY2(view.cachedParagraphs(in) == HistoryView::paragraphs(in), qPrintable(u"step %1"_qs.arg(i)));
+    }
 }
 
 DODEDAROV_TEST(HistoryTextViewTest)

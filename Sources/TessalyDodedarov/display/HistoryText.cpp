@@ -15,49 +15,47 @@ bool hasText(const QString &primary)
 
 } // namespace
 
-QList<HistoryText::Paragraph> HistoryText::allParagraphs(const QList<CaptionLine> &lines, DisplayMode mode,
-                                                         const QSet<int> &pending, const QString &live,
-                                                         bool liveInline)
+HistoryText::Paragraph HistoryText::lineParagraph(const CaptionLine &line, DisplayMode mode, const QSet<int> &pending)
 {
-    QList<Paragraph> out;
-    out.reserve(lines.size() + 1);
-    for (const CaptionLine &line : lines) {
-        Paragraph p;
-        p.turn = line.newTurn;
-        p.primaryDim = pending.contains(line.id);
-        p.highlights = line.fixed;
-        const SpeechLanguage language = line.language ? *line.language : SpeechLanguage(line.english);
-        const QString shown = !line.chinese.isEmpty() ? line.chinese
-            : line.finished                            ? line.english
-                                                       : ellipsis;
-        switch (mode) {
-        case DisplayMode::both:
-            if (!line.alt.isEmpty() || language == SpeechLanguage::other) {
-                p.primary = !line.chinese.isEmpty() ? line.chinese : line.finished ? QString() : ellipsis;
-                p.secondary = line.alt;
-                p.original = line.english;
-            } else if (language == SpeechLanguage::chinese) {
-                p.primary = line.english;
-                p.secondary = line.chinese;
-            } else {
-                p.primary = shown;
-                p.secondary = line.english == shown ? QString() : line.english;
-            }
-            break;
-        case DisplayMode::chinese:
-            p.primary = language == SpeechLanguage::chinese ? line.english : shown;
-            break;
-        case DisplayMode::english:
-            p.primary = language == SpeechLanguage::chinese ? shown : line.english;
-            break;
+    Paragraph p;
+    p.turn = line.newTurn;
+    p.primaryDim = pending.contains(line.id);
+    p.highlights = line.fixed;
+    const SpeechLanguage language = line.language ? *line.language : SpeechLanguage(line.english);
+    const QString shown = !line.chinese.isEmpty() ? line.chinese
+        : line.finished                            ? line.english
+                                                   : ellipsis;
+    switch (mode) {
+    case DisplayMode::both:
+        if (!line.alt.isEmpty() || language == SpeechLanguage::other) {
+            p.primary = !line.chinese.isEmpty() ? line.chinese : line.finished ? QString() : ellipsis;
+            p.secondary = line.alt;
+            p.original = line.english;
+        } else if (language == SpeechLanguage::chinese) {
+            p.primary = line.english;
+            p.secondary = line.chinese;
+        } else {
+            p.primary = shown;
+            p.secondary = line.english == shown ? QString() : line.english;
         }
-        out.append(p);
+        break;
+    case DisplayMode::chinese:
+        p.primary = language == SpeechLanguage::chinese ? line.english : shown;
+        break;
+    case DisplayMode::english:
+        p.primary = language == SpeechLanguage::chinese ? shown : line.english;
+        break;
     }
+    return p;
+}
 
+void HistoryText::addLive(QList<Paragraph> &out, const QList<CaptionLine> &lines, DisplayMode mode,
+                          const QString &live, bool liveInline)
+{
     if (live.isEmpty())
-        return out;
+        return;
     if (liveInline) {
-        if (!lines.isEmpty() && !lines.last().finished) {
+        if (!lines.isEmpty() && !lines.last().finished && !out.isEmpty()) {
             const QString &english = lines.last().english;
             const bool space = !english.isEmpty()
                 && Segmenter::needsSpace(Graphemes::last(english), Graphemes::first(live));
@@ -75,6 +73,17 @@ QList<HistoryText::Paragraph> HistoryText::allParagraphs(const QList<CaptionLine
             p.secondary = live;
         out.append(p);
     }
+}
+
+QList<HistoryText::Paragraph> HistoryText::allParagraphs(const QList<CaptionLine> &lines, DisplayMode mode,
+                                                         const QSet<int> &pending, const QString &live,
+                                                         bool liveInline)
+{
+    QList<Paragraph> out;
+    out.reserve(lines.size() + 1);
+    for (const CaptionLine &line : lines)
+        out.append(lineParagraph(line, mode, pending));
+    addLive(out, lines, mode, live, liveInline);
     return out;
 }
 

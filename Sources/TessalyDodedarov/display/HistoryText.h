@@ -35,6 +35,12 @@ public:
 
     static const QString ellipsis;
 
+    // One line's paragraph, without live text.
+    static Paragraph lineParagraph(const CaptionLine &line, DisplayMode mode, const QSet<int> &pending);
+    // Adds the live text to the paragraphs made from `lines`: it changes only the last one or
+    // appends one, so a caller may pass just the last line's paragraph.
+    static void addLive(QList<Paragraph> &paragraphs, const QList<CaptionLine> &lines, DisplayMode mode,
+                        const QString &live, bool liveInline);
     static QList<Paragraph> allParagraphs(const QList<CaptionLine> &lines, DisplayMode mode,
                                           const QSet<int> &pending, const QString &live, bool liveInline);
     static std::optional<Paragraph> filter(const Paragraph &paragraph, const CaptionParts &parts);

@@ -66,6 +66,20 @@ void blurAlpha(QImage &image, int radius)
     }
 }
 
+// Equal paragraphs, answered quickly for texts that share their data: the new list the view
+// gets is mostly made of the very strings it rendered last time.
+bool sameText(const QString &a, const QString &b)
+{
+    return a.isSharedWith(b) || a == b;
+}
+
+bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph &b)
+{
+    return a.turn == b.turn && a.primaryDim == b.primaryDim && a.latest == b.latest && a.older == b.older
+        && sameText(a.primary, b.primary) && sameText(a.live, b.live) && sameText(a.secondary, b.secondary)
+        && sameText(a.original, b.original) && a.highlights == b.highlights;
+}
+
 QFont captionFont(const QString &family, double size)
 {
     QFont font = QApplication::font();
@@ -120,6 +134,8 @@ struct HistoryTextView::Style {
         return format;
     }
 };
+
+HistoryTextView::~HistoryTextView() = default;
 
 HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     : QTextEdit(parent)
@@ -217,7 +233,7 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
         m_rendered.clear();
         m_lengths.clear();
     } else {
-        while (start < paragraphs.size() && start < m_rendered.size() && paragraphs.at(start) == m_rendered.at(start))
+        while (start < paragraphs.size() && start < m_rendered.size() && sameParagraph(paragraphs.at(start), m_rendered.at(start)))
             ++start;
         if (start == paragraphs.size() && start == m_rendered.size())
             return;
@@ -232,7 +248,13 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
     if (!newLook && anchor >= 0 && anchor < paragraphs.size())
         oldTop = top(int(anchor), oldLengths);
 
-    const Style style(appearance);
+    // Resolving the families through fontconfig costs more than rendering a paragraph: the
+    // fonts and colours are made once per look.
+    if (newLook || !m_style || m_styleBaseFont != QApplication::font()) {
+        m_style = std::make_unique<Style>(appearance);
+        m_styleBaseFont = QApplication::font();
+    }
+    const Style &style = *m_style;
     m_outline = style.outline;
     m_updating = true;
     QTextCursor cursor(doc);
@@ -266,7 +288,16 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
     }
     if (m_paused && m_follow)
         setUnseen(m_unseen + int(std::max<qsizetype>(paragraphs.size() - oldCount, 0)));
-    m_rendered = paragraphs;
+    // Only the changed tail is replaced: dropping a whole meeting's paragraphs on every update
+    // would cost as much as the meeting is long. A list shared with the caller is just taken.
+    if (m_rendered.isDetached() && start <= m_rendered.size()) {
+        m_rendered.remove(start, m_rendered.size() - start);
+        m_rendered.reserve(paragraphs.size());
+        for (qsizetype i = start; i < paragraphs.size(); ++i)
+            m_rendered.append(paragraphs.at(i));
+    } else {
+        m_rendered = paragraphs;
+    }
     if (m_follow && !m_paused)
         scrollToBottom(start >= oldCount);
 }

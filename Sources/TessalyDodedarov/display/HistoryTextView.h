@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTextEdit>
 
+#include <memory>
 #include <optional>
 
 class HistoryScrollState;
@@ -24,6 +25,7 @@ class HistoryTextView final : public QTextEdit {
 
 public:
     explicit HistoryTextView(HistoryScrollState *scroll, QWidget *parent = nullptr);
+    ~HistoryTextView() override;
 
     static constexpr double bottomInset = 14;
 
@@ -61,6 +63,8 @@ private:
     QList<HistoryText::Paragraph> m_rendered;
     QList<int> m_lengths;
     std::optional<CaptionAppearance> m_renderedAppearance;
+    std::unique_ptr<Style> m_style;
+    QFont m_styleBaseFont;
     bool m_follow = true;
     double m_lastOffset = 0;
     bool m_updating = false;

@@ -43,31 +43,91 @@ HistoryView::HistoryView(HistoryScrollState *scroll, QWidget *parent)
     m_fade->hide();
 }
 
+std::optional<HistoryText::Paragraph> HistoryView::shown(HistoryText::Paragraph p, const Inputs &in)
+{
+    if (in.parts.traditional) {
+        if (SpeechLanguage(p.primary) == SpeechLanguage::chinese)
+            p.primary = ChineseScript::toTraditional(p.primary);
+        if (SpeechLanguage(p.live) == SpeechLanguage::chinese)
+            p.live = ChineseScript::toTraditional(p.live);
+    }
+    if (in.mode == DisplayMode::both && !(in.parts.chinese && in.parts.english && in.parts.original))
+        return HistoryText::filter(p, in.parts);
+    return p;
+}
+
+QList<HistoryText::Paragraph> HistoryView::finish(QList<HistoryText::Paragraph> result, const Inputs &in)
+{
+    // While recognition runs older paragraphs keep their English.
+    if (in.mode == DisplayMode::both && in.parts.chinese && !in.live && !in.parts.olderEnglish)
+        result = HistoryText::chineseOnlyWhenOlder(std::move(result));
+    return HistoryText::markLatest(std::move(result));
+}
+
 QList<HistoryText::Paragraph> HistoryView::paragraphs(const Inputs &in)
 {
-    QList<HistoryText::Paragraph> result =
+    QList<HistoryText::Paragraph> all =
         HistoryText::allParagraphs(in.lines, in.mode, in.pending, in.liveEnglish, in.liveInline);
-    if (in.parts.traditional) {
-        for (HistoryText::Paragraph &p : result) {
-            if (SpeechLanguage(p.primary) == SpeechLanguage::chinese)
-                p.primary = ChineseScript::toTraditional(p.primary);
-            if (SpeechLanguage(p.live) == SpeechLanguage::chinese)
-                p.live = ChineseScript::toTraditional(p.live);
+    QList<HistoryText::Paragraph> result;
+    result.reserve(all.size());
+    for (HistoryText::Paragraph &p : all) {
+        if (std::optional<HistoryText::Paragraph> kept = shown(std::move(p), in))
+            result.append(std::move(*kept));
+    }
+    return finish(std::move(result), in);
+}
+
+QList<HistoryText::Paragraph> HistoryView::cachedParagraphs(const Inputs &in)
+{
+    LineCache &cache = m_cache;
+    qsizetype keep = 0;
+    if (cache.valid && cache.mode == in.mode && cache.pending == in.pending && cache.parts == in.parts) {
+        const qsizetype common = std::min(cache.lines.size(), in.lines.size());
+        if (cache.lines.constData() == in.lines.constData() && cache.lines.size() == in.lines.size()) {
+            keep = common;
+        } else {
+            while (keep < common && cache.lines.at(keep) == in.lines.at(keep))
+                ++keep;
+        }
+    } else {
+        cache = LineCache();
+        cache.valid = true;
+        cache.mode = in.mode;
+        cache.pending = in.pending;
+        cache.parts = in.parts;
+    }
+    cache.raw.resize(keep);
+    cache.shown.resize(keep);
+    cache.raw.reserve(in.lines.size());
+    cache.shown.reserve(in.lines.size());
+    for (qsizetype i = keep; i < in.lines.size(); ++i) {
+        cache.raw.append(HistoryText::lineParagraph(in.lines.at(i), in.mode, in.pending));
+        cache.shown.append(shown(cache.raw.last(), in));
+    }
+    cache.lines = in.lines;
+
+    // The live text changes at most the last line's paragraph, or adds one after it.
+    const qsizetype count = cache.raw.size();
+    QList<HistoryText::Paragraph> tail;
+    if (count > 0)
+        tail.append(cache.raw.last());
+    HistoryText::addLive(tail, in.lines, in.mode, in.liveEnglish, in.liveInline);
+
+    QList<HistoryText::Paragraph> result;
+    result.reserve(count + 1);
+    for (qsizetype i = 0; i + 1 < count; ++i) {
+        if (const std::optional<HistoryText::Paragraph> &p = cache.shown.at(i))
+            result.append(*p);
+    }
+    for (qsizetype i = 0; i < tail.size(); ++i) {
+        if (i == 0 && count > 0 && tail.at(0) == cache.raw.last()) {
+            if (const std::optional<HistoryText::Paragraph> &p = cache.shown.last())
+                result.append(*p);
+        } else if (std::optional<HistoryText::Paragraph> p = shown(tail.at(i), in)) {
+            result.append(std::move(*p));
         }
     }
-    const bool both = in.mode == DisplayMode::both;
-    if (both && !(in.parts.chinese && in.parts.english && in.parts.original)) {
-        QList<HistoryText::Paragraph> kept;
-        kept.reserve(result.size());
-        for (const HistoryText::Paragraph &p : result)
-            if (std::optional<HistoryText::Paragraph> reduced = HistoryText::filter(p, in.parts))
-                kept.append(*reduced);
-        result = kept;
-    }
-    // While recognition runs older paragraphs keep their English.
-    if (both && in.parts.chinese && !in.live && !in.parts.olderEnglish)
-        result = HistoryText::chineseOnlyWhenOlder(result);
-    return HistoryText::markLatest(result);
+    return finish(std::move(result), in);
 }
 
 bool HistoryView::setInputs(const Inputs &inputs)
@@ -76,7 +136,7 @@ bool HistoryView::setInputs(const Inputs &inputs)
         return false;
     m_inputs = inputs;
     m_text->setPaused(inputs.paused);
-    m_text->update(paragraphs(inputs), inputs.appearance);
+    m_text->update(cachedParagraphs(inputs), inputs.appearance);
     const RGBA &background = inputs.appearance.background;
     static_cast<Fade *>(m_fade)->color = QColor::fromRgbF(float(background.r), float(background.g),
                                                           float(background.b), float(background.a));

@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QWidget>
 
+#include <optional>
+
 class HistoryScrollState;
 class HistoryTextView;
 
@@ -42,7 +44,11 @@ public:
 
     // Answers whether anything was rebuilt.
     bool setInputs(const Inputs &inputs);
+    // The paragraphs the inputs show, made from scratch.
     static QList<HistoryText::Paragraph> paragraphs(const Inputs &inputs);
+    // The same paragraphs, reusing those of lines that did not change since the last call: a
+    // new word of live text must not cost a pass over the whole meeting.
+    QList<HistoryText::Paragraph> cachedParagraphs(const Inputs &inputs);
 
     HistoryTextView *textView() const { return m_text; }
     // Whether the top fade is drawn now.
@@ -53,6 +59,21 @@ protected:
 
 private:
     class Fade;
+    // Per line: its paragraph before and after the script and the caption parts, for the
+    // lines, mode, pending set and parts they were made with.
+    struct LineCache {
+        bool valid = false;
+        QList<CaptionLine> lines;
+        DisplayMode mode = DisplayMode::both;
+        QSet<int> pending;
+        CaptionParts parts;
+        QList<HistoryText::Paragraph> raw;
+        QList<std::optional<HistoryText::Paragraph>> shown;
+    };
+    static std::optional<HistoryText::Paragraph> shown(HistoryText::Paragraph paragraph, const Inputs &inputs);
+    static QList<HistoryText::Paragraph> finish(QList<HistoryText::Paragraph> paragraphs, const Inputs &inputs);
+
+    LineCache m_cache;
     HistoryTextView *m_text;
     QWidget *m_fade;
     std::optional<Inputs> m_inputs;
