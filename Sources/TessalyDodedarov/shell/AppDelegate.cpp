@@ -51,6 +51,11 @@ bool AppDelegate::needsSettingsAtLaunch(const AppModel &model)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // A termination signal from here on ends the application through quit (and so saves);
+    // taken first, as a signal before it would end the process where it stands.
+    m_signals = new UnixSignalWatcher(this);
+    connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
+
     AppModel &shared = model ? *model : *AppModel::shared();
     SettingsWindowController::model = &shared;
 
@@ -84,8 +89,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // Quitting saves the meeting once, however the end comes: the quit entry, a signal, the
     // session ending.
-    m_signals = new UnixSignalWatcher(this);
-    connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
     QPointer<AppModel> guarded(&shared);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [guarded] {
         if (guarded)
