@@ -1,5 +1,7 @@
 #include "records/MediaImporter.h"
 
+#include "model/AppModel.h"
+
 #include "platform/AudioExtractor.h"
 #include "records/TranscriptWriter.h"
 #include "translation/Keychain.h"
@@ -57,9 +59,15 @@ MediaImporter::~MediaImporter()
 
 MediaImporter &MediaImporter::shared()
 {
-    // Reads nothing of the meeting yet: an empty background, no notes, every language. The
-    // meeting model connects its background, notes and English-only setting here once it exists.
-    static MediaImporter *instance = new MediaImporter(Meeting{});
+    // The app's importer reads the meeting model at the moment it needs each value, so notes
+    // typed while a file is translated reach the later batches.
+    static MediaImporter *instance = [] {
+        Meeting meeting;
+        meeting.background = [] { return AppModel::shared()->background(); };
+        meeting.notes = [] { return AppModel::shared()->notes(); };
+        meeting.englishOnly = [] { return AppModel::shared()->listenEnglishOnly(); };
+        return new MediaImporter(meeting);
+    }();
     return *instance;
 }
 
