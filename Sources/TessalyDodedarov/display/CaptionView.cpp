@@ -214,7 +214,15 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     refresh();
 }
 
-CaptionView::~CaptionView() = default;
+CaptionView::~CaptionView()
+{
+    // An open popup hides as it goes and reports that to this view: let it go while the view
+    // is still whole, with nothing left open to reset.
+    m_recapOpen = false;
+    m_notesOpen = false;
+    delete m_recapPopup;
+    delete m_notesPopup;
+}
 
 QToolButton *CaptionView::addControl(const QString &symbol, const QString &help, std::function<void()> action)
 {
