@@ -13,7 +13,7 @@ int main(int argc, char **argv)
     square.fill(Qt::darkGray);
     QMenu menu;
     menu.addAction(QStringLiteral("Quit"), &app, &QCoreApplication::quit);
-    QSystemTrayIcon tray(QIcon(square));
+    QSystemTrayIcon tray {QIcon(square)};
     tray.setContextMenu(&menu);
     tray.show();
     return app.exec();
