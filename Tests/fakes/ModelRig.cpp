@@ -208,3 +208,11 @@ void ModelRig::setLiveEnglish(const QString &text)
 {
     m_model->m_liveEnglish = text;
 }
+
+bool ModelRig::saveIfPending()
+{
+    if (!m_model->m_saveTimer)
+        return false;
+    m_model->saveTranscript(false);
+    return true;
+}

@@ -58,6 +58,9 @@ public:
     // A pipeline that passes `raw` speech through as heard, and the live text it would show.
     void useRawPipeline(std::optional<SpeechLanguage> raw);
     void setLiveEnglish(const QString &text);
+    // Runs the debounced record save now if one is waiting, as its timer would; answers
+    // whether one was.
+    bool saveIfPending();
 
     // Writes or removes (empty value) a keyring item, failing the test's setup loudly; reads
     // one straight from the keyring.
