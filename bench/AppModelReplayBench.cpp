@@ -5,13 +5,12 @@
 // view would. Goal per event on the main thread: p99 under 200 µs, and the p99 of the last ten
 // minutes at most 1.5 times that of the first ten.
 
+#include "MemoryKeyring.h"
+
 #include "common/Clock.h"
 #include "fakes/ModelRig.h"
-#include "platform/SecretStore.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
-#include <QHash>
 
 #include <benchmark/benchmark.h>
 
@@ -20,26 +19,6 @@
 #include <vector>
 
 namespace {
-
-void keyringInMemory()
-{
-    static QHash<QString, QByteArray> items;
-    Keychain::readItem = [](const QString &, const QString &account) {
-        SecretStore::Reading r;
-        r.status = items.contains(account) ? SecretStore::Reading::Status::found
-                                           : SecretStore::Reading::Status::notFound;
-        r.data = items.value(account);
-        return r;
-    };
-    Keychain::writeItem = [](const QString &, const QString &account, const QByteArray &data) {
-        items.insert(account, data);
-        return true;
-    };
-    Keychain::removeItem = [](const QString &, const QString &account) {
-        items.remove(account);
-        return true;
-    };
-}
 
 // The live request the translator made last; the replay streams its answer by hand.
 struct LiveCall {
@@ -143,7 +122,7 @@ BENCHMARK(BM_Replay)->Iterations(1)->Unit(benchmark::kSecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    keyringInMemory();
+    useMemoryKeyring();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

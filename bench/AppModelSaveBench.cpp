@@ -5,44 +5,16 @@
 // The quit path writes synchronously and must finish well inside a logout's grace time
 // (goal: under 200 ms).
 
+#include "MemoryKeyring.h"
+
 #include "fakes/ModelRig.h"
 #include "translation/Keychain.h"
 
 #include <QCoreApplication>
-#include <QHash>
 
 #include <benchmark/benchmark.h>
 
 namespace {
-
-// The keyring, in memory: the benchmark measures the model, not the Secret Service.
-QHash<QString, QByteArray> &keyring()
-{
-    static QHash<QString, QByteArray> items;
-    return items;
-}
-
-void useMemoryKeyring()
-{
-    Keychain::readItem = [](const QString &, const QString &account) {
-        SecretStore::Reading reading;
-        if (keyring().contains(account)) {
-            reading.status = SecretStore::Reading::Status::found;
-            reading.data = keyring().value(account);
-        } else {
-            reading.status = SecretStore::Reading::Status::notFound;
-        }
-        return reading;
-    };
-    Keychain::writeItem = [](const QString &, const QString &account, const QByteArray &data) {
-        keyring().insert(account, data);
-        return true;
-    };
-    Keychain::removeItem = [](const QString &, const QString &account) {
-        keyring().remove(account);
-        return true;
-    };
-}
 
 QList<CaptionLine> threeHourLines()
 {

@@ -4,38 +4,16 @@
 // Goals: publishRows with a 200-character live preview under 50 µs, relayout under 100 µs, both
 // within 20 % of each other at 50 and at 5,000 lines; allParagraphs over 5,000 lines under 5 ms.
 
+#include "MemoryKeyring.h"
+
 #include "display/HistoryText.h"
 #include "fakes/ModelRig.h"
-#include "platform/SecretStore.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
-#include <QHash>
 
 #include <benchmark/benchmark.h>
 
 namespace {
-
-// The keyring kept in memory, so the benchmark runs without a Secret Service.
-void keyringInMemory()
-{
-    static QHash<QString, QByteArray> items;
-    Keychain::readItem = [](const QString &, const QString &account) {
-        SecretStore::Reading r;
-        r.status = items.contains(account) ? SecretStore::Reading::Status::found
-                                           : SecretStore::Reading::Status::notFound;
-        r.data = items.value(account);
-        return r;
-    };
-    Keychain::writeItem = [](const QString &, const QString &account, const QByteArray &data) {
-        items.insert(account, data);
-        return true;
-    };
-    Keychain::removeItem = [](const QString &, const QString &account) {
-        items.remove(account);
-        return true;
-    };
-}
 
 QString liveText()
 {
@@ -102,7 +80,7 @@ BENCHMARK(BM_AllParagraphs)->Arg(5000)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    keyringInMemory();
+    useMemoryKeyring();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

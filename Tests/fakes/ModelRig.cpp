@@ -223,3 +223,11 @@ void ModelRig::setTranscriptProblem(const AppModel::OptionalText &text)
 {
     m_model->setTranscriptProblem(text);
 }
+
+bool ModelRig::saveIfPending()
+{
+    if (!m_model->m_saveTimer)
+        return false;
+    m_model->saveTranscript(false);
+    return true;
+}

@@ -58,6 +58,9 @@ public:
     // A pipeline that passes `raw` speech through as heard, and the live text it would show.
     void useRawPipeline(std::optional<SpeechLanguage> raw);
     void setLiveEnglish(const QString &text);
+    // Runs the debounced record save now if one is waiting, as its timer would; answers
+    // whether one was.
+    bool saveIfPending();
 
     // States the engine, the proofreading and the record writer publish, set directly for views
     // built from model states.

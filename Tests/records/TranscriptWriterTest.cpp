@@ -10,6 +10,8 @@
 
 #include <csignal>
 #include <future>
+#include <mutex>
+#include <thread>
 #include <sys/resource.h>
 
 using Entry = TranscriptWriter::Entry;
@@ -293,6 +295,73 @@ private slots:
         // Only the record remains: no temporary files are left behind.
         QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("2026-01-05 09.15.02.txt")});
+    }
+
+    // A writer that falls behind keeps only the newest waiting record: the saves that a newer
+    // one replaced are answered by the newer write, so their completions find its text on disk.
+    void waitingSavesFoldIntoTheNewest()
+    {
+        TranscriptWriter writer(m_folder);
+        writer.begin(at(9, 15, 2));
+        const QString file = *writer.fileURL();
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        std::atomic<bool> holding = false;
+        Entries entries{caption(at(9, 15, 3), std::nullopt, QStringLiteral("Held"))};
+        writer.save(entries, false, [opened, &holding](bool) {
+            holding = true;
+            opened.wait();
+        });
+        QTRY_VERIFY(holding.load());
+
+        QList<QString> seen;
+        std::mutex seenLock;
+        for (int i = 0; i < 100; ++i) {
+            entries.append(caption(at(9, 16, 0).addSecs(i), std::nullopt, QStringLiteral("Line %1").arg(i)));
+            writer.save(entries, false, [&, file](bool ok) {
+                const std::lock_guard guard(seenLock);
+                seen.append(ok ? readText(file) : QString());
+            });
+        }
+        gate.set_value();
+        writer.save(entries, true, {});
+        const QString newest = kHeader + TranscriptWriter::body(entries);
+        QCOMPARE(seen.size(), 100);
+        for (const QString &text : seen)
+            QCOMPARE(text, newest);
+    }
+
+    // A synchronous save replaces the one still waiting: that one is never written after it,
+    // and its caller hears the synchronous write's outcome.
+    void synchronousSaveReplacesAWaitingOne()
+    {
+        TranscriptWriter writer(m_folder);
+        writer.begin(at(9, 15, 2));
+        const QString file = *writer.fileURL();
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        std::atomic<bool> holding = false;
+        writer.save({caption(at(9, 15, 3), std::nullopt, QStringLiteral("Held"))}, false,
+                    [opened, &holding](bool) {
+                        holding = true;
+                        opened.wait();
+                    });
+        QTRY_VERIFY(holding.load());
+        std::optional<QString> waitingSaw;
+        writer.save({caption(at(9, 15, 4), std::nullopt, QStringLiteral("Older"))}, false,
+                    [&, file](bool) { waitingSaw = readText(file); });
+        const Entries last{caption(at(9, 15, 5), std::nullopt, QStringLiteral("The last word"))};
+        std::thread opener([&gate] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            gate.set_value();
+        });
+        bool written = false;
+        writer.save(last, true, [&](bool ok) { written = ok; });
+        opener.join();
+        QVERIFY(written);
+        QCOMPARE(waitingSaw, std::optional<QString>(kHeader + TranscriptWriter::body(last)));
+        writer.save(last, true, {}); // anything still queued has run
+        QCOMPARE(readText(file), kHeader + TranscriptWriter::body(last));
     }
 
     void queuedSavesReachTheDiskWhenTheWriterGoes()

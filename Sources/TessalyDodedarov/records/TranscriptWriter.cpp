@@ -127,16 +127,62 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
     // meeting keeps writing that meeting's file after the next meeting has begun.
     // The text is laid out on the queue, so a debounced save costs the caller's
     // thread only the copy of the list.
-    auto work = [entries, header = m_header, file = *m_fileURL, folder = m_directory,
-                 completion = std::move(completion)] {
-        const bool ok = write(TranscriptWriter::text(header, entries), file, folder);
-        if (completion)
-            completion(ok);
-    };
-    if (synchronously)
-        m_ioQueue.sync(std::move(work));
-    else
-        m_ioQueue.async(std::move(work));
+    const QString file = *m_fileURL;
+    if (synchronously) {
+        // A save of this file still waiting is older than this one: it is not
+        // written, and its callers hear how this write went.
+        std::vector<std::function<void(bool)>> replaced;
+        {
+            const std::lock_guard guard(m_waiting->lock);
+            const auto waiting = m_waiting->byFile.find(file);
+            if (waiting != m_waiting->byFile.end()) {
+                replaced = std::move(waiting->completions);
+                m_waiting->byFile.erase(waiting);
+            }
+        }
+        m_ioQueue.sync([&] {
+            const bool ok = write(TranscriptWriter::text(m_header, entries), file, m_directory);
+            for (const std::function<void(bool)> &done : replaced)
+                if (done)
+                    done(ok);
+            if (completion)
+                completion(ok);
+        });
+        return;
+    }
+    {
+        const std::lock_guard guard(m_waiting->lock);
+        const auto waiting = m_waiting->byFile.find(file);
+        if (waiting != m_waiting->byFile.end()) {
+            // The queued work has not started: it writes these entries instead.
+            waiting->entries = entries;
+            waiting->header = m_header;
+            waiting->folder = m_directory;
+            waiting->completions.push_back(std::move(completion));
+            return;
+        }
+        WaitingSave save;
+        save.entries = entries;
+        save.header = m_header;
+        save.folder = m_directory;
+        save.completions.push_back(std::move(completion));
+        m_waiting->byFile.insert(file, std::move(save));
+    }
+    m_ioQueue.async([waiting = m_waiting, file] {
+        WaitingSave save;
+        {
+            const std::lock_guard guard(waiting->lock);
+            const auto found = waiting->byFile.find(file);
+            if (found == waiting->byFile.end())
+                return; // a synchronous save wrote newer entries already
+            save = std::move(*found);
+            waiting->byFile.erase(found);
+        }
+        const bool ok = write(TranscriptWriter::text(save.header, save.entries), file, save.folder);
+        for (const std::function<void(bool)> &done : save.completions)
+            if (done)
+                done(ok);
+    });
 }
 
 std::optional<QString> TranscriptWriter::saveCopy(const QString &of, const QList<Entry> &entries,

@@ -3,13 +3,17 @@
 #include "common/SerialQueue.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 // Keeps the text files a meeting leaves in the records folder: the record
 // itself (rewritten whole on every save), copies with another body (the
@@ -18,7 +22,10 @@
 //
 // The meeting model owns the one writer and calls it from the main thread
 // only; every file write runs on the writer's own serial queue in call order,
-// so a synchronous write is never overwritten by an older queued save.
+// so a synchronous write is never overwritten by an older queued save. A save
+// of the record that arrives while an earlier one still waits on the queue
+// takes its place: each save rewrites the whole record, so a writer that falls
+// behind (a slow disk) holds one waiting record per file, not one per save.
 class TranscriptWriter final {
 public:
     // One unit of the record: a caption, or a multi-line block the automatic
@@ -55,7 +62,8 @@ public:
     void begin(const QDateTime &date);
     // Rewrites the record with header + body. Does nothing (and never calls the
     // completion) before begin() or for an empty list. The completion runs on
-    // the writer's queue, not on the caller's thread.
+    // the writer's queue, not on the caller's thread; a save that a newer one
+    // replaced before it was written hears the outcome of the newer write.
     void save(const QList<Entry> &entries, bool synchronously, std::function<void(bool)> completion);
     // "<record name> <suffix>.txt" beside the record: the record's header lines,
     // the note, a blank line and the body of `entries`. Waits for the write.
@@ -82,9 +90,23 @@ private:
     QString diagnosticsFolder() const;
     bool writeNow(const QString &text, const QString &file, const QString &folder);
 
+    // The save of a record file that waits on the queue, and the callers it answers.
+    struct WaitingSave {
+        QList<Entry> entries;
+        QString header;
+        QString folder;
+        std::vector<std::function<void(bool)>> completions;
+    };
+    struct Waiting {
+        std::mutex lock;
+        QHash<QString, WaitingSave> byFile;
+    };
+
     const QString m_directory;
     std::optional<QString> m_fileURL;
     QString m_header;
+    // Shared with the queued work, which may run while the writer is going away.
+    std::shared_ptr<Waiting> m_waiting = std::make_shared<Waiting>();
     SerialQueue m_ioQueue;
     QSet<QString> m_claimed;
 };
