@@ -66,6 +66,8 @@ private slots:
     void callbacksReleasedAtTheEnd_data();
     void callbacksReleasedAtTheEnd();
     void successClearsFailureCount();
+    void cutStreamIsNeverAnAnswer_data();
+    void cutStreamIsNeverAnAnswer();
 
 private:
     Run call(const QByteArray &body = DeepSeek::body("Hello", {}, {}, {}, false),
@@ -518,6 +520,33 @@ void DeepSeekTransportTest::successClearsFailureCount()
     QCOMPARE(run.deltas, QStringList({"ok"}));
     QCOMPARE(TranslationRouting::router.failures, 0);
     QVERIFY(!TranslationRouting::router.backupUntil);
+}
+
+void DeepSeekTransportTest::cutStreamIsNeverAnAnswer_data()
+{
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<QStringList>("deltas");
+    QTest::newRow("cut after the head") << Script().drop() << QStringList{};
+    QTest::newRow("cut after some text") << Script().delta("Hel").drop() << QStringList{"Hel"};
+    QTest::newRow("cut after a pause") << Script().delta("Hel").pause(5).drop() << QStringList{"Hel"};
+}
+
+void DeepSeekTransportTest::cutStreamIsNeverAnAnswer()
+{
+    QFETCH(Script, script);
+    QFETCH(QStringList, deltas);
+    // A body that stops without its closing chunk is a broken answer, not a short one, however
+    // the cut falls against the network stack's reading; a few rounds vary that timing.
+    for (int round = 0; round < 10; ++round) {
+        m_server->enqueue(script);
+        m_results.clear();
+        const Run run = call();
+        QVERIFY(run.outcome);
+        QCOMPARE(run.deltas, deltas);
+        QVERIFY2(int(run.outcome->kind) == int(Outcome::Kind::networkError),
+                 qPrintable(QStringLiteral("round %1: kind %2").arg(round).arg(int(run.outcome->kind))));
+        QCOMPARE(m_results, QList<std::optional<QString>>({QStringLiteral("连接失败")}));
+    }
 }
 
 DODEDAROV_TEST(DeepSeekTransportTest)
