@@ -238,12 +238,16 @@ void replyFinished(const State &state)
     readBody(state);
     if (state->finished)
         return;
-    // A last line without a line end still counts; a stream without "[DONE]" is a success.
+    // A last line without a line end still counts.
     if (const std::optional<QString> last = state->lines.finish()) {
         if (!readLine(state, *last))
             return;
     }
-    finish(state, Outcome{});
+    // Only the service's end marker proves the answer whole. Qt's HTTP reader can end a chunked
+    // body whose connection was cut (no closing chunk) as if it had ended normally, so a stream
+    // without "[DONE]" is a broken one: the text delivered stays, and the caller may ask again.
+    finish(state, networkError(QNetworkReply::RemoteHostClosedError,
+                               QStringLiteral("The answer stream ended before its end marker.")));
 }
 
 void send(const State &state)
