@@ -42,5 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     check(blocks == cues.size());
     Subtitles::transcript(cues, QStringLiteral("会议"));
+    for (const Subtitles::Cue &cue : std::as_const(cues))
+        check(!Subtitles::clock(cue.start).startsWith(u'-'));
     return 0;
 }
