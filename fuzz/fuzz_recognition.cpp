@@ -7,6 +7,7 @@
 #include "speech/ScribeMessage.h"
 #include "speech/Segmenter.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace {
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         raw = SpeechLanguage::chinese;
     CaptionPipeline pipeline(raw);
     const int connection = 1;
+    QHash<QString, QString> merged; // the service's speaker merges, kept as the engine keeps them
     double at = 0;
 
     const QStringList messages = QString::fromUtf8(input.rest()).split(u'\n');
@@ -46,9 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     // One label per word of the text, or the service's list is not used at all.
                     check(event->speakers->size() == Segmenter::words(event->text).size());
                     labels.emplace();
-                    for (const std::optional<QString> &speaker : *event->speakers)
-                        labels->append(speaker ? std::optional(QString::number(connection) + u':' + *speaker)
-                                               : std::nullopt);
+                    for (const std::optional<QString> &speaker : *event->speakers) {
+                        if (!speaker) {
+                            labels->append(std::nullopt);
+                            continue;
+                        }
+                        QString id = *speaker;
+                        for (int step = 0; step < 33 && merged.contains(id); ++step)
+                            id = merged.value(id);
+                        labels->append(QString::number(connection) + u':' + id);
+                    }
                 }
                 checkOutputs(pipeline.partial(event->text, labels, at));
                 break;
@@ -65,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 check(event->reason && !event->reason->isEmpty());
                 break;
             case SpeechEvent::Kind::speakersMerged:
+                if (event->from != event->to)
+                    merged.insert(event->from, event->to);
+                break;
             case SpeechEvent::Kind::started:
                 break;
             case SpeechEvent::Kind::opened:
