@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check(html == utf8);
     }
     // Text that declares nothing and is valid UTF-8 is read as UTF-8.
-    if (contentType.isEmpty() && !body.contains("charset") && !body.contains("CHARSET")
+    if (contentType.isEmpty() && !body.toLower().contains("charset")
         && !body.startsWith("\xFE\xFF") && !body.startsWith("\xFF\xFE")) {
         const QString utf8 = QString::fromUtf8(body);
         if (utf8.toUtf8() == body)
