@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 using Word = Subtitles::Word;
 using Cue = Subtitles::Cue;
 
@@ -55,6 +57,21 @@ private slots:
         const QList<Cue> one = standardCues({word(QStringLiteral("hello"), 1.5, 2.0, u"s1"_qs)});
         QCOMPARE(one.size(), 1);
         QCOMPARE(one.front(), (Cue{1.5, 2.0, QStringLiteral("hello"), u"s1"_qs, QString()}));
+    }
+
+    // The service's word times need not be in order: a cue still lasts until every word of it
+    // has ended, and never ends before it starts.
+    void cueCoversWordsOutOfOrder()
+    {
+        const QList<Cue> cues = standardCues({word(QStringLiteral("Hello"), 1.12, 1.12),
+                                              word(QStringLiteral("everyone."), 0.52, 1.1)});
+        QCOMPARE(cues.size(), 1);
+        QCOMPARE(cues.front().start, 1.12);
+        QCOMPARE(cues.front().end, 1.12);
+
+        const QList<Cue> longFirst = standardCues({word(QStringLiteral("a"), 0, 5), word(QStringLiteral("b."), 1, 2)});
+        QCOMPARE(longFirst.size(), 1);
+        QCOMPARE(longFirst.front().end, 5.0);
     }
 
     void cueBoundaries_data()
@@ -283,6 +300,9 @@ private slots:
         QTest::newRow("rounds up to the minute") << 59.9996 << "00:01:00,000" << "00:00:59";
         QTest::newRow("clock truncates") << 59.9 << "00:00:59,900" << "00:00:59";
         QTest::newRow("100 hours") << 360000.0 << "100:00:00,000" << "100:00:00";
+        QTest::newRow("beyond any media is held at 100000 hours")
+            << 1.1e52 << "100000:00:00,000" << "100000:00:00";
+        QTest::newRow("not a number") << std::nan("") << "00:00:00,000" << "00:00:00";
     }
 
     void times()

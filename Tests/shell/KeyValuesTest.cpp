@@ -125,6 +125,13 @@ private slots:
         const auto withReset = ElevenLabsQuota::parse(body);
         QVERIFY(withReset && withReset->resetAt);
         QCOMPARE(withReset->summary(), QStringLiteral("剩 1 / 共 2 积分 · 3月5日重置"));
+
+        // A reset time past any calendar is no date; the counts still read.
+        const auto farReset = ElevenLabsQuota::parse(
+            R"({"character_count":15,"character_limit":100,"next_character_count_reset_unix":3.3e57})");
+        QVERIFY(farReset);
+        QVERIFY(!farReset->resetAt);
+        QCOMPARE(farReset->summary(), QStringLiteral("剩 85 / 共 100 积分"));
         QCOMPARE(ElevenLabsQuota::number(12345), QStringLiteral("12,345"));
         QCOMPARE(ElevenLabsQuota::number(-1234), QStringLiteral("-1,234"));
     }

@@ -10,9 +10,21 @@
 #include <QJsonParseError>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
+// A time as the documents can write it: negative times as zero, and a time no media can have
+// (the service's reply is outside input) held at 100,000 hours, so the whole milliseconds
+// always fit their integer instead of wrapping into nonsense.
+double heldInRange(double seconds)
+{
+    constexpr double latest = 100000.0 * 3600.0;
+    if (!(seconds > 0))
+        return 0;
+    return std::min(seconds, latest);
+}
+
 
 bool isSpaceOrTab(QChar c)
 {
@@ -185,7 +197,11 @@ QList<Subtitles::Cue> Subtitles::cues(const QList<Word> &words, double maxDurati
             return;
         Cue cue;
         cue.start = group.front().start;
-        cue.end = group.at(n - 1).end;
+        // The service's times need not be in order: the cue lasts until its last word has
+        // ended, never ending before it starts.
+        cue.end = group.front().end;
+        for (qsizetype i = 1; i < n; ++i)
+            cue.end = std::max(cue.end, group.at(i).end);
         cue.speaker = group.front().speaker;
         if (n == group.size()) {
             cue.text = groupText;
@@ -264,14 +280,14 @@ std::optional<QStringList> Subtitles::parseTranslations(const QString &reply, in
 
 QString Subtitles::timestamp(double seconds)
 {
-    const long long ms = std::llround(std::max(seconds, 0.0) * 1000.0);
+    const long long ms = std::llround(heldInRange(seconds) * 1000.0);
     return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3600000, (ms / 60000) % 60,
                              (ms / 1000) % 60, ms % 1000);
 }
 
 QString Subtitles::clock(double seconds)
 {
-    const long long s = static_cast<long long>(std::max(seconds, 0.0));
+    const long long s = static_cast<long long>(heldInRange(seconds));
     return QString::asprintf("%02lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
 }
 

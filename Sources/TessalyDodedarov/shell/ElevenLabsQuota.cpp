@@ -36,8 +36,9 @@ std::optional<ElevenLabsQuota> ElevenLabsQuota::parse(const QByteArray &body)
     quota.used = *used;
     quota.limit = *limit;
     const QJsonValue reset = object.value(QStringLiteral("next_character_count_reset_unix"));
-    if (reset.isDouble() && std::isfinite(reset.toDouble()))
-        quota.resetAt = QDateTime::fromMSecsSinceEpoch(qint64(reset.toDouble() * 1000.0), Qt::UTC);
+    // A reset time no calendar reaches (the milliseconds would not fit their integer) is no date.
+    if (const double seconds = reset.toDouble(); reset.isDouble() && std::abs(seconds) <= 9.0e12)
+        quota.resetAt = QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000.0), Qt::UTC);
     const QJsonValue tier = object.value(QStringLiteral("tier"));
     quota.tier = tier.isString() ? tier.toString() : QString();
     return quota;

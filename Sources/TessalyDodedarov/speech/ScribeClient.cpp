@@ -1,34 +1,13 @@
 #include "speech/ScribeClient.h"
 
 #include "common/SerialQueue.h"
-#include "speech/Speakers.h"
+#include "speech/ScribeMessage.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <QWebSocket>
-
-namespace {
-const QString fatalAuth = QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。");
-const QString fatalQuota = QStringLiteral("ElevenLabs 额度已用完。");
-const QString fatalTerms = QStringLiteral("需要先在 ElevenLabs 网站上接受服务条款。");
-
-bool isIgnoredType(const QString &type)
-{
-    static const QStringList ignored = {
-        QStringLiteral("warning"),
-        QStringLiteral("insufficient_audio_activity"),
-        QStringLiteral("commit_throttled"),
-        QStringLiteral("diarized_transcript"),
-        QStringLiteral("committed_transcript_with_timestamps"),
-    };
-    return ignored.contains(type);
-}
-}
 
 ScribeClient::ScribeClient(const QString &apiKey, bool diarize, bool englishOnly,
                            const QStringList &keyterms, SerialQueue &queue, EventHandler onEvent)
@@ -197,56 +176,11 @@ void ScribeClient::handleMessage(const QString &text)
 {
     if (m_finished)
         return;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isObject())
+    const std::optional<SpeechEvent> event = ScribeMessage::read(text);
+    if (!event)
         return;
-    const QJsonObject message = document.object();
-    const QJsonValue typeValue = message.value(QStringLiteral("message_type"));
-    if (!typeValue.isString())
-        return;
-    const QString type = typeValue.toString();
-
-    if (type == QLatin1String("session_started")) {
-        m_onEvent(this, SpeechEvent::started());
-    } else if (type == QLatin1String("partial_transcript")) {
-        const QString partial = message.value(QStringLiteral("text")).toString();
-        std::optional<SpeakerList> speakers;
-        const QJsonValue words = message.value(QStringLiteral("words"));
-        if (words.isArray()) {
-            // Only a list made entirely of objects counts as a word list.
-            QList<QJsonObject> items;
-            bool allObjects = true;
-            for (const QJsonValue &item : words.toArray()) {
-                if (!item.isObject()) {
-                    allObjects = false;
-                    break;
-                }
-                items.append(item.toObject());
-            }
-            if (allObjects)
-                speakers = Speakers::align(items, partial);
-        }
-        m_onEvent(this, SpeechEvent::partial(partial, std::move(speakers)));
-    } else if (type == QLatin1String("committed_transcript")) {
-        const QString committed = message.value(QStringLiteral("text")).toString().trimmed();
-        if (!committed.isEmpty())
-            m_onEvent(this, SpeechEvent::committed(committed));
-    } else if (type == QLatin1String("auth_error")) {
-        fail(SpeechEvent::fatal(fatalAuth));
-    } else if (type == QLatin1String("quota_exceeded")) {
-        fail(SpeechEvent::fatal(fatalQuota));
-    } else if (type == QLatin1String("unaccepted_terms")) {
-        fail(SpeechEvent::fatal(fatalTerms));
-    } else if (type == QLatin1String("speakers_merged")) {
-        const QJsonValue from = message.value(QStringLiteral("from_speaker_id"));
-        const QJsonValue to = message.value(QStringLiteral("to_speaker_id"));
-        if (from.isString() && to.isString())
-            m_onEvent(this, SpeechEvent::speakersMerged(from.toString(), to.toString()));
-    } else if (isIgnoredType(type)) {
-        return;
-    } else {
-        const QJsonValue error = message.value(QStringLiteral("error"));
-        if (error.isString())
-            fail(SpeechEvent::closed(type + QStringLiteral("：") + error.toString()));
-    }
+    if (event->kind == SpeechEvent::Kind::fatal || event->kind == SpeechEvent::Kind::closed)
+        fail(*event);
+    else
+        m_onEvent(this, *event);
 }
