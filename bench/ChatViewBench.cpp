@@ -3,6 +3,8 @@
 // and paints it. Reported: the mean cost per piece over the first 1,000 and the last 1,000
 // pieces. Goal: under 1 ms per piece, and the last 1,000 no more than 1.5 times the first:
 // the cost of a piece must not grow with the answer.
+#include "OffscreenBenchmarks.h"
+
 #include "fakes/ModelRig.h"
 #include "intelligence/ChatView.h"
 
@@ -88,10 +90,5 @@ BENCHMARK(BM_ChatStreamedAnswer)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv);
 }

@@ -395,14 +395,11 @@ private:
     void answer()
     {
         const FakeDeepSeekServer::Request &request = m_chat->requests().constLast();
-        if (request.method != "POST" || request.path != "/chat/completions" || !request.jsonObject
-            || !request.header("authorization").startsWith("Bearer"))
+        if (!request.isChatCall())
             return;
-        const QJsonArray messages = request.json.value(QStringLiteral("messages")).toArray();
-        const QString system = messages.isEmpty() ? QString()
-                                                  : messages.first().toObject().value(QStringLiteral("content")).toString();
-        const QString user = messages.isEmpty() ? QString()
-                                                : messages.last().toObject().value(QStringLiteral("content")).toString();
+        const QStringList contents = request.contents();
+        const QString system = contents.value(0);
+        const QString user = contents.isEmpty() ? QString() : contents.constLast();
         QMutexLocker locker(m_lock);
         if (m_writing >= 0)
             (*m_sentences)[m_writing].overlapped = true;

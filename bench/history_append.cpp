@@ -1,6 +1,8 @@
 // Appending one caption paragraph to the history text view that already shows 100, 1,000 or
 // 10,000: the edit, the layout of the new text and the scroll to it. The goal is under 2 ms at
 // 10,000 and no more than 1.5 times the figure at 100: the cost must not grow with the meeting.
+#include "OffscreenBenchmarks.h"
+
 #include "display/HistoryScrollState.h"
 #include "display/HistoryTextView.h"
 
@@ -56,10 +58,5 @@ BENCHMARK(BM_HistoryAppend)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kM
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv);
 }

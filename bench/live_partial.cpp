@@ -1,6 +1,8 @@
 // One more word of live English reaching a repainted caption history of 100 or 3,000 lines:
 // the paragraphs rebuilt from all lines, the changed tail re-rendered and the view repainted.
 // The goal is under 1 ms at 3,000 lines.
+#include "OffscreenBenchmarks.h"
+
 #include "display/HistoryScrollState.h"
 #include "display/HistoryTextView.h"
 #include "display/HistoryView.h"
@@ -61,10 +63,5 @@ BENCHMARK(BM_LivePartial)->Arg(100)->Arg(3000)->Unit(benchmark::kMillisecond)->I
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv);
 }

@@ -60,6 +60,12 @@ public:
         QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
         QStringList roles() const;
         QStringList contents() const;
+        // A well-formed chat-completions call carrying a bearer key.
+        bool isChatCall() const
+        {
+            return method == "POST" && path == "/chat/completions" && jsonObject
+                && header("authorization").startsWith("Bearer");
+        }
     };
 
     explicit FakeDeepSeekServer(QObject *parent = nullptr);

@@ -114,12 +114,9 @@ private:
         connect(&server, &FakeDeepSeekServer::requestReceived, &server, [&server] {
             const FakeDeepSeekServer::Request &request = server.requests().constLast();
             // The fake refuses a malformed request before reading any script.
-            if (request.method != "POST" || request.path != "/chat/completions" || !request.jsonObject
-                || !request.header("authorization").startsWith("Bearer"))
+            if (!request.isChatCall())
                 return;
-            const QJsonArray messages = request.json.value(QStringLiteral("messages")).toArray();
-            const QString system = messages.isEmpty() ? QString()
-                                                      : messages.first().toObject().value(QStringLiteral("content")).toString();
+            const QString system = request.contents().value(0);
             if (system.startsWith(Proofread::systemPrompt().left(40)))
                 server.enqueue(FakeDeepSeekServer::stream({QStringLiteral("{\"fixes\":[]}")}));
             else if (system.startsWith(AppModel::analysisPrompt().left(40)))
