@@ -24,6 +24,9 @@
 #include <csignal>
 #include <sys/resource.h>
 
+Q_DECLARE_METATYPE(QList<FakeDeepSeekServer::Script>)
+Q_DECLARE_METATYPE(QList<FakeSpeechToTextServer::Script>)
+
 namespace {
 
 using Stage = MediaImporter::Stage;
@@ -653,9 +656,6 @@ private slots:
         QCOMPARE(MediaImporter::unique(path), folder.filePath(QStringLiteral("talk.双语 (3).srt")));
     }
 };
-
-Q_DECLARE_METATYPE(QList<FakeDeepSeekServer::Script>)
-Q_DECLARE_METATYPE(QList<FakeSpeechToTextServer::Script>)
 
 DODEDAROV_TEST(MediaImporterTest)
 #include "MediaImporterTest.moc"
