@@ -2,103 +2,22 @@
 // store's read counted through its hook so cache hits can be told from keyring queries.
 #include "TestMain.h"
 
+#include "fakes/TestKeyring.h"
 #include "translation/Keychain.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusReply>
-#include <QDBusVariant>
 #include <QSemaphore>
 #include <QUuid>
 
 #include <atomic>
 #include <future>
 
-namespace {
-
-// The Secret Service's secret struct (session, parameters, value, content type).
-struct SecretValue {
-    QDBusObjectPath session;
-    QByteArray parameters;
-    QByteArray value;
-    QString contentType;
-};
-
-QDBusArgument &operator<<(QDBusArgument &argument, const SecretValue &secret)
-{
-    argument.beginStructure();
-    argument << secret.session << secret.parameters << secret.value << secret.contentType;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, SecretValue &secret)
-{
-    argument.beginStructure();
-    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(SecretValue)
 Q_DECLARE_METATYPE(SecretStore::Reading::Status)
 
 namespace {
 
-const QString secrets = QStringLiteral("org.freedesktop.secrets");
-const QString servicePath = QStringLiteral("/org/freedesktop/secrets");
-const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
-// The throwaway password scripts/with-test-env unlocks the test keyring with.
-const QByteArray testKeyringPassword = "dodedarov-test";
-
 QString uniqueAccount()
 {
     return QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
-QDBusMessage serviceCall(const QString &method)
-{
-    return QDBusMessage::createMethodCall(secrets, servicePath, serviceInterface, method);
-}
-
-QString defaultCollection()
-{
-    QDBusMessage alias = serviceCall(QStringLiteral("ReadAlias"));
-    alias << QStringLiteral("default");
-    const QDBusReply<QDBusObjectPath> reply = QDBusConnection::sessionBus().call(alias);
-    return reply.isValid() ? reply.value().path() : QString();
-}
-
-bool lockKeyring()
-{
-    QDBusMessage lock = serviceCall(QStringLiteral("Lock"));
-    lock << QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(defaultCollection())});
-    return QDBusConnection::sessionBus().call(lock).type() == QDBusMessage::ReplyMessage;
-}
-
-// GNOME Keyring unlocks without a prompt through its own interface, given the password.
-bool unlockKeyring()
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusMessage open = serviceCall(QStringLiteral("OpenSession"));
-    open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
-    const QDBusMessage session = bus.call(open);
-    if (session.type() != QDBusMessage::ReplyMessage || session.arguments().size() != 2)
-        return false;
-    SecretValue secret;
-    secret.session = qdbus_cast<QDBusObjectPath>(session.arguments().at(1));
-    secret.value = testKeyringPassword;
-    secret.contentType = QStringLiteral("text/plain");
-    QDBusMessage unlock = QDBusMessage::createMethodCall(
-        secrets, servicePath, QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
-        QStringLiteral("UnlockWithMasterPassword"));
-    unlock << QVariant::fromValue(QDBusObjectPath(defaultCollection())) << QVariant::fromValue(secret);
-    return bus.call(unlock).type() == QDBusMessage::ReplyMessage;
 }
 
 } // namespace
@@ -133,8 +52,7 @@ private:
 
 void KeychainTest::initTestCase()
 {
-    qDBusRegisterMetaType<SecretValue>();
-    QVERIFY2(!defaultCollection().isEmpty(), "the test session has no Secret Service");
+    QVERIFY2(!TestKeyring::defaultCollection().isEmpty(), "the test session has no Secret Service");
 }
 
 void KeychainTest::init()
@@ -157,7 +75,7 @@ void KeychainTest::cleanup()
     Keychain::removeItem = &SecretStore::remove;
     Keychain::mainThreadWaitMs = 2000;
     // A failed test must not leave the keyring locked for the next one.
-    unlockKeyring();
+    TestKeyring::unlock();
     Keychain::userActedOnKeys();
 }
 
@@ -295,13 +213,13 @@ void KeychainTest::lockedKeyringIsNotCachedAsAbsent()
     QVERIFY(SecretStore::write(Keychain::service(), withKey, "sk-behind-the-lock"));
 
     // The test session has no prompter to show: the unlock prompt fails as a dismissed one does.
-    QVERIFY(lockKeyring());
+    QVERIFY(TestKeyring::lock());
     QCOMPARE(Keychain::get(withKey), std::nullopt);
     QCOMPARE(Keychain::get(withoutKey), std::nullopt);
     QCOMPARE(Keychain::get(withKey), std::nullopt);
     QCOMPARE(m_reads.load(), 1); // one prompt; after it, nothing asks until the user acts
 
-    QVERIFY(unlockKeyring());
+    QVERIFY(TestKeyring::unlock());
     QCOMPARE(Keychain::get(withKey), std::nullopt);
     QCOMPARE(m_reads.load(), 1);
     Keychain::userActedOnKeys();
@@ -385,12 +303,12 @@ void KeychainTest::failedWriteKeepsTheOldKey()
     const QString account = uniqueAccount();
     QVERIFY(Keychain::set(QStringLiteral("sk-old"), account));
 
-    QVERIFY(lockKeyring());
+    QVERIFY(TestKeyring::lock());
     QVERIFY(!Keychain::set(QStringLiteral("sk-new"), account));
     QVERIFY(!Keychain::set(QString(), account)); // a removal the keyring refused is no success
     QCOMPARE(Keychain::get(account), std::optional<QString>("sk-old"));
 
-    QVERIFY(unlockKeyring());
+    QVERIFY(TestKeyring::unlock());
     const SecretStore::Reading stored = SecretStore::read(Keychain::service(), account);
     QCOMPARE(stored.status, SecretStore::Reading::Status::found);
     QCOMPARE(stored.data, QByteArray("sk-old"));
