@@ -131,43 +131,31 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
     if (synchronously) {
         // A save of this file still waiting is older than this one: it is not
         // written, and its callers hear how this write went.
-        std::vector<std::function<void(bool)>> replaced;
+        std::vector<std::function<void(bool)>> answered;
         {
             const std::lock_guard guard(m_waiting->lock);
-            const auto waiting = m_waiting->byFile.find(file);
-            if (waiting != m_waiting->byFile.end()) {
-                replaced = std::move(waiting->completions);
+            if (const auto waiting = m_waiting->byFile.find(file); waiting != m_waiting->byFile.end()) {
+                answered = std::move(waiting->completions);
                 m_waiting->byFile.erase(waiting);
             }
         }
-        m_ioQueue.sync([&] {
-            const bool ok = write(TranscriptWriter::text(m_header, entries), file, m_directory);
-            for (const std::function<void(bool)> &done : replaced)
-                if (done)
-                    done(ok);
-            if (completion)
-                completion(ok);
-        });
+        answered.push_back(std::move(completion));
+        m_ioQueue.sync([&] { answer(answered, write(TranscriptWriter::text(m_header, entries), file, m_directory)); });
         return;
     }
+    bool queued = false;
     {
+        // While queued work for this file has not started, it writes the newest entries.
         const std::lock_guard guard(m_waiting->lock);
-        const auto waiting = m_waiting->byFile.find(file);
-        if (waiting != m_waiting->byFile.end()) {
-            // The queued work has not started: it writes these entries instead.
-            waiting->entries = entries;
-            waiting->header = m_header;
-            waiting->folder = m_directory;
-            waiting->completions.push_back(std::move(completion));
-            return;
-        }
-        WaitingSave save;
+        queued = m_waiting->byFile.contains(file);
+        WaitingSave &save = m_waiting->byFile[file];
         save.entries = entries;
         save.header = m_header;
         save.folder = m_directory;
         save.completions.push_back(std::move(completion));
-        m_waiting->byFile.insert(file, std::move(save));
     }
+    if (queued)
+        return;
     m_ioQueue.async([waiting = m_waiting, file] {
         WaitingSave save;
         {
@@ -178,11 +166,15 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             save = std::move(*found);
             waiting->byFile.erase(found);
         }
-        const bool ok = write(TranscriptWriter::text(save.header, save.entries), file, save.folder);
-        for (const std::function<void(bool)> &done : save.completions)
-            if (done)
-                done(ok);
+        answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
     });
+}
+
+void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &completions, bool ok)
+{
+    for (const std::function<void(bool)> &done : completions)
+        if (done)
+            done(ok);
 }
 
 std::optional<QString> TranscriptWriter::saveCopy(const QString &of, const QList<Entry> &entries,

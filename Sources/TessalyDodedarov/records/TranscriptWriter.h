@@ -89,6 +89,7 @@ private:
     QString siblingPath(const QString &of, const QString &suffix) const;
     QString diagnosticsFolder() const;
     bool writeNow(const QString &text, const QString &file, const QString &folder);
+    static void answer(const std::vector<std::function<void(bool)>> &completions, bool ok);
 
     // The save of a record file that waits on the queue, and the callers it answers.
     struct WaitingSave {
