@@ -48,13 +48,13 @@ TranslatorRig::TranslatorRig() : translator(&DeepSeekTransport::stream)
         events << QStringLiteral("backfillDone %1").arg(line);
     };
     h.fatal = [this](const QString &message) { events << QStringLiteral("fatal ") + message; };
-    h.latency = [this](double sinceSpeech, double sinceRequest) {
+    h.latency = [this](int, double sinceSpeech, double sinceRequest) {
         events << QStringLiteral("latency %1 %2").arg(sinceSpeech).arg(sinceRequest);
     };
-    h.rechecked = [this](int line, const std::optional<QString> &tr, const QString &alt) {
+    h.rechecked = [this](int line, const QString &, const std::optional<QString> &tr, const QString &alt) {
         events << QStringLiteral("rechecked %1 %2|%3").arg(line).arg(optionalText(tr), alt);
     };
-    h.merged = [this](const QList<int> &ids, const QString &source, const std::optional<QString> &tr,
+    h.merged = [this](const QList<int> &ids, const QString &, const QString &source, const std::optional<QString> &tr,
                       const QString &alt) {
         QStringList idText;
         for (int id : ids)
@@ -70,7 +70,7 @@ TranslatorRig::TranslatorRig() : translator(&DeepSeekTransport::stream)
     h.alternate = [this](int line, const QString &text) {
         events << QStringLiteral("alternate %1 %2").arg(line).arg(text);
     };
-    h.refixed = [this](int line, const std::optional<QString> &tr, const QString &alt) {
+    h.refixed = [this](int line, const QString &, const std::optional<QString> &tr, const QString &alt) {
         events << QStringLiteral("refixed %1 %2|%3").arg(line).arg(optionalText(tr), alt);
     };
 }

@@ -94,9 +94,9 @@ private slots:
             model.backfillDone(id, QStringLiteral("x"));
             model.language(id, SpeechLanguage::other);
             model.alternate(id, QStringLiteral("x"));
-            model.rechecked(id, QStringLiteral("x"), {});
-            model.refixed(id, QStringLiteral("x"), {});
-            model.merged({0, id}, QStringLiteral("x"), QStringLiteral("x"), {});
+            model.rechecked(id, QStringLiteral("x"), QStringLiteral("x"), {});
+            model.refixed(id, QStringLiteral("x"), QStringLiteral("x"), {});
+            model.merged({0, id}, QStringLiteral("one x"), QStringLiteral("x"), QStringLiteral("x"), {});
         }
         model.flushDeltas();
         QCOMPARE(model.lines(), before);
@@ -277,7 +277,8 @@ private slots:
             if (grown)
                 model.continueLine(0, QStringLiteral("and the budget"));
             const QString answer = QStringLiteral("明天我们会和团队一起审查计划的每一个部分");
-            model.refixed(0, answer, {});
+            model.refixed(0, QStringLiteral("We will review every single part of the plan with the team tomorrow"),
+                          answer, {});
             QCOMPARE(model.lines().at(0).chinese == answer, !grown);
             QCOMPARE(model.lines().at(0).fixed.isEmpty(), grown);
         } else if (kind == u"recheck") {
@@ -289,7 +290,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(r.server.count() >= 1, 10000);
             if (grown)
                 model.continueLine(0, QStringLiteral("Sales doubled"));
-            model.rechecked(0, QStringLiteral("我们在2024年卖了300台。"), {});
+            model.rechecked(0, QStringLiteral("We sold 300 units in 2024."), QStringLiteral("我们在2024年卖了300台。"), {});
             QCOMPARE(model.lines().at(0).revised.has_value(), !grown);
         } else {
             model.begin(QStringLiteral("so what we decided"), false);
@@ -305,10 +306,36 @@ private slots:
             if (grown)
                 model.continueLine(1, QStringLiteral("for now"));
             model.merged({0, 1}, QStringLiteral("so what we decided is to wait."),
-                         QStringLiteral("所以我们决定等待。"), {});
+                         QStringLiteral("so what we decided is to wait."), QStringLiteral("所以我们决定等待。"), {});
             QCOMPARE(model.lines().at(0).revised.has_value(), !grown);
             QCOMPARE(model.lines().at(1).merged, !grown);
         }
+    }
+
+    // A short re-ask is on its way when the line grows into a whole sentence; the whole-sentence
+    // question is left out (the line has a job), and the old short answer must not pass as one.
+    void shortAnswerAfterTheLineGrew()
+    {
+        AskingRig r;
+        AppModel &model = *r.model;
+        const QString first = QStringLiteral("We will review every single part of the plan with the team tomorrow");
+        model.begin(first, false);
+        model.language(0, SpeechLanguage::english);
+        model.append(0, QStringLiteral("明天"));
+        model.finish(0, true);
+        QVERIFY(model.shortRetried().contains(0));
+        QTRY_VERIFY_WITH_TIMEOUT(r.server.count() >= 1, 10000);
+        QVERIFY(r.server.at(0).lastUser().contains(first));
+        model.continueLine(0, QStringLiteral("and the budget."));
+        model.append(0, QStringLiteral("和预算。"));
+        model.finish(0, true);
+        QCOMPARE(model.smoothing().value(0), model.lines().at(0).english);
+        const QString grown = model.lines().at(0).chinese;
+
+        r.server.reply(0, {QStringLiteral("明天我们会和团队一起审查计划的每一个部分")});
+        QTRY_VERIFY_WITH_TIMEOUT(model.translator().backfillInFlight().isEmpty(), 10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(model.lines().at(0).chinese, grown);
     }
 
     void reaskConditions()
@@ -336,11 +363,25 @@ private slots:
         model.finish(2, true);
         QVERIFY(!model.shortRetried().contains(2));
 
-        // A whole-sentence answer for the grown line is dropped, for the unchanged one applied.
-        model.refixed(1, QStringLiteral("我们现在开始，中午结束。"), {});
+        // A whole-sentence answer for the unchanged line applies; once the line grew, an answer
+        // for the source that was sent is dropped.
+        const QString sent = QStringLiteral("We start now and finish at noon.");
+        model.refixed(1, sent, QStringLiteral("我们现在开始，中午结束。"), {});
         QCOMPARE(model.lines().at(1).chinese, QStringLiteral("我们现在开始，中午结束。"));
-        model.refixed(1, QStringLiteral("我们现在开始，中午结束。"), {});
-        QCOMPARE(model.lines().at(1).chinese, QStringLiteral("我们现在开始，中午结束。"));
+        model.continueLine(1, QStringLiteral("Then lunch."));
+        model.append(1, QStringLiteral("然后吃午饭。"));
+        model.flushDeltas();
+        const QString grown = model.lines().at(1).chinese;
+        model.refixed(1, sent, QStringLiteral("我们现在开始，到中午结束。"), {});
+        QCOMPARE(model.lines().at(1).chinese, grown);
+        // A unit that does not end a sentence is not re-asked as a whole.
+        model.begin(QStringLiteral("We go on"), false);
+        model.append(3, QStringLiteral("我们"));
+        model.finish(3, true);
+        model.continueLine(3, QStringLiteral("with the plan and"));
+        model.append(3, QStringLiteral("继续计划"));
+        model.finish(3, true);
+        QVERIFY(!model.smoothing().contains(3));
     }
 
     void refixedSpans_data()
@@ -364,7 +405,7 @@ private slots:
         model.begin(QStringLiteral("We review the plan tomorrow with the whole team."), false);
         model.append(0, QStringLiteral("我们明天"));
         model.flushDeltas();
-        model.refixed(0, answer, {});
+        model.refixed(0, QStringLiteral("We review the plan tomorrow with the whole team."), answer, {});
         QCOMPARE(model.lines().at(0).fixed, fixed);
     }
 
@@ -375,13 +416,14 @@ private slots:
         model.begin(QStringLiteral("Revenue grew 12% to 40 million."), false);
         model.append(0, QStringLiteral("收入增长了。"));
         model.finish(0, true);
-        model.rechecked(0, QStringLiteral("收入增长了12%。"), {});
+        const QString source = QStringLiteral("Revenue grew 12% to 40 million.");
+        model.rechecked(0, source, QStringLiteral("收入增长了12%。"), {});
         QVERIFY(!model.lines().at(0).revised);
-        model.rechecked(0, QStringLiteral("收入增长12%，达到4000万。"), {});
+        model.rechecked(0, source, QStringLiteral("收入增长12%，达到4000万。"), {});
         QVERIFY(model.lines().at(0).revised);
         QCOMPARE(model.lines().at(0).chinese, QStringLiteral("收入增长了。"));
         const CaptionLine::Revision first = *model.lines().at(0).revised;
-        model.rechecked(0, QStringLiteral("收入增长12%，达到四千万。"), {});
+        model.rechecked(0, source, QStringLiteral("收入增长12%，达到四千万。"), {});
         QCOMPARE(*model.lines().at(0).revised, first);
     }
 
@@ -396,7 +438,8 @@ private slots:
         // Under six characters a head proves nothing.
         QVERIFY(!model.swallowsContext(QStringLiteral("短句第三句"), 2));
         QVERIFY(!model.swallowsContext(QStringLiteral("第一句话在这里说得很长很长"), 3));
-        model.merged({1, 2}, QStringLiteral("Short Third"), QStringLiteral("第一句话在这里说得很长很长"), {});
+        model.merged({1, 2}, QStringLiteral("Short Third"), QStringLiteral("Short Third"),
+                     QStringLiteral("第一句话在这里说得很长很长"), {});
         QVERIFY(!model.lines().at(1).revised);
     }
 
@@ -411,13 +454,14 @@ private slots:
         lines[1].alt = QStringLiteral("two");
         lines[2].alt = QStringLiteral("“three”");
         rig.setLines(lines);
-        model.merged({0, 1, 2}, QStringLiteral("uno dos tres"), QStringLiteral("一二三"), {});
+        model.merged({0, 1, 2}, QStringLiteral("uno dos tres"), QStringLiteral("uno dos tres"),
+                     QStringLiteral("一二三"), {});
         QVERIFY(model.lines().at(0).revised);
         QCOMPARE(model.lines().at(0).revised->alt, QStringLiteral("one two“three”"));
         QVERIFY(model.lines().at(1).merged && model.lines().at(2).merged);
         // A merge answer naming a line merged meanwhile changes nothing.
         const QList<CaptionLine> after = model.lines();
-        model.merged({1, 2}, QStringLiteral("dos tres"), QStringLiteral("二三"), {});
+        model.merged({1, 2}, QStringLiteral("dos tres"), QStringLiteral("dos tres"), QStringLiteral("二三"), {});
         QCOMPARE(model.lines(), after);
     }
 

@@ -349,16 +349,19 @@ public:
     void language(int id, SpeechLanguage language);
     void alternate(int id, const QString &text);
     void fatal(const QString &message);
-    void latency(double total, double translate);
+    void latency(int id, double total, double translate);
     void flushDeltas();
     void flushEnglishBacklog();
     void refreshLiveEnglish();
     static QString joinEnglish(const QString &a, const QString &b);
 
     // ---- Re-asks, merges and revisions. ----
-    void rechecked(int id, const std::optional<QString> &translation, const QString &alt);
-    void refixed(int id, const std::optional<QString> &translation, const QString &alt);
-    void merged(const QList<int> &ids, const QString &source, const std::optional<QString> &translation,
+    void rechecked(int id, const QString &sent, const std::optional<QString> &translation,
+                   const QString &alt);
+    void refixed(int id, const QString &sent, const std::optional<QString> &translation,
+                 const QString &alt);
+    void merged(const QList<int> &ids, const QString &sent, const QString &source,
+                const std::optional<QString> &translation,
                 const QString &alt);
     void maybeMergeSentences(bool final);
     QString withoutRepeatedLead(const QString &text, int id, const QString &source);
@@ -680,11 +683,6 @@ private:
 
     // Caption flow.
     CaptionLayout m_layout;
-    // The source each re-ask was sent with, so an answer for a line that grew meanwhile is
-    // dropped: short-translation re-asks, number re-checks, and merges by their first line.
-    QMap<int, QString> m_shortSent;
-    QMap<int, QString> m_recheckSent;
-    QMap<int, QStringList> m_mergeSent;
     QTimer *m_deltaTimer = nullptr;
     QMap<int, QString> m_pendingDeltas;
     bool m_deltaFlushScheduled = false;

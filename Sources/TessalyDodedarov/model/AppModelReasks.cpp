@@ -58,7 +58,6 @@ void AppModel::startReasks(int id, bool success)
         m_shortRetried.insert(id);
         log(QStringLiteral("short_translation"), {{QStringLiteral("text"), line.english},
                                                   {QStringLiteral("zh"), line.chinese}});
-        m_shortSent.insert(id, line.english);
         m_translator->refix(Translator::BackfillItem(id, line.english, contextBefore(id)),
                             QStringLiteral("\n\n【上次的译文漏了内容】上一次只译出了“") + line.chinese
                                 + QStringLiteral("”。请把这一段完整译出来，不要省略任何半句。"));
@@ -74,10 +73,6 @@ void AppModel::checkNumbers(int id)
     m_stats.numberRechecks += 1;
     log(QStringLiteral("number_recheck"), {{QStringLiteral("text"), line.english},
                                            {QStringLiteral("missing"), missing.join(QStringLiteral(", "))}});
-    // The translator drops a question about a line whose answer is still on its way; the
-    // answer that comes is to the source sent first.
-    if (!m_translator->backfillInFlight().contains(id))
-        m_recheckSent.insert(id, line.english);
     m_translator->recheck(Translator::BackfillItem(id, line.english, contextBefore(id)),
                           QStringLiteral("\n【注意】上一次的译文漏掉或译错了原文里的数字（")
                               + missing.join(QStringLiteral("、"))
@@ -113,8 +108,6 @@ void AppModel::maybeMergeSentences(bool final)
         const QString joined = Segmenter::join(sources);
         m_stats.sentenceMerges += 1;
         log(QStringLiteral("merge"), {{QStringLiteral("text"), joined}});
-        if (!m_translator->backfillInFlight().contains(first))
-            m_mergeSent.insert(first, sources);
         m_translator->merge(ids, joined, contextBefore(first));
     }
 }
@@ -156,18 +149,17 @@ bool AppModel::swallowsContext(const QString &text, int before) const
     return false;
 }
 
-void AppModel::rechecked(int id, const std::optional<QString> &translation, const QString &alt)
+void AppModel::rechecked(int id, const QString &sent, const std::optional<QString> &translation,
+                         const QString &alt)
 {
     if (id < 0 || id >= m_lines.size())
         return;
-    const std::optional<QString> sent =
-        m_recheckSent.contains(id) ? std::optional<QString>(m_recheckSent.take(id)) : std::nullopt;
     const CaptionLine &line = m_lines.at(id);
     if (line.merged || line.revised || !translation || translation->isEmpty()
         || swallowsContext(*translation, id))
         return;
     // Asked about a shorter source: the answer would pair the grown line with half of it.
-    if (sent && *sent != line.english)
+    if (sent != line.english)
         return;
     if (!NumberCheck::missing(line.english, *translation).isEmpty())
         return;
@@ -178,12 +170,15 @@ void AppModel::rechecked(int id, const std::optional<QString> &translation, cons
     scheduleSave();
 }
 
-void AppModel::refixed(int id, const std::optional<QString> &translation, const QString &alt)
+void AppModel::refixed(int id, const QString &sent, const std::optional<QString> &translation,
+                       const QString &alt)
 {
     if (id < 0 || id >= m_lines.size())
         return;
-    const std::optional<QString> sent =
-        m_shortSent.contains(id) ? std::optional<QString>(m_shortSent.take(id)) : std::nullopt;
+    // Whichever question this answers, it is for the source sent with it: a line that grew
+    // meanwhile would be paired with half a translation.
+    if (sent != m_lines.at(id).english)
+        return;
     if (!translation || translation->isEmpty() || swallowsContext(*translation, id))
         return;
     const QString updated = withoutRepeatedLead(*translation, id, m_lines.at(id).english);
@@ -191,9 +186,7 @@ void AppModel::refixed(int id, const std::optional<QString> &translation, const 
         return;
     CaptionLine &line = m_lines[id];
     const QString old = line.chinese;
-    if (m_smoothing.contains(id)) {
-        if (line.english != m_smoothing.value(id))
-            return; // the line grew meanwhile
+    if (m_smoothing.value(id) == sent) {
         line.chinese = updated;
         if (!alt.isEmpty())
             line.alt = alt;
@@ -203,8 +196,6 @@ void AppModel::refixed(int id, const std::optional<QString> &translation, const 
                                          {QStringLiteral("text"), old},
                                          {QStringLiteral("after"), updated}});
     } else {
-        if (sent && *sent != line.english)
-            return; // the line grew meanwhile
         line.chinese = updated;
         if (!alt.isEmpty())
             line.alt = alt;
@@ -220,14 +211,11 @@ void AppModel::refixed(int id, const std::optional<QString> &translation, const 
     scheduleSave();
 }
 
-void AppModel::merged(const QList<int> &ids, const QString &source,
+void AppModel::merged(const QList<int> &ids, const QString &sent, const QString &source,
                       const std::optional<QString> &translation, const QString &alt)
 {
     if (!translation || translation->isEmpty() || ids.isEmpty())
         return;
-    const std::optional<QStringList> sent = m_mergeSent.contains(ids.first())
-        ? std::optional<QStringList>(m_mergeSent.take(ids.first()))
-        : std::nullopt;
     for (int id : ids)
         if (id < 0 || id >= m_lines.size() || m_lines.at(id).merged)
             return;
@@ -237,14 +225,13 @@ void AppModel::merged(const QList<int> &ids, const QString &source,
         return;
     if (!NumberCheck::missing(source, *translation).isEmpty())
         return;
-    if (sent) {
-        // Each line must still hold the source it was merged with.
-        if (sent->size() != ids.size())
-            return;
-        for (qsizetype i = 0; i < ids.size(); ++i)
-            if (m_lines.at(ids.at(i)).english != sent->at(i))
-                return;
-    }
+    // The lines must still read as the text that was sent joined; one that grew would be
+    // paired with a translation of less than it says.
+    QStringList now;
+    for (int id : ids)
+        now.append(m_lines.at(id).english);
+    if (Segmenter::join(now) != sent)
+        return;
     const QString kept = withoutRepeatedLead(*translation, ids.first(), source);
     QString mergedAlt = alt;
     if (mergedAlt.isEmpty()) {

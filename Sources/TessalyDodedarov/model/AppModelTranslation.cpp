@@ -63,18 +63,19 @@ void AppModel::installTranslatorHandlers()
         if (self)
             self->fatal(message);
     };
-    h.latency = [self](double total, double translate) {
+    h.latency = [self](int id, double total, double translate) {
         if (self)
-            self->latency(total, translate);
+            self->latency(id, total, translate);
     };
-    h.rechecked = [self](int id, const std::optional<QString> &translation, const QString &alt) {
+    h.rechecked = [self](int id, const QString &sent, const std::optional<QString> &translation,
+                         const QString &alt) {
         if (self)
-            self->rechecked(id, translation, alt);
+            self->rechecked(id, sent, translation, alt);
     };
-    h.merged = [self](const QList<int> &ids, const QString &source,
+    h.merged = [self](const QList<int> &ids, const QString &sent, const QString &source,
                       const std::optional<QString> &translation, const QString &alt) {
         if (self)
-            self->merged(ids, source, translation, alt);
+            self->merged(ids, sent, source, translation, alt);
     };
     h.continueLine = [self](int id, const QString &text) {
         if (self)
@@ -88,9 +89,10 @@ void AppModel::installTranslatorHandlers()
         if (self)
             self->alternate(id, text);
     };
-    h.refixed = [self](int id, const std::optional<QString> &translation, const QString &alt) {
+    h.refixed = [self](int id, const QString &sent, const std::optional<QString> &translation,
+                       const QString &alt) {
         if (self)
-            self->refixed(id, translation, alt);
+            self->refixed(id, sent, translation, alt);
     };
 }
 
@@ -368,7 +370,7 @@ void AppModel::fatal(const QString &message)
         m_engine->stop(message);
 }
 
-void AppModel::latency(double total, double translate)
+void AppModel::latency(int id, double total, double translate)
 {
     const double now = Clock::uptime();
     std::optional<double> speechEnd;
@@ -380,7 +382,7 @@ void AppModel::latency(double total, double translate)
     if (speechEnd)
         recognition = (now - total) - *speechEnd;
     m_stats.addLatency(total, translate, recognition);
-    // The figure belongs to the line in flight, which is the last one unless several are.
-    if (!m_lines.isEmpty() && !m_lineLatency.contains(m_lines.last().id))
-        m_lineLatency.insert(m_lines.last().id, total);
+    // The first piece of a line's first answer is its figure; a continued line keeps it.
+    if (id >= 0 && id < m_lines.size() && !m_lineLatency.contains(id))
+        m_lineLatency.insert(id, total);
 }

@@ -277,7 +277,7 @@ void Translator::livePiece(LiveRun &live, const QString &received)
         return;
     if (live.output.isEmpty()) {
         const double now = clock();
-        handlers.latency(now - live.spokenAt, now - live.start);
+        handlers.latency(live.line, now - live.spokenAt, now - live.start);
         if (live.generation != m_generation)
             return;
     }
@@ -308,7 +308,7 @@ void Translator::liveEnded(const std::shared_ptr<LiveRun> &live,
                 }
             } else if (!split.translation.isEmpty()) {
                 const double now = clock();
-                handlers.latency(now - live->spokenAt, now - live->start);
+                handlers.latency(live->line, now - live->spokenAt, now - live->start);
                 live->output = split.translation;
                 if (live->generation == m_generation)
                     handlers.append(live->line, split.translation);

@@ -32,20 +32,23 @@ public:
         std::function<void(int line, const std::optional<QString> &translation)> backfillDone =
             [](int, const std::optional<QString> &) {};
         std::function<void(const QString &message)> fatal = [](const QString &) {};
-        std::function<void(double sinceSpeech, double sinceRequest)> latency = [](double, double) {};
-        std::function<void(int line, const std::optional<QString> &translation,
+        std::function<void(int line, double sinceSpeech, double sinceRequest)> latency =
+            [](int, double, double) {};
+        // Answers to questions about shown lines name the source text that was sent with that
+        // very request (for a merge, the joined text), so a line that grew meanwhile can be told.
+        std::function<void(int line, const QString &sent, const std::optional<QString> &translation,
                            const QString &alternate)>
-            rechecked = [](int, const std::optional<QString> &, const QString &) {};
-        std::function<void(const QList<int> &ids, const QString &source,
+            rechecked = [](int, const QString &, const std::optional<QString> &, const QString &) {};
+        std::function<void(const QList<int> &ids, const QString &sent, const QString &source,
                            const std::optional<QString> &translation, const QString &alternate)>
-            merged = [](const QList<int> &, const QString &, const std::optional<QString> &,
-                        const QString &) {};
+            merged = [](const QList<int> &, const QString &, const QString &,
+                        const std::optional<QString> &, const QString &) {};
         std::function<void(int line, const QString &text)> continueLine = [](int, const QString &) {};
         std::function<void(int line, SpeechLanguage language)> language = [](int, SpeechLanguage) {};
         std::function<void(int line, const QString &text)> alternate = [](int, const QString &) {};
-        std::function<void(int line, const std::optional<QString> &translation,
+        std::function<void(int line, const QString &sent, const std::optional<QString> &translation,
                            const QString &alternate)>
-            refixed = [](int, const std::optional<QString> &, const QString &) {};
+            refixed = [](int, const QString &, const std::optional<QString> &, const QString &) {};
     };
 
     // One caption unit waiting for translation.

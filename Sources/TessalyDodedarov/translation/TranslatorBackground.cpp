@@ -190,11 +190,11 @@ void Translator::reportBackfill(const BackfillItem &item, const QString &answer)
         }
 
         if (item.refix)
-            handlers.refixed(item.id, translation, alternate);
+            handlers.refixed(item.id, item.english, translation, alternate);
         else if (item.mergeIds)
-            handlers.merged(*item.mergeIds, source, translation, alternate);
+            handlers.merged(*item.mergeIds, item.english, source, translation, alternate);
         else
-            handlers.rechecked(item.id, translation, alternate);
+            handlers.rechecked(item.id, item.english, translation, alternate);
         return;
     }
 
