@@ -96,6 +96,10 @@ private slots:
         // Listening holds the delay inhibitor.
         QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 1, timeout);
         QCOMPARE(s.logind.inhibitors.constFirst().mode, QStringLiteral("delay"));
+        // What the record holds at the moment the inhibitor goes, not some time later.
+        QString atRelease;
+        QObject::connect(&s.logind, &FakeLogind::inhibitorReleased, &s.logind,
+                         [&] { atRelease = readFile(s.record()); });
 
         if (event == QLatin1String("sleep"))
             s.logind.prepareForSleep(true);
@@ -116,7 +120,7 @@ private slots:
         QVERIFY(s.model->meetingActive());
         // The pause's record is on disk before the inhibitor goes.
         QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 0, timeout);
-        QVERIFY(readFile(s.record()).contains(QStringLiteral("暂停前说的。")));
+        QVERIFY2(atRelease.contains(QStringLiteral("暂停前说的。")), qPrintable(atRelease));
     }
 
     void shutdownQuits()
@@ -133,10 +137,36 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("words still on screen")));
     }
 
+    // A shutdown that is called off leaves the app running: the next shutdown is delayed again
+    // and its quit saves again.
+    void cancelledShutdown()
+    {
+        SessionRig s;
+        s.listen();
+        QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 1, timeout);
+        QSignalSpy released(&s.logind, &FakeLogind::inhibitorReleased);
+        s.logind.prepareForShutdown(true);
+        QVERIFY(released.wait(timeout));
+        s.logind.prepareForShutdown(false);
+        QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 1, timeout);
+
+        s.rig.setLines({finishedLine(0, QStringLiteral("Spoken after the cancelled shutdown."),
+                                     QStringLiteral("取消关机以后说的。"))});
+        QString atRelease;
+        QObject::connect(&s.logind, &FakeLogind::inhibitorReleased, &s.logind,
+                         [&] { atRelease = readFile(s.record()); });
+        s.logind.prepareForShutdown(true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 0, timeout);
+        QVERIFY2(atRelease.contains(QStringLiteral("取消关机以后说的。")), qPrintable(atRelease));
+    }
+
     void endSessionSavesBeforeAnswer()
     {
         SessionRig s;
-        QTRY_COMPARE_WITH_TIMEOUT(s.manager.clients.size(), 1, timeout);
+        // The model hears the session manager's questions once its registration has come back
+        // and it has subscribed to its client object; the fake lists the client earlier.
+        QTRY_VERIFY_WITH_TIMEOUT(!s.model->sessionEvents()->clientPath().isEmpty(), timeout);
+        QCOMPARE(s.manager.clients.size(), 1);
         s.listen();
         s.rig.setLastPartial(QStringLiteral("the last partial sentence"));
         QString atAnswer;

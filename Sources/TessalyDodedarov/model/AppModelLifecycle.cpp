@@ -318,6 +318,8 @@ void AppModel::watchSession()
         // With keep-awake on, listening goes on behind the locked screen.
         if (!self || self->m_keepAwake || !self->m_running)
             return;
+        // As on sleep, the record is on disk before the inhibitor is let go.
+        self->m_saveBeforeSleep = true;
         self->m_engine->stop(
             QStringLiteral("屏幕已锁定，已自动暂停。（设置里打开“工作时保持唤醒”可以锁屏后继续）"));
     };
@@ -325,6 +327,15 @@ void AppModel::watchSession()
     callbacks.shutdown = [self] {
         if (self)
             self->quitOnce();
+    };
+    callbacks.shutdownCancelled = [self] {
+        if (!self || !self->m_quitHandled)
+            return;
+        // The app lives on: a later quit saves again, and the delay inhibitor is held again so
+        // that the next shutdown waits for that save.
+        self->m_quitHandled = false;
+        if (self->m_session)
+            self->m_session->holdInhibitor();
     };
     callbacks.endSession = [self] {
         if (self)

@@ -96,8 +96,14 @@ std::optional<QVariant> onlyArgument(const QDBusMessage &message, QLatin1String 
 void SessionEvents::onLogind(const QDBusMessage &message)
 {
     const std::optional<QVariant> start = onlyArgument(message, QLatin1String("b"));
-    if (!start || !start->toBool())
+    if (!start)
         return;
+    if (!start->toBool()) {
+        // A shutdown that was called off: the next one (or a quit) must find everything armed.
+        if (message.member() == QLatin1String("PrepareForShutdown"))
+            m_callbacks.shutdownCancelled();
+        return;
+    }
     if (message.member() == QLatin1String("PrepareForSleep"))
         m_callbacks.sleep();
     else if (message.member() == QLatin1String("PrepareForShutdown"))

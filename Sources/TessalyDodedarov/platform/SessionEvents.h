@@ -29,6 +29,7 @@ public:
         std::function<void()> sleep = [] {};           // PrepareForSleep(true)
         std::function<void()> lock = [] {};            // ActiveChanged(true), either screen saver
         std::function<void()> shutdown = [] {};        // PrepareForShutdown(true)
+        std::function<void()> shutdownCancelled = [] {}; // PrepareForShutdown(false)
         std::function<void()> queryEndSession = [] {}; // the session manager asks; answered after
         std::function<void()> endSession = [] {};      // the session ends; answered after
     };
