@@ -372,9 +372,15 @@ private slots:
         QCOMPARE(model.keyStatus(KeyProvider::deepSeek), KeyStatus::ok());
         hooks.balances[1].done(BalanceInfo::money(QStringLiteral("¥3")));
         QCOMPARE(model.balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
-        // A balance query without answer removes nothing.
+        // A late answer for the key that was replaced changes nothing.
         hooks.balances[0].done(std::nullopt);
-        QVERIFY(model.balances().contains(KeyProvider::deepSeek));
+        QCOMPARE(model.balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
+        // A replacing key whose query has no answer (say, refused) shows no balance, not the
+        // one of the key it replaced.
+        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-third-key"));
+        QCOMPARE(hooks.balanceKeys().last(), QStringLiteral("sk-third-key"));
+        hooks.balances.last().done(std::nullopt);
+        QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
 
         // An empty row clears the key, its status and its balance.
         model.saveKey(KeyProvider::deepSeek, QStringLiteral("   "));

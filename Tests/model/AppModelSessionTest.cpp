@@ -147,7 +147,11 @@ private slots:
         QSignalSpy released(&s.logind, &FakeLogind::inhibitorReleased);
         s.logind.prepareForShutdown(true);
         QVERIFY(released.wait(timeout));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.model->running(), timeout);
         s.logind.prepareForShutdown(false);
+        // Listening again takes the inhibitor again.
+        s.model->startOrResume();
+        QTRY_VERIFY_WITH_TIMEOUT(s.model->running(), timeout);
         QTRY_COMPARE_WITH_TIMEOUT(s.logind.held(), 1, timeout);
 
         s.rig.setLines({finishedLine(0, QStringLiteral("Spoken after the cancelled shutdown."),

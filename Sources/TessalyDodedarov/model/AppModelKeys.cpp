@@ -241,8 +241,11 @@ void AppModel::saveKey(KeyProvider provider, const QString &text)
     }
     verifyKey(KeyProvider::deepSeek, trimmed);
     QPointer<AppModel> self(this);
-    fetchBalance(KeyProvider::deepSeek, trimmed, [self](const std::optional<BalanceInfo> &info) {
-        if (self && info)
+    // The entry is the new key's answer, whatever it is: an unanswered query leaves no balance
+    // of the key that was replaced.
+    // A late answer for a key replaced meanwhile belongs to no key shown.
+    fetchBalance(KeyProvider::deepSeek, trimmed, [self, trimmed](const std::optional<BalanceInfo> &info) {
+        if (self && Keychain::get(Keychain::deepSeekAccount) == trimmed)
             self->setBalance(KeyProvider::deepSeek, info);
     });
 }

@@ -331,10 +331,10 @@ void AppModel::watchSession()
     callbacks.shutdownCancelled = [self] {
         if (!self || !self->m_quitHandled)
             return;
-        // The app lives on: a later quit saves again, and the delay inhibitor is held again so
-        // that the next shutdown waits for that save.
+        // The app lives on: a later quit saves again, and listening holds the delay inhibitor
+        // again so that the next shutdown waits for that save.
         self->m_quitHandled = false;
-        if (self->m_session)
+        if (self->m_running && self->m_session)
             self->m_session->holdInhibitor();
     };
     callbacks.endSession = [self] {
