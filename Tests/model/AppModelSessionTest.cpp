@@ -188,7 +188,10 @@ private slots:
         QVERIFY(s.manager.responses.last().ok);
         QVERIFY2(atAnswer.contains(QStringLiteral("the last partial sentence")), qPrintable(atAnswer));
 
-        // The application's own quit afterwards does nothing more.
+        // The application's own quit afterwards does nothing more. The stop that the end
+        // caused may still save on its timer or on the writer's queue: let that land first.
+        QTRY_VERIFY_WITH_TIMEOUT(!s.model->running() && !s.model->savePending(), timeout);
+        QVERIFY(s.model->transcript().saveSidecar(s.record(), QStringLiteral("drained"), QString()));
         QFile::remove(s.record());
         s.model->quitOnce();
         QVERIFY(!QFile::exists(s.record()));

@@ -11,6 +11,7 @@
 #include "platform/FrontWindow.h"
 #include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
+#include "display/CaptionMetrics.h"
 #include "shell/AppDelegate.h"
 #include "shell/ChineseScript.h"
 #include "shell/SettingsWindowController.h"
@@ -153,6 +154,11 @@ void StartupTest::launchWithoutTrayHost()
 
         // Every hook is live.
         QCOMPARE(ChineseScript::toTraditional(QStringLiteral("汉字")), QStringLiteral("漢字"));
+        // The rows are measured with the panel's font from the first layout on, not estimated.
+        const QString sample = QStringLiteral("明天我们会审查计划的每一个部分 and the budget");
+        const double size = model.appearance().chineseSize;
+        QCOMPARE(model.rowMeasure()(sample), CaptionMetrics::measurer(size)(sample));
+        QVERIFY(AppModel::estimatedMeasure(size)(sample) != CaptionMetrics::measurer(size)(sample));
         if (QFile::exists(SpellChecker::defaultDictionary)) {
             QSignalSpy loaded(delegate.spellChecker(), &SpellChecker::loaded);
             if (!delegate.spellChecker()->isLoaded())

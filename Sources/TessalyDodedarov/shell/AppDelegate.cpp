@@ -102,7 +102,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::installHooks(AppModel &shared)
 {
-    Q_UNUSED(shared);
     // Asynchronous services answer on the main thread: each is given the application object
     // as its context where it takes one.
     AppModel::fetchPage = [](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
@@ -143,6 +142,9 @@ void AppDelegate::installHooks(AppModel &shared)
     };
 
     AppModel::measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
+    // The model laid its rows out with the width estimate when it was made; the panel lays out
+    // again only when its width changes, which a panel left at its default width never does.
+    shared.relayout();
     AppModel::showSettings = [] { SettingsWindowController::shared().show(); };
     CaptionView::showChat = [] { ChatWindowController::shared().show(); };
     AppModel::openFolder = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
