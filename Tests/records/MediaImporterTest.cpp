@@ -260,6 +260,34 @@ private slots:
         QCOMPARE(contents.at(1), QStringLiteral("1. 句子1.\n2. 句子2.\n3. 句子3.\n"));
     }
 
+    // The target language is decided on the first 30 cues exactly: a cue in another script
+    // (two Cyrillic words make the sample "other") changes it at cue 30, not at cue 31.
+    void languageSampleIsThe30FirstCues_data()
+    {
+        QTest::addColumn<int>("foreignCue");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("cue 30 is sampled") << 30 << QStringLiteral("简体中文");
+        QTest::newRow("cue 31 is not") << 31 << QStringLiteral("英文");
+    }
+
+    void languageSampleIsThe30FirstCues()
+    {
+        QFETCH(int, foreignCue);
+        QFETCH(QString, target);
+        QList<Script::Row> rows = sentences(31, QStringLiteral("句子"));
+        rows[foreignCue - 1].text = QStringLiteral("Привет мир.");
+        m_recogniser->enqueue(Script::words(rows));
+        m_translator->enqueue(FakeDeepSeekServer::stream({translationReply(0, 31)}));
+        m_importer->start(source(QStringLiteral("sample.wav")));
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_importer->stage(), Stage::finished());
+        QCOMPARE(m_translator->requests().size(), 1);
+        const QStringList contents = m_translator->requests().front().contents();
+        QVERIFY(contents.at(1).contains(QStringLiteral("Привет мир.")));
+        QVERIFY2(contents.at(0).contains(QStringLiteral("请把每一条译成") + target + QStringLiteral("字幕。")),
+                 qPrintable(contents.at(0).left(60)));
+    }
+
     void notesChangedBetweenBatchesReachLaterPrompts()
     {
         ManualDeepSeekServer manual;
