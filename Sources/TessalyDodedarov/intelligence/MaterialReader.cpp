@@ -16,7 +16,8 @@ namespace {
 
 constexpr qsizetype kMetaWindow = 4096;
 constexpr qint64 kErrorBodyLimit = 64 * 1024;
-// Our own name for the single-byte western reading; it never fails, so no decoder reports errors.
+// Our name for the browsers' single-byte western reading, decoded here rather than by
+// QStringDecoder: it reads every byte, so it never reports an error.
 constexpr const char *kWindows1252 = "windows-1252";
 
 // windows-1252 as browsers read it: Latin-1 except 0x80-0x9F, which hold the Windows
