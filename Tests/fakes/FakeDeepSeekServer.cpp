@@ -247,6 +247,8 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
         script = error(415);
     else if (!request.jsonObject)
         script = error(400);
+    else if (refuseTools && request.json.contains(QStringLiteral("tools")))
+        script = error(400);
     else if (!m_scripts.isEmpty())
         script = m_scripts.dequeue();
     else

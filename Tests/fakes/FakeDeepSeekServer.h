@@ -90,6 +90,10 @@ public:
     static Script error(int status);
     static Script hungUp();
 
+    // A service without web search: every request offering "tools" gets a 400, whatever its
+    // other parameters, and uses no script.
+    bool refuseTools = false;
+
     // Called right after each send step's bytes were handed to the socket (benchmarks time it).
     std::function<void()> onWrite;
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -116,6 +117,11 @@ class BrowserTabTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(BrowserTab::readerLimitMs, 2000); // what a user's pass waits at most
+    }
+
     void frontTabOfAChromiumWindow_data()
     {
         QTest::addColumn<int>("browser");
@@ -311,6 +317,40 @@ private slots:
 
         // The listing gives up on its own; when it has, nothing more reaches the caller.
         QTRY_COMPARE_WITH_TIMEOUT(browsers.chrome.openConnections(), 0, 20000);
+        QCoreApplication::processEvents();
+        QCOMPARE(calls, 1);
+    }
+
+    // A reader with no limit of its own that never answers (an X server that takes the
+    // connection and says nothing) still lets the pass end at the pass limit, with the tabs the
+    // other readers found.
+    void frontWindowThatNeverAnswersIsLeftBehind()
+    {
+        Browsers browsers;
+        QTcpServer silentX;
+        int display = 0;
+        for (int n = 40; n < 100 && display == 0; ++n) {
+            if (silentX.listen(QHostAddress::LocalHost, quint16(6000 + n)))
+                display = n;
+        }
+        QVERIFY2(display != 0, "no free X display port on 127.0.0.1");
+        FrontWindow::displayName = QStringLiteral("127.0.0.1:%1").arg(display);
+        BrowserTab::readerLimitMs = 3000; // long enough for the Firefox reader on a busy machine
+        QVERIFY(browsers.runFirefox(firefoxSession));
+
+        QObject receiver;
+        int calls = 0;
+        QList<BrowserTabs::Tab> found;
+        BrowserTab::allTabs(&receiver, [&](const QList<BrowserTabs::Tab> &tabs) {
+            ++calls;
+            found = tabs;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 30000);
+        QCOMPARE(urls(found), (QStringList{"https://example.org/notes", "https://www.bilibili.com/video/BV1"}));
+        QTRY_VERIFY_WITH_TIMEOUT(silentX.hasPendingConnections(), 20000); // the reader did ask
+
+        // Closing the silent server ends the stuck reader, whose late answer reaches no one.
+        silentX.close();
         QCoreApplication::processEvents();
         QCOMPARE(calls, 1);
     }

@@ -235,6 +235,51 @@ private slots:
                      (QStringList{"讲了", "讲了消融。", "讲了消融。"})); // piece by piece, then the end
     }
 
+    // A service that will not take the web-search tool: the first question goes through the
+    // refusal and its resends once; every later question is one request without the tool and
+    // without the web-search rule.
+    void aRefusedToolStaysOffForLaterQuestions()
+    {
+        m_server->refuseTools = true;
+        int refusals = 0;
+        m_session = std::make_unique<ChatSession>(ChatSession::Handlers{
+            [] {}, [](const QString &) {}, [this] { ++m_recorder.ended; }, [&refusals] { ++refusals; }});
+
+        m_session->ask(question(QStringLiteral("一"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder.ended, 1, 15000);
+        QCOMPARE(m_session->messages().last().text, QStringLiteral("ok"));
+        QCOMPARE(refusals, 1);
+        const qsizetype first = m_server->requests().size();
+        QVERIFY(first >= 2);
+        QVERIFY(!offersTool(m_server->requests().last()));
+
+        m_session->ask(question(QStringLiteral("二"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder.ended, 2, 15000);
+        QCOMPARE(m_session->messages().last().text, QStringLiteral("ok"));
+        QCOMPARE(m_server->requests().size(), first + 1);
+        const FakeDeepSeekServer::Request second = m_server->requests().last();
+        QVERIFY(!offersTool(second));
+        QVERIFY(!second.contents().first().contains(kRule5));
+        QCOMPARE(refusals, 1);
+    }
+
+    // A retry that succeeds after a failure that was not the tool's (a time-out, a server error)
+    // says nothing about the tool: the next question offers it again.
+    void otherFailuresKeepTheToolForLaterQuestions()
+    {
+        int refusals = 0;
+        m_session = std::make_unique<ChatSession>(ChatSession::Handlers{
+            [] {}, [](const QString &) {}, [this] { ++m_recorder.ended; }, [&refusals] { ++refusals; }});
+        m_server->enqueue(FakeDeepSeekServer::error(500));
+        m_session->ask(question(QStringLiteral("一"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder.ended, 1, 15000);
+        m_session->ask(question(QStringLiteral("二"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder.ended, 2, 15000);
+        QCOMPARE(m_server->requests().size(), 3);
+        QVERIFY(offersTool(m_server->requests().last()));
+        QCOMPARE(refusals, 0);
+    }
+
     void requestCarriesTheLast12UsableEntries()
     {
         for (int i = 0; i < 10; ++i) {

@@ -74,6 +74,9 @@ void InlineMarkdownTest::toHtml_data()
     row("four stars", QStringLiteral("****a****"), QStringLiteral("****a****"));
     row("snake_case", QStringLiteral("call snake_case_name now"), QStringLiteral("call snake_case_name now"));
     row("underscore closes before a letter", QStringLiteral("_a_b"), QStringLiteral("_a_b"));
+    // The closer here is fine (nothing follows it): only the opener inside a word is refused.
+    row("underscore opens after a letter", QStringLiteral("foo_bar_"), QStringLiteral("foo_bar_"));
+    row("emphasis underscore", QStringLiteral("an _em_ word"), QStringLiteral("an <i>em</i> word"));
     row("escaped marks", QStringLiteral("\\*不是\\* \\_ \\`"), QStringLiteral("*不是* _ `"));
     row("backslash before a letter", QStringLiteral("C:\\path\\to"), QStringLiteral("C:\\path\\to"));
 

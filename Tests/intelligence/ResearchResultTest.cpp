@@ -36,8 +36,14 @@ private slots:
         const GlossaryEntry pfa(QStringLiteral("PFA"), QStringLiteral("脉冲场消融"));
         const ResearchResult a = result(QStringLiteral("心脏"), {QStringLiteral("Alpha")}, {pfa},
                                         {{QStringLiteral("a"), QStringLiteral("b")}});
-        QCOMPARE(a, a);
+        // Built apart with the same texts and the same term: equal.
+        const ResearchResult same = result(QStringLiteral("心脏"), {QStringLiteral("Alpha")}, {pfa},
+                                           {{QStringLiteral("a"), QStringLiteral("b")}});
+        QCOMPARE(same, a);
         ResearchResult b = a;
+        b.domain = QStringLiteral("肿瘤");
+        QVERIFY(!(a == b));
+        b = a;
         b.terms = {GlossaryEntry(pfa.english, pfa.chinese)}; // same texts, another id
         QVERIFY(!(a == b));
         b = a;

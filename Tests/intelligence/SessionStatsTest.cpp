@@ -203,6 +203,37 @@ private slots:
         QCOMPARE(SessionStats().latencySummary(), std::nullopt);
     }
 
+    // The slowest tenth, rounded down: k = n / 10 of the measured lines, from 10 lines on.
+    void slowestLines_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("9: none") << 9 << QString();
+        QTest::newRow("10: the slowest 1") << 10 << "最慢的 1 句：识别 0.2 秒 · 断句和排队 6.0 秒 · 翻译 4.0 秒";
+        QTest::newRow("19: still 1") << 19 << "最慢的 1 句：识别 0.2 秒 · 断句和排队 11.4 秒 · 翻译 7.6 秒";
+        QTest::newRow("20: the slowest 2") << 20 << "最慢的 2 句：识别 0.2 秒 · 断句和排队 11.7 秒 · 翻译 7.8 秒";
+    }
+
+    void slowestLines()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, line);
+        // Line i: i seconds from the recognition result, 0.4 i of them translation, after 0.2 s
+        // of recognition.
+        // Added slowest first, so a cut that keeps the first lines instead would show too.
+        SessionStats stats;
+        for (int i = count; i >= 1; --i)
+            stats.addLatency(i * 1.0, i * 0.4, 0.2);
+        const std::optional<QString> summary = stats.latencySummary();
+        QVERIFY(summary);
+        QString found;
+        for (const QString &part : summary->split(u'\n')) {
+            if (part.startsWith(QStringLiteral("最慢的")))
+                found = part;
+        }
+        QCOMPARE(found, line);
+    }
+
     void usageSummary_data()
     {
         QTest::addColumn<int>("prompt");

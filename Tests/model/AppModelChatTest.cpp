@@ -102,6 +102,23 @@ private slots:
                      + QStringLiteral("”）\n\n问：讲了什么？\n\n答：讲了瓣膜。\n\n"));
     }
 
+    // A service that refuses the web-search tool, met by the chat, switches web search off for
+    // the rest of the run, research and quick checks included.
+    void refusedToolSwitchesWebSearchOff()
+    {
+        ModelRig rig;
+        ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test"));
+        rig.deepSeek.refuseTools = true;
+        AppModel &model = rig.make();
+        rig.setLines({finishedLine(0, QStringLiteral("We replace the valve."), QStringLiteral("我们置换瓣膜。"))});
+        QVERIFY(!model.webSearchRejected());
+        model.askMeeting(QStringLiteral("讲了什么？"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.chatBusy(), 20000);
+        QCOMPARE(model.chatMessages().at(1).text, QStringLiteral("ok"));
+        QVERIFY(rig.deepSeek.requests().first().json.contains(QStringLiteral("tools")));
+        QVERIFY(model.webSearchRejected());
+    }
+
     void lateAnswerAfterNewMeeting()
     {
         ModelRig rig;

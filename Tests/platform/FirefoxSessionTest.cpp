@@ -81,19 +81,33 @@ private slots:
         QTest::newRow("no windows") << QByteArray("{\"version\":1}") << QStringList() << none;
         QTest::newRow("windows not a list") << QByteArray("{\"windows\":{}}") << QStringList() << none;
         QTest::newRow("no tabs") << QByteArray("{\"windows\":[{}],\"selectedWindow\":1}") << QStringList() << none;
+        // Firefox shows the last history entry of a tab whose index is missing or unusable, and
+        // the last one for an index past the end.
+        QTest::newRow("no index: the last history entry")
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://old.org/\"},"
+                          "{\"url\":\"https://a.org/\"}]}],\"selected\":1}],\"selectedWindow\":1}")
+            << QStringList{"https://a.org/"} << QStringLiteral("https://a.org/");
         QTest::newRow("index 0")
-            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://a.org/\"}],\"index\":0},"
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://old.org/\"},{\"url\":\"https://a.org/\"}],\"index\":0},"
                           "{\"entries\":[{\"url\":\"https://b.org/\"}],\"index\":1}],\"selected\":1}],\"selectedWindow\":1}")
-            << QStringList{"https://b.org/"} << none;
+            << QStringList{"https://a.org/", "https://b.org/"} << QStringLiteral("https://a.org/");
         QTest::newRow("index past the entries")
-            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://a.org/\"}],\"index\":2}],\"selected\":1}],\"selectedWindow\":1}")
-            << QStringList() << none;
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://old.org/\"},{\"url\":\"https://a.org/\"}],\"index\":5}],\"selected\":1}],\"selectedWindow\":1}")
+            << QStringList{"https://a.org/"} << QStringLiteral("https://a.org/");
         QTest::newRow("index not a number")
-            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://a.org/\"}],\"index\":\"1\"}]}]}")
-            << QStringList() << none;
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://old.org/\"},{\"url\":\"https://a.org/\"}],\"index\":\"1\"}]}]}")
+            << QStringList{"https://a.org/"} << none;
         QTest::newRow("index a fraction")
-            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://a.org/\"}],\"index\":0.5}]}]}")
-            << QStringList() << none;
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://old.org/\"},{\"url\":\"https://a.org/\"}],\"index\":0.5}]}]}")
+            << QStringList{"https://a.org/"} << none;
+        QTest::newRow("no entries")
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[]},{\"index\":1}]}]}") << QStringList() << none;
+        // Tabs an extension hid are not on the tab strip.
+        QTest::newRow("hidden tabs left out")
+            << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://hidden.org/\"}],\"index\":1,\"hidden\":true},"
+                          "{\"entries\":[{\"url\":\"https://b.org/\"}],\"index\":1,\"hidden\":false},"
+                          "{\"entries\":[{\"url\":\"https://c.org/\"}],\"index\":1,\"hidden\":true}],\"selected\":2}],\"selectedWindow\":1}")
+            << QStringList{"https://b.org/"} << QStringLiteral("https://b.org/");
         QTest::newRow("entry without url")
             << QByteArray("{\"windows\":[{\"tabs\":[{\"entries\":[{\"title\":\"x\"}],\"index\":1}]}]}")
             << QStringList() << none;

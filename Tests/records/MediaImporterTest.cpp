@@ -260,6 +260,34 @@ private slots:
         QCOMPARE(contents.at(1), QStringLiteral("1. 句子1.\n2. 句子2.\n3. 句子3.\n"));
     }
 
+    // The target language is decided on the first 30 cues exactly: a cue in another script
+    // (two Cyrillic words make the sample "other") changes it at cue 30, not at cue 31.
+    void languageSampleIsThe30FirstCues_data()
+    {
+        QTest::addColumn<int>("foreignCue");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("cue 30 is sampled") << 30 << QStringLiteral("简体中文");
+        QTest::newRow("cue 31 is not") << 31 << QStringLiteral("英文");
+    }
+
+    void languageSampleIsThe30FirstCues()
+    {
+        QFETCH(int, foreignCue);
+        QFETCH(QString, target);
+        QList<Script::Row> rows = sentences(31, QStringLiteral("句子"));
+        rows[foreignCue - 1].text = QStringLiteral("Привет мир.");
+        m_recogniser->enqueue(Script::words(rows));
+        m_translator->enqueue(FakeDeepSeekServer::stream({translationReply(0, 31)}));
+        m_importer->start(source(QStringLiteral("sample.wav")));
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_importer->stage(), Stage::finished());
+        QCOMPARE(m_translator->requests().size(), 1);
+        const QStringList contents = m_translator->requests().front().contents();
+        QVERIFY(contents.at(1).contains(QStringLiteral("Привет мир.")));
+        QVERIFY2(contents.at(0).contains(QStringLiteral("请把每一条译成") + target + QStringLiteral("字幕。")),
+                 qPrintable(contents.at(0).left(60)));
+    }
+
     void notesChangedBetweenBatchesReachLaterPrompts()
     {
         ManualDeepSeekServer manual;
@@ -288,8 +316,16 @@ private slots:
         const QString all = QStringLiteral("没有翻译（翻译服务没有密钥或连接失败），字幕只有原文。");
         QTest::newRow("bad reply then good")
             << QList<D::Script>{D::stream({"not json"}), D::stream({translationReply(0, 3)})} << 2 << QString();
+        // The service answered, so neither the key nor the connection is to blame.
+        const QString unreadable = QStringLiteral("没有翻译（翻译服务的回复无法读取），字幕只有原文。");
         QTest::newRow("two bad replies")
-            << QList<D::Script>{D::stream({"not json"}), D::stream({"still not"})} << 2 << all;
+            << QList<D::Script>{D::stream({"not json"}), D::stream({"still not"})} << 2 << unreadable;
+        QTest::newRow("two replies without a t list")
+            << QList<D::Script>{D::stream({R"({"x":["一"]})"}), D::stream({R"({"t":"一"})"})} << 2 << unreadable;
+        QTest::newRow("bad reply, then a server error")
+            << QList<D::Script>{D::stream({"not json"}), D::error(500)} << 2 << all;
+        QTest::newRow("two server errors")
+            << QList<D::Script>{D::error(500), D::error(503)} << 2 << all;
         QTest::newRow("server error then good")
             << QList<D::Script>{D::error(500), D::stream({translationReply(0, 3)})} << 2 << QString();
         QTest::newRow("fewer items than cues")
@@ -530,16 +566,19 @@ private slots:
     void cancelThenStart_data()
     {
         QTest::addColumn<QString>("step");
-        QTest::newRow("before extraction") << "start";
-        QTest::newRow("during extraction") << "extraction";
-        QTest::newRow("during the body copy") << "copy";
-        QTest::newRow("during the upload") << "upload";
-        QTest::newRow("during translation") << "translation";
+        // Uploads the recogniser sees in all: a job stopped before its upload never sends one.
+        QTest::addColumn<int>("uploads");
+        QTest::newRow("before extraction") << "start" << 1;
+        QTest::newRow("during extraction") << "extraction" << 1;
+        QTest::newRow("during the body copy") << "copy" << 1;
+        QTest::newRow("during the upload") << "upload" << 2;
+        QTest::newRow("during translation") << "translation" << 2;
     }
 
     void cancelThenStart()
     {
         QFETCH(QString, step);
+        QFETCH(int, uploads);
         ManualDeepSeekServer manual;
         QVERIFY(manual.listen());
         DeepSeekTransport::baseAddress = manual.baseUrl();
@@ -614,6 +653,10 @@ private slots:
         QCOMPARE(QDir(m_sources->path()).entryList({"old*"}, QDir::Files), QStringList{"old.wav"});
         for (const QString &folder : oldFolders)
             QTRY_VERIFY_WITH_TIMEOUT(!QDir(m_tmp.path()).exists(folder), 30000);
+        // Counted once the stopped job has let go of everything (its folder is gone), so an
+        // upload it still sent would have arrived.
+        QCOMPARE(m_recogniser->requests().size(), uploads);
+        QCOMPARE(m_recogniser->connections(), uploads);
     }
 
     // Quitting (here: the importer going away) stops the job and removes its work folder at once.

@@ -329,6 +329,28 @@ private slots:
         QCOMPARE(Subtitles::srt({}, true), QString());
     }
 
+    // Times outside the media are held at zero before a cue gets its shortest showing time, so
+    // no cue ends where it begins.
+    void srtTimesOutsideTheMedia_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addColumn<QString>("times");
+        QTest::newRow("both negative") << -2.0 << -1.0 << "00:00:00,000 --> 00:00:00,300";
+        QTest::newRow("negative start, short end") << -1.0 << 0.1 << "00:00:00,000 --> 00:00:00,300";
+        QTest::newRow("negative start, long end") << -1.0 << 2.0 << "00:00:00,000 --> 00:00:02,000";
+        QTest::newRow("start not a number") << std::nan("") << std::nan("") << "00:00:00,000 --> 00:00:00,300";
+    }
+
+    void srtTimesOutsideTheMedia()
+    {
+        QFETCH(double, start);
+        QFETCH(double, end);
+        QFETCH(QString, times);
+        const QList<Cue> cues{{start, end, QStringLiteral("Hi"), std::nullopt, QString()}};
+        QCOMPARE(Subtitles::srt(cues, false), QStringLiteral("1\n") + times + QStringLiteral("\nHi\n\n"));
+    }
+
     // A line break inside a text would end the SRT block early and shift every later cue.
     void lineBreaksBecomeBlanks_data()
     {

@@ -1,6 +1,7 @@
 #include "intelligence/ChatSession.h"
 
 #include "intelligence/MeetingChat.h"
+#include "intelligence/ResearchCall.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 
@@ -10,6 +11,9 @@ struct ChatSession::State {
     bool busy = false;
     int nextID = 0;
     int serial = 0; // grows when a meeting begins; an answer of an older one is dropped
+    // The service refused the web-search tool and took the same question without it: every
+    // later question goes without it, not through the refusal and its resends again.
+    bool toolRefused = false;
     DeepSeekTransport::Call call;
 };
 
@@ -31,6 +35,7 @@ struct Asking {
     QString key;
     bool webSearch = false;
     bool retried = false;
+    bool toolRefused = false; // the failure before the retry was the service refusing the tool
 };
 
 ChatMessage *entry(State &state, int id)
@@ -90,6 +95,10 @@ void send(const std::weak_ptr<State> &weak, std::shared_ptr<Asking> asking)
                 state->call = DeepSeekTransport::Call();
             switch (outcome.kind) {
             case Outcome::Kind::success:
+                if (asking->retried && asking->toolRefused && !state->toolRefused) {
+                    state->toolRefused = true;
+                    state->handlers.toolRefused();
+                }
                 end(*state, *asking, std::nullopt);
                 return;
             case Outcome::Kind::cancelled:
@@ -109,6 +118,7 @@ void send(const std::weak_ptr<State> &weak, std::shared_ptr<Asking> asking)
                 if (!asking->retried) {
                     // The system message keeps its web-search rule; only the tool goes.
                     asking->retried = true;
+                    asking->toolRefused = ResearchCall::refusesTool(outcome);
                     send(weak, asking);
                     return;
                 }
@@ -157,8 +167,8 @@ void ChatSession::ask(const Question &question)
     auto asking = std::make_shared<Asking>();
     asking->serial = state.serial;
     asking->answerID = id + 1;
-    asking->webSearch = question.webSearch;
-    asking->system = MeetingChat::systemMessage(question.webSearch, question.topic, question.recap,
+    asking->webSearch = question.webSearch && !state.toolRefused;
+    asking->system = MeetingChat::systemMessage(asking->webSearch, question.topic, question.recap,
                                                 question.record);
     asking->messages = MeetingChat::messages(history, text);
     asking->key = key;

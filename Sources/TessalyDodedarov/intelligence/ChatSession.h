@@ -11,7 +11,8 @@
 
 // The meeting chat's conversation and its asking protocol: one question at a time, the answer
 // streamed into the conversation through the model transport, a question asked with web search
-// retried once without it, failures ended with their reason. The meeting model owns one and
+// retried once without it (and, once the service refused the tool, later questions asked
+// without it), failures ended with their reason. The meeting model owns one and
 // publishes its state (messages, busy flag, id counter); what the chat needs from the model
 // comes with each question. Main thread. An answer still streaming when a meeting begins, or
 // when the session is gone, changes nothing.
@@ -31,6 +32,9 @@ public:
         std::function<void()> changed = [] {};                    // messages, busy or counter
         std::function<void(const QString &question)> asked = [](const QString &) {}; // "chat" event
         std::function<void()> answerEnded = [] {};                // time to write the transcript
+        // The service refused the web-search tool and answered without it; from then on this
+        // session asks without web search.
+        std::function<void()> toolRefused = [] {};
     };
 
     explicit ChatSession(Handlers handlers);

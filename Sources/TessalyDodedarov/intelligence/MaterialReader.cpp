@@ -16,6 +16,27 @@ namespace {
 
 constexpr qsizetype kMetaWindow = 4096;
 constexpr qint64 kErrorBodyLimit = 64 * 1024;
+// Our name for the browsers' single-byte western reading, decoded here rather than by
+// QStringDecoder: it reads every byte, so it never reports an error.
+constexpr const char *kWindows1252 = "windows-1252";
+
+// windows-1252 as browsers read it: Latin-1 except 0x80-0x9F, which hold the Windows
+// punctuation; the five bytes Windows leaves unassigned keep their C1 code points.
+QString fromWindows1252(const QByteArray &body)
+{
+    static constexpr char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text(body.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : body) {
+        const auto value = static_cast<unsigned char>(byte);
+        *out++ = QChar(value >= 0x80 && value < 0xA0 ? high[value - 0x80] : char16_t(value));
+    }
+    return text;
+}
 
 QNetworkAccessManager *network()
 {
@@ -51,6 +72,15 @@ QByteArray decoderName(QByteArray label)
         return "Big5-HKSCS";
     if (label == "utf8")
         return "UTF-8";
+    // Browsers read these labels as windows-1252, so pages that say Latin-1 or ASCII but use
+    // Windows quotes and dashes show them; a strict Latin-1 reading gives C1 control characters.
+    static const QList<QByteArray> western{"ansi_x3.4-1968", "ascii", "cp1252", "cp819",
+                                           "csisolatin1", "ibm819", "iso-8859-1", "iso-ir-100",
+                                           "iso8859-1", "iso88591", "iso_8859-1",
+                                           "iso_8859-1:1987", "l1", "latin1", "us-ascii",
+                                           "windows-1252", "x-cp1252"};
+    if (western.contains(label))
+        return kWindows1252;
     if (!QStringDecoder(label.constData()).isValid())
         return {};
     return label;
@@ -60,6 +90,8 @@ QByteArray decoderName(QByteArray label)
 // size cut split at the very end is left out rather than counted as an error.
 std::optional<QString> decodeWith(const QByteArray &name, const QByteArray &body)
 {
+    if (name == kWindows1252)
+        return fromWindows1252(body);
     QStringDecoder decoder(name.constData());
     if (!decoder.isValid())
         return std::nullopt;
@@ -195,7 +227,7 @@ QString MaterialReader::decode(const QByteArray &body, const QByteArray &content
         return *text;
     if (std::optional<QString> text = decodeWith("GB18030", body))
         return *text;
-    return QString::fromLatin1(body);
+    return fromWindows1252(body);
 }
 
 void MaterialReader::fetchPage(const QUrl &url, PageHandler done)

@@ -22,8 +22,9 @@ public:
 
     // The body as text, by the first rule that applies: a byte-order mark; the charset of the
     // Content-Type header; a <meta> charset in the first 4 KiB; else UTF-8 when it is valid,
-    // GB18030 when that reads without error, Latin-1 last. A declared charset that is unknown
-    // or does not read without error counts as not declared there.
+    // GB18030 when that reads without error, windows-1252 last. Latin-1 and ASCII labels read as
+    // windows-1252, as in browsers. A declared charset that is unknown or does not read without
+    // error counts as not declared there.
     static QString decode(const QByteArray &body, const QByteArray &contentType);
     // Whether a response of this Content-Type can be a page (text/*, application/xhtml+xml,
     // or no type at all).

@@ -14,6 +14,8 @@ void AppModel::installChat()
     handlers.changed = [this] { emit chatChanged(); };
     handlers.asked = [this](const QString &question) { log(QStringLiteral("chat"), {{QStringLiteral("text"), question}}); };
     handlers.answerEnded = [this] { saveChat(); };
+    // One service for all: a refusal the chat met switches research and quick checks off the tool too.
+    handlers.toolRefused = [this] { m_webSearchRejected = true; };
     m_chat = std::make_unique<ChatSession>(std::move(handlers));
     connect(this, &AppModel::linesChanged, this, &AppModel::canChatChanged);
 }

@@ -183,10 +183,17 @@ std::optional<FirefoxSession::Session> FirefoxSession::parse(const QByteArray &j
                                           : 0;
         for (qsizetype t = 0; t < tabs.size(); ++t) {
             const QJsonObject tab = tabs.at(t).toObject();
-            const QJsonArray entries = tab.value(QLatin1String("entries")).toArray();
-            const qsizetype index = position(tab.value(QLatin1String("index")));
-            if (index < 1 || index > entries.size())
+            // Tabs an extension has hidden are not on the tab strip, so no one listens to them.
+            if (tab.value(QLatin1String("hidden")).toBool())
                 continue;
+            const QJsonArray entries = tab.value(QLatin1String("entries")).toArray();
+            if (entries.isEmpty())
+                continue;
+            // Firefox's own reading: without a usable index the tab shows its last history entry,
+            // and an index past the end shows the last one too.
+            qsizetype index = position(tab.value(QLatin1String("index")));
+            if (index < 1 || index > entries.size())
+                index = entries.size();
             const QJsonObject entry = entries.at(index - 1).toObject();
             BrowserPage page{entry.value(QLatin1String("url")).toString(),
                              entry.value(QLatin1String("title")).toString()};

@@ -264,17 +264,20 @@ void MediaImporter::writeOutputs(const JobPtr &job)
         missing += cue.translation.isEmpty() ? 1 : 0;
     m_job.reset();
     setOutputs({QUrl::fromLocalFile(subtitles), QUrl::fromLocalFile(transcript)});
-    setSummary(summaryText(job->cues, missing, job->interruption));
+    setSummary(summaryText(job->cues, missing, job->interruption,
+                           job->unreadableReply && !job->requestFailed));
     setStage(Stage::finished());
 }
 
 QString MediaImporter::summaryText(const QList<Subtitles::Cue> &cues, int missing,
-                                   const QString &interruption)
+                                   const QString &interruption, bool unreadable)
 {
     const qsizetype count = cues.size();
     QString text = QStringLiteral("共 ") + QString::number(count) + QStringLiteral(" 条字幕，时长 ")
         + Subtitles::clock(cues.isEmpty() ? 0.0 : cues.back().end) + QStringLiteral("。");
-    if (missing > 0 && missing == count)
+    if (missing > 0 && missing == count && unreadable)
+        text += QStringLiteral("没有翻译（翻译服务的回复无法读取），字幕只有原文。");
+    else if (missing > 0 && missing == count)
         text += QStringLiteral("没有翻译（翻译服务没有密钥或连接失败），字幕只有原文。");
     else if (missing > 0)
         text += QStringLiteral("有 ") + QString::number(missing) + QStringLiteral(" 条没译出来，只显示原文。");

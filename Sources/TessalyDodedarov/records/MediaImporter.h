@@ -151,9 +151,11 @@ public:
     static inline std::function<qint64(QFile &source, char *buffer, qint64 size)> readChunk;
     static std::function<bool(const QString &folder)> isWritable;
 
-    // The summary of a finished job.
+    // The summary of a finished job. `unreadable`: the service answered but its replies could
+    // not be read, and no request failed, so a missing translation is not the key's or the
+    // connection's fault.
     static QString summaryText(const QList<Subtitles::Cue> &cues, int missing,
-                               const QString &interruption);
+                               const QString &interruption, bool unreadable = false);
 
 signals:
     void stageChanged();
@@ -178,6 +180,8 @@ private:
         int batch = 0;
         int batches = 0;
         QString interruption; // the message of a translation failure the user must act on
+        bool unreadableReply = false; // a batch ended with answers that held no usable "t" list
+        bool requestFailed = false;   // a batch ended with a failed request
 
         ~Job()
         {

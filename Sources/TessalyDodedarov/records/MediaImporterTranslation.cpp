@@ -110,16 +110,20 @@ void MediaImporter::answered(const JobPtr &job, const QByteArray &body, int atte
     if (outcome.kind == Kind::failure && outcome.failure.fatal) {
         // A bad key or an empty balance fails every further batch: keep what is translated.
         job->interruption = outcome.failure.message;
+        job->requestFailed = true;
         nextBatch(job, std::nullopt);
         return;
     }
     if (outcome.kind == Kind::success) {
         const std::optional<QStringList> translations = Subtitles::parseTranslations(reply, count);
         if (translations || attempt >= requestsPerBatch) {
+            if (!translations)
+                job->unreadableReply = true;
             nextBatch(job, translations);
             return;
         }
     } else if (attempt >= requestsPerBatch) {
+        job->requestFailed = true;
         nextBatch(job, std::nullopt);
         return;
     }

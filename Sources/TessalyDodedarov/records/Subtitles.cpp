@@ -297,8 +297,11 @@ QString Subtitles::srt(const QList<Cue> &cues, bool bilingual)
     for (qsizetype i = 0; i < cues.size(); ++i) {
         const Cue &cue = cues.at(i);
         out += QString::number(i + 1) + u'\n';
-        out += timestamp(cue.start) + QStringLiteral(" --> ")
-            + timestamp(std::max(cue.end, cue.start + 0.3)) + u'\n';
+        // Times are held in range first: a cue before the start of the media still lasts 0.3 s
+        // from zero rather than ending where it begins.
+        const double start = heldInRange(cue.start);
+        const double end = std::max(heldInRange(cue.end), start + 0.3);
+        out += timestamp(start) + QStringLiteral(" --> ") + timestamp(end) + u'\n';
         if (bilingual && !cue.translation.isEmpty())
             out += oneLine(cue.translation) + u'\n';
         out += oneLine(cue.text) + QStringLiteral("\n\n");
