@@ -20,6 +20,7 @@
 // Needs the test environment (sound server, keyring):
 //   scripts/with-test-env build/rel/bench/bench_EndToEndLatencyBench [--sentences=N]
 
+#include "EventLoopWait.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
 #include "fakes/FakeScribeServer.h"
@@ -34,7 +35,6 @@
 #include <QMutex>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -537,9 +537,9 @@ void BM_EndToEnd(benchmark::State &state)
         player.waitForStarted();
         meter.start();
         const double started = now();
-        const bool played = QTest::qWaitFor([&] { return player.state() == QProcess::NotRunning; }, 600000);
+        const bool played = runEventLoopUntil([&] { return player.state() == QProcess::NotRunning; }, 600000);
         // The last sentence's translation.
-        const bool translated = QTest::qWaitFor([&] {
+        const bool translated = runEventLoopUntil([&] {
             QMutexLocker locker(&lock);
             for (const Sentence &s : sentences)
                 if (s.commit >= 0 && s.finished < 0)
@@ -550,7 +550,7 @@ void BM_EndToEnd(benchmark::State &state)
         const double streamed = now() - started;
 
         model.endMeeting();
-        const bool ended = QTest::qWaitFor([&] {
+        const bool ended = runEventLoopUntil([&] {
             return !model.meetingActive() && model.proofreadStatus()
                 && model.diagnosticsStatus() && model.diagnosticsStatus()->contains(QStringLiteral("分析）"));
         }, 60000);

@@ -3,6 +3,7 @@
 // thread). The goal is well under 20 µs per chunk on one core.
 #include "speech/EngineHarness.h"
 
+#include "EventLoopWait.h"
 #include "common/SerialQueue.h"
 #include "fakes/FakeScribeServer.h"
 #include "speech/ScribeClient.h"
@@ -57,7 +58,7 @@ template <typename Step> void runOnEngineQueue(benchmark::State &state, Step ste
     EngineHarness h(service.server->address());
     h.listenWithoutCapture();
     h.onQueue([&] { step(h); }); // opens the connection
-    if (!QTest::qWaitFor([&] { return h.sessionStarted(); }, 5000)) {
+    if (!runEventLoopUntil([&] { return h.sessionStarted(); }, 5000)) {
         state.SkipWithError("the fake service did not start a session");
         return;
     }
@@ -67,7 +68,7 @@ template <typename Step> void runOnEngineQueue(benchmark::State &state, Step ste
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         }
     });
-    if (!QTest::qWaitFor([&] { return service.received() >= qint64(state.iterations()) * chunkSamples * 2; }, 30000))
+    if (!runEventLoopUntil([&] { return service.received() >= qint64(state.iterations()) * chunkSamples * 2; }, 30000))
         state.SkipWithError("not every chunk reached the service");
     state.counters["bytes_received"] = double(service.received());
 }

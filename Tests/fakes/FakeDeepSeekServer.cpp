@@ -279,7 +279,7 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
                        "Cache-Control: no-cache\r\nTransfer-Encoding: chunked\r\n"
                        "Connection: close\r\n\r\n");
         guarded->flush();
-        runSteps(guarded, script.steps);
+        runSteps(guarded, std::make_shared<const QList<Step>>(script.steps), 0);
     };
     if (script.headDelayMs > 0)
         QTimer::singleShot(script.headDelayMs, this, respond);
@@ -287,10 +287,11 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
         respond();
 }
 
-void FakeDeepSeekServer::runSteps(QPointer<QTcpSocket> socket, QList<Step> steps)
+void FakeDeepSeekServer::runSteps(QPointer<QTcpSocket> socket, std::shared_ptr<const QList<Step>> steps,
+                                  qsizetype at)
 {
-    while (socket && !steps.isEmpty()) {
-        const Step step = steps.takeFirst();
+    while (socket && at < steps->size()) {
+        const Step &step = steps->at(at++);
         switch (step.kind) {
         case Step::Kind::send:
             socket->write(chunk(step.bytes));
@@ -299,7 +300,7 @@ void FakeDeepSeekServer::runSteps(QPointer<QTcpSocket> socket, QList<Step> steps
                 onWrite();
             break;
         case Step::Kind::pause:
-            QTimer::singleShot(step.ms, this, [this, socket, steps] { runSteps(socket, steps); });
+            QTimer::singleShot(step.ms, this, [this, socket, steps, at] { runSteps(socket, steps, at); });
             return;
         case Step::Kind::drop:
             socket->abort();

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QTcpSocket;
@@ -103,7 +104,9 @@ signals:
 private:
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Request &request);
-    void runSteps(QPointer<QTcpSocket> socket, QList<Step> steps);
+    // The script is shared, not copied, from one step to the next: a copy per pause would cost
+    // the main thread, which the client shares, time proportional to the script's length.
+    void runSteps(QPointer<QTcpSocket> socket, std::shared_ptr<const QList<Step>> steps, qsizetype at);
 
     QTcpServer m_server;
     QQueue<Script> m_scripts;

@@ -1,6 +1,7 @@
 #include "TestMain.h"
 
 #include "fakes/FakeAccountServer.h"
+#include "fakes/TlsServiceServer.h"
 #include "shell/KeyCheck.h"
 #include "translation/DeepSeekTransport.h"
 
@@ -130,6 +131,29 @@ private slots:
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.path, path);
         QVERIFY(request.keyHeaderRight);
+    }
+
+    // Both services offer HTTP/2; Qt's HTTP/2 writer would hold each request for the server's
+    // delayed ACK, so the checks stay on HTTP/1.1.
+    void staysOnHttp1WhereHttp2IsOffered_data()
+    {
+        QTest::addColumn<KeyProvider>("provider");
+        QTest::newRow("ElevenLabs") << KeyProvider::elevenLabs;
+        QTest::newRow("DeepSeek") << KeyProvider::deepSeek;
+    }
+    void staysOnHttp1WhereHttp2IsOffered()
+    {
+        QFETCH(KeyProvider, provider);
+        TlsServiceServer::trustCertificate();
+        TlsServiceServer server;
+        server.answer = {200, "application/json", "{}", false};
+        QVERIFY(server.listen(true));
+        KeyCheck::elevenLabsAddress = server.baseUrl();
+        DeepSeekTransport::baseAddress = server.baseUrl();
+        const std::optional<KeyStatus> result = runCheck(provider);
+        QCOMPARE(server.protocols, QList<QByteArray>({QByteArray(QSslConfiguration::NextProtocolHttp1_1)}));
+        QVERIFY(result);
+        QCOMPARE(statusName(*result), QStringLiteral("ok"));
     }
 
     void cutBodyDecodesLeniently()

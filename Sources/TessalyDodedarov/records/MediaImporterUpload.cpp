@@ -2,6 +2,7 @@
 // from that file, and the reply turned into its bytes or a Chinese message.
 #include "records/MediaImporter.h"
 
+#include "common/ServiceRequest.h"
 #include "shell/KeyCheck.h"
 
 #include <QCoreApplication>
@@ -239,7 +240,7 @@ void post(const std::shared_ptr<MediaImporter::Upload::State> &state, const QStr
     state->manager = manager;
     QUrl url = KeyCheck::elevenLabsAddress;
     url.setPath(url.path().chopped(url.path().endsWith(u'/') ? 1 : 0) + MediaImporter::uploadPath);
-    QNetworkRequest request(url);
+    QNetworkRequest request = ServiceRequest::to(url);
     request.setRawHeader("xi-api-key", key.toUtf8());
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArray("multipart/form-data; boundary=" + boundary));

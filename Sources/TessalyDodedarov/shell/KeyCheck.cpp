@@ -1,5 +1,6 @@
 #include "shell/KeyCheck.h"
 
+#include "common/ServiceRequest.h"
 #include "translation/DeepSeekTransport.h"
 
 #include <QNetworkAccessManager>
@@ -32,7 +33,7 @@ QUrl joined(const QUrl &base, const QString &path)
 void get(const QUrl &url, KeyProvider provider, const QString &key,
          std::function<void(QNetworkReply *)> done)
 {
-    QNetworkRequest request(url);
+    QNetworkRequest request = ServiceRequest::to(url);
     if (provider == KeyProvider::elevenLabs)
         request.setRawHeader("xi-api-key", key.toUtf8());
     else

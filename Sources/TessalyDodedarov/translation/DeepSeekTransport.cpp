@@ -1,5 +1,6 @@
 #include "translation/DeepSeekTransport.h"
 
+#include "common/ServiceRequest.h"
 #include "translation/Keychain.h"
 #include "translation/StreamLineReader.h"
 #include "translation/TranslationRouting.h"
@@ -257,7 +258,7 @@ void send(const State &state)
     state->httpStatus = 0;
     state->lines = StreamLineReader{};
 
-    QNetworkRequest request(DeepSeekTransport::endpoint());
+    QNetworkRequest request = ServiceRequest::to(DeepSeekTransport::endpoint());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setRawHeader("Authorization", "Bearer " + state->key.toUtf8());
     // The key rides in a header; a redirect must not carry it to another host.
