@@ -9,6 +9,10 @@
 #include <QStringDecoder>
 #include <QTime>
 
+#include <atomic>
+#include <chrono>
+#include <malloc.h>
+
 const QString TranscriptWriter::indent = QStringLiteral("          ");
 
 namespace {
@@ -89,6 +93,22 @@ bool write(const QString &text, const QString &file, const QString &folder)
     return out.commit();
 }
 
+// A long meeting frees as much as it allocates, and glibc keeps most of what is freed in its
+// arenas: the resident size would grow twice as fast as the live heap. Once a minute the writer
+// hands that memory back, after a save and on its own thread, as the trim takes milliseconds.
+void trimAllocatorNowAndThen()
+{
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<Clock::rep> lastTrim {0};
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    Clock::rep last = lastTrim.load();
+    if (last != 0 && now - last < std::chrono::duration_cast<Clock::duration>(std::chrono::minutes(1)).count())
+        return;
+    if (!lastTrim.compare_exchange_strong(last, now))
+        return; // another writer trims just now
+    malloc_trim(0);
+}
+
 } // namespace
 
 QString TranscriptWriter::defaultDirectory()
@@ -167,6 +187,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             waiting->byFile.erase(found);
         }
         answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
+        trimAllocatorNowAndThen();
     });
 }
 
