@@ -1,3 +1,6 @@
+// The sound extraction with FFmpeg, built as a module of its own that the application loads on
+// the first import (platform/AudioExtractor): FFmpeg's decoders and their libraries are mapped
+// only by an application that imports a file.
 #include "platform/AudioExtractor.h"
 
 #include <QDir>
@@ -312,21 +315,24 @@ double Pipeline::duration() const
 
 } // namespace
 
-std::optional<AudioExtractor::Result> AudioExtractor::extract(const QString &source,
-                                                              const QString &folder,
-                                                              const std::atomic_bool &cancelled)
+extern "C" Q_DECL_EXPORT bool dodedarov_extract_audio(const QString &source, const QString &folder,
+                                                      const std::atomic_bool &cancelled, QString &path,
+                                                      double &duration)
 {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
 
-    const QString target = QDir(folder).filePath(fileName);
-    std::optional<Result> result;
+    const QString target = QDir(folder).filePath(AudioExtractor::fileName);
+    bool done = false;
     {
         Pipeline pipeline(cancelled);
-        if (pipeline.open(source, target) && pipeline.run())
-            result = Result{target, pipeline.duration()};
+        if (pipeline.open(source, target) && pipeline.run()) {
+            done = true;
+            path = target;
+            duration = pipeline.duration();
+        }
     } // the muxer closes the file here
-    if (!result)
+    if (!done)
         QFile::remove(target);
-    return result;
+    return done;
 }
