@@ -153,6 +153,8 @@ private slots:
         QObject::connect(&model, &AppModel::diagnosticsStatusChanged, &model,
                          [&] { statuses.append(model.diagnosticsStatus().value_or(QString())); });
         model.writeDiagnostics(file, snapshot, lines, std::nullopt, std::nullopt, {});
+        // Nothing of the report is built on the caller's (main) thread: the call returns first.
+        QVERIFY(statuses.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(statuses.size() >= 2, 20000);
         QVERIFY(statuses.first().startsWith(QStringLiteral("已生成诊断报告“会议 2026-05-04 0930 诊断.md”（")));
         QVERIFY(statuses.first().endsWith(QStringLiteral(" 个可疑点），正在请 DeepSeek 分析…")));
