@@ -1,5 +1,7 @@
 #include "records/TranscriptWriter.h"
 
+#include "common/Clock.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +12,6 @@
 #include <QTime>
 
 #include <atomic>
-#include <chrono>
 #include <malloc.h>
 
 const QString TranscriptWriter::indent = QStringLiteral("          ");
@@ -94,15 +95,14 @@ bool write(const QString &text, const QString &file, const QString &folder)
 }
 
 // A long meeting frees as much as it allocates, and glibc keeps most of what is freed in its
-// arenas: the resident size would grow twice as fast as the live heap. Once a minute the writer
-// hands that memory back, after a save and on its own thread, as the trim takes milliseconds.
-void trimAllocatorNowAndThen()
+// arenas: the resident size would grow twice as fast as the live heap. Once a minute of the
+// pipeline's clock (read by the caller, passed in) the writer hands that memory back, after a
+// save and on its own thread, as the trim takes milliseconds.
+void trimAllocatorNowAndThen(double now)
 {
-    using Clock = std::chrono::steady_clock;
-    static std::atomic<Clock::rep> lastTrim {0};
-    const Clock::rep now = Clock::now().time_since_epoch().count();
-    Clock::rep last = lastTrim.load();
-    if (last != 0 && now - last < std::chrono::duration_cast<Clock::duration>(std::chrono::minutes(1)).count())
+    static std::atomic<double> lastTrim {-1e300};
+    double last = lastTrim.load();
+    if (now >= last && now - last < 60)
         return;
     if (!lastTrim.compare_exchange_strong(last, now))
         return; // another writer trims just now
@@ -176,7 +176,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
     }
     if (queued)
         return;
-    m_ioQueue.async([waiting = m_waiting, file] {
+    m_ioQueue.async([waiting = m_waiting, file, now = Clock::uptime()] {
         WaitingSave save;
         {
             const std::lock_guard guard(waiting->lock);
@@ -187,7 +187,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             waiting->byFile.erase(found);
         }
         answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
-        trimAllocatorNowAndThen();
+        trimAllocatorNowAndThen(now);
     });
 }
 
