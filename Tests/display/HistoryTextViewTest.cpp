@@ -97,6 +97,8 @@ private slots:
     void fadeOnlyWhileBrowsingOverOpaqueBackground();
     void outlinedTextCastsAShadowBelowIt();
     void cachedParagraphsEqualFreshOnes();
+    void middleChangeKeepsTheRest();
+    void longChangeIsReplacedNewestFirst();
 };
 
 void HistoryTextViewTest::sameParagraphsTouchNothing()
@@ -146,6 +148,79 @@ void HistoryTextViewTest::incrementalEqualsFullRender()
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
     QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+}
+
+void HistoryTextViewTest::middleChangeKeepsTheRest()
+{
+    // Paragraphs after a changed one stay in the document; their gaps and separators with them.
+    ViewRig rig;
+    QList<Paragraph> paragraphs = many(6);
+    paragraphs[3].turn = true;
+    paragraphs[4].highlights = {u"English"_qs};
+    paragraphs.last().latest = true;
+    rig.view->update(paragraphs, rig.look);
+    int revisions = 0;
+    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int) { ++revisions; });
+    paragraphs[2].secondary.clear();
+    paragraphs[3].primary = u"换人之后改过的一句"_qs;
+    rig.view->update(paragraphs, rig.look);
+    paragraphs[1].turn = true;
+    rig.view->update(paragraphs, rig.look);
+    paragraphs.remove(2);
+    rig.view->update(paragraphs, rig.look);
+    QVERIFY(revisions > 0);
+
+    ViewRig fresh;
+    fresh.view->update(paragraphs, fresh.look);
+    QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
+    QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
+    QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+}
+
+void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
+{
+    // At the end of a meeting every paragraph but the last three loses its English: the whole
+    // history changes at once. The update must not rebuild it in one go on the main thread.
+    ViewRig rig;
+    const int count = 1200;
+    QList<Paragraph> paragraphs = many(count);
+    paragraphs.last().latest = true;
+    rig.view->update(paragraphs, rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+
+    QList<Paragraph> ended = paragraphs;
+    for (int i = 0; i + 3 < count; ++i)
+        ended[i].secondary.clear();
+    ended[count - 4].primary += u"（改）"_qs;
+    ViewRig fresh;
+    fresh.view->update(ended, fresh.look);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
+    const QString expected = fresh.doc()->toPlainText();
+
+    int added = 0;
+    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int chars) { added += chars; });
+    rig.view->update(ended, rig.look);
+    QVERIFY2(added < expected.size() / 2, qPrintable(u"%1 of %2 characters in one turn"_qs.arg(added).arg(expected.size())));
+    // The newest paragraphs show the change at once, and the newest line stays in view.
+    const QString now = rig.doc()->toPlainText();
+    const QString newest = expected.right(2000);
+    QCOMPARE(now.right(newest.size()), newest);
+    QScrollBar *bar = rig.view->verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // A newer update while the slices are still being replaced: the document ends as that one.
+    ended.append(text(u"又来了一句"_qs, u"one more"_qs, true));
+    ended[count - 1].latest = false;
+    rig.view->update(ended, rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
+    fresh.view->update(ended, fresh.look);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
+    QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
+    QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
+    QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QCOMPARE(bar->value(), bar->maximum());
 }
 
 void HistoryTextViewTest::appearanceChangeRendersEverything()

@@ -228,7 +228,9 @@ void FakeDeepSeekServer::readFrom(QTcpSocket *socket)
     request.jsonObject = error.error == QJsonParseError::NoError && document.isObject();
     if (request.jsonObject)
         request.json = document.object();
-    m_requests.append(request);
+    m_requestCount += 1;
+    if (keepRequests)
+        m_requests.append(request);
     emit requestReceived();
     answer(socket, request);
 }

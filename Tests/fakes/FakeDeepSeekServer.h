@@ -77,6 +77,10 @@ public:
 
     void enqueue(const Script &script);
     const QList<Request> &requests() const { return m_requests; }
+    // Every request is counted; it is kept for requests() only while keepRequests holds. A
+    // long benchmark turns keeping off, so that its memory figures are the application's.
+    qsizetype requestCount() const { return m_requestCount; }
+    bool keepRequests = true;
 
     // One "data:" line of a streamed answer, with its blank line.
     static QByteArray deltaEvent(const QString &text);
@@ -111,5 +115,6 @@ private:
     QTcpServer m_server;
     QQueue<Script> m_scripts;
     QList<Request> m_requests;
+    qsizetype m_requestCount = 0;
     QHash<QTcpSocket *, QByteArray> m_pending;
 };

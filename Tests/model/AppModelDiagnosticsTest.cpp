@@ -148,10 +148,17 @@ private slots:
         const AppModel::DiagnosticsSnapshot snapshot = model.diagnosticsSnapshot();
         QVERIFY(snapshot.recordText.size() > 20000);
         const QString file = QDir(rig.recordsFolder()).filePath(QStringLiteral("会议 2026-05-04 0930.txt"));
+        // The files are built and written off the main thread; each status arrives as it is reached.
+        QStringList statuses;
+        QObject::connect(&model, &AppModel::diagnosticsStatusChanged, &model,
+                         [&] { statuses.append(model.diagnosticsStatus().value_or(QString())); });
         model.writeDiagnostics(file, snapshot, lines, std::nullopt, std::nullopt, {});
-        QVERIFY(model.diagnosticsStatus()->startsWith(QStringLiteral("已生成诊断报告“会议 2026-05-04 0930 诊断.md”（")));
-        QVERIFY(model.diagnosticsStatus()->endsWith(QStringLiteral(" 个可疑点），正在请 DeepSeek 分析…")));
-        QTRY_VERIFY_WITH_TIMEOUT(model.diagnosticsStatus()->endsWith(QStringLiteral("，含 DeepSeek 自动分析）")), 20000);
+        // Nothing of the report is built on the caller's (main) thread: the call returns first.
+        QVERIFY(statuses.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(statuses.size() >= 2, 20000);
+        QVERIFY(statuses.first().startsWith(QStringLiteral("已生成诊断报告“会议 2026-05-04 0930 诊断.md”（")));
+        QVERIFY(statuses.first().endsWith(QStringLiteral(" 个可疑点），正在请 DeepSeek 分析…")));
+        QVERIFY(statuses.last().endsWith(QStringLiteral("，含 DeepSeek 自动分析）")));
         for (const QString &name : {QStringLiteral("会议 2026-05-04 0930 事件.jsonl"), QStringLiteral("会议 2026-05-04 0930 诊断.json"),
                                     QStringLiteral("汇总.md"), QStringLiteral("会议 2026-05-04 0930 诊断.md")})
             QVERIFY2(QFile::exists(QDir(folder).filePath(name)), qPrintable(name));
@@ -188,7 +195,8 @@ private slots:
         rig.setLines(lines);
         model.writeDiagnostics(QDir(rig.recordsFolder()).filePath(QStringLiteral("会议.txt")), model.diagnosticsSnapshot(),
                                lines, std::nullopt, std::nullopt, {});
-        QCOMPARE(model.diagnosticsStatus(), std::optional<QString>(QStringLiteral("诊断报告保存失败")));
+        QTRY_COMPARE_WITH_TIMEOUT(model.diagnosticsStatus(), std::optional<QString>(QStringLiteral("诊断报告保存失败")),
+                                  20000);
     }
 };
 

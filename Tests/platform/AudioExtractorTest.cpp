@@ -7,6 +7,7 @@
 #include "platform/AudioExtractor.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -109,6 +110,34 @@ private slots:
     {
         QTemporaryDir work;
         const std::atomic_bool cancelled{true};
+        QVERIFY(!AudioExtractor::extract(input(QStringLiteral("speech.wav")), work.path(), cancelled));
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("audio.m4a"))));
+    }
+
+    void theModuleLoadsOnlyWhenUsed_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("present") << true;
+        QTest::newRow("missing") << false;
+    }
+
+    void theModuleLoadsOnlyWhenUsed()
+    {
+        QFETCH(bool, present);
+        // The build tree's module is found, as the installed one is beside the application.
+        if (present) {
+            QCOMPARE(AudioExtractor::unavailable(), std::nullopt);
+            return;
+        }
+        // A module that cannot be found: a message that names it, no extraction and no crash.
+        AudioExtractor::modulePathsOverride = {QDir::temp().filePath(QStringLiteral("no-such-dir/")
+                                                                      + AudioExtractor::moduleName)};
+        const auto restore = qScopeGuard([] { AudioExtractor::modulePathsOverride.clear(); });
+        const std::optional<QString> why = AudioExtractor::unavailable();
+        QVERIFY(why);
+        QVERIFY2(why->contains(AudioExtractor::moduleName), qPrintable(*why));
+        QTemporaryDir work;
+        const std::atomic_bool cancelled{false};
         QVERIFY(!AudioExtractor::extract(input(QStringLiteral("speech.wav")), work.path(), cancelled));
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("audio.m4a"))));
     }

@@ -159,8 +159,15 @@ void StartupTest::launchWithoutTrayHost()
         const double size = model.appearance().chineseSize;
         QCOMPARE(model.rowMeasure()(sample), CaptionMetrics::measurer(size)(sample));
         QVERIFY(AppModel::estimatedMeasure(size)(sample) != CaptionMetrics::measurer(size)(sample));
+        // The dictionary is not read at start-up: only when the first meeting starts.
+        QVERIFY(!delegate.spellChecker()->isLoading());
+        QVERIFY(!delegate.spellChecker()->isLoaded());
+        QVERIFY(AppModel::isDictionaryWord(QStringLiteral("helo")));
+        QSignalSpy loaded(delegate.spellChecker(), &SpellChecker::loaded);
+        model.setRunningState(true);
+        QVERIFY(delegate.spellChecker()->isLoading() || delegate.spellChecker()->isLoaded());
+        model.setRunningState(false);
         if (QFile::exists(SpellChecker::defaultDictionary)) {
-            QSignalSpy loaded(delegate.spellChecker(), &SpellChecker::loaded);
             if (!delegate.spellChecker()->isLoaded())
                 QVERIFY(loaded.wait(20000));
             QVERIFY(AppModel::isDictionaryWord(QStringLiteral("hello")));

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGlyphRun>
+#include <QHash>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QScrollBar>
@@ -15,6 +16,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -116,9 +118,27 @@ struct HistoryTextView::Style {
         highlightColor = colorOf(effective.highlightColor());
     }
 
+    // Working out a text's language cuts it into words: across thousands of paragraphs that is
+    // most of a full render. It depends on the text alone, so each text's answer is kept; the
+    // live text's words add new texts several times a second, so the memory is bounded.
+    mutable QHash<QString, bool> chineseTexts;
+    static constexpr qsizetype rememberedTexts = 40000;
+
+    bool isChinese(const QString &text) const
+    {
+        const auto found = chineseTexts.constFind(text);
+        if (found != chineseTexts.cend())
+            return *found;
+        if (chineseTexts.size() >= rememberedTexts)
+            chineseTexts.clear();
+        const bool chinese = SpeechLanguage(text) == SpeechLanguage::chinese;
+        chineseTexts.insert(text, chinese);
+        return chinese;
+    }
+
     QTextCharFormat attributes(const QString &text, double alpha, const QFont *font = nullptr) const
     {
-        const bool chinese = SpeechLanguage(text) == SpeechLanguage::chinese;
+        const bool chinese = isChinese(text);
         QTextCharFormat format;
         format.setFont(font ? *font : chinese ? chineseFont : englishFont);
         QColor color = chinese ? chineseColor : englishColor;
@@ -220,6 +240,15 @@ double HistoryTextView::followThreshold() const
 
 void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
 {
+    m_target = paragraphs;
+    m_targetAppearance = appearance;
+    applyTarget();
+}
+
+void HistoryTextView::applyTarget()
+{
+    const QList<HistoryText::Paragraph> paragraphs = m_target;
+    const CaptionAppearance appearance = m_targetAppearance;
     QTextDocument *doc = document();
     const bool newLook = !m_renderedAppearance || *m_renderedAppearance != appearance;
     if (newLook || paragraphs.size() < 2)
@@ -238,10 +267,30 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
         if (start == paragraphs.size() && start == m_rendered.size())
             return;
     }
+    // Paragraphs at the end that did not change stay as they are (never the first one, which
+    // is drawn without the gap above it).
+    const qsizetype rendered = m_rendered.size();
+    const qsizetype floor = std::max<qsizetype>(start, 1);
+    qsizetype kept = 0;
+    while (paragraphs.size() - kept - 1 >= floor && rendered - kept - 1 >= floor
+           && sameParagraph(paragraphs.at(paragraphs.size() - kept - 1), m_rendered.at(rendered - kept - 1)))
+        ++kept;
+    // The changed paragraphs: the old [start, oldEnd) give way to the new [start, newEnd). A long
+    // run (the whole meeting, when the English of the older lines goes at its end) is replaced
+    // newest first, a slice per turn of the event loop, so that the loop never stalls and what
+    // the user sees changes at once; old and new then line up one to one in front of the slice.
+    const qsizetype newEnd = paragraphs.size() - kept;
+    const qsizetype oldEnd = rendered - kept;
+    const qsizetype newCount = std::min(newEnd - start, sliceParagraphs);
+    const qsizetype replaced = std::max<qsizetype>(oldEnd - start - (newEnd - start - newCount), 0);
+    const qsizetype from = oldEnd - replaced; // first old paragraph replaced
+    const qsizetype to = newEnd - newCount;    // first new paragraph rendered
     int startChar = 0;
-    for (qsizetype i = 0; i < start && i < m_lengths.size(); ++i)
+    for (qsizetype i = 0; i < from && i < m_lengths.size(); ++i)
         startChar += m_lengths.at(i);
-    m_lengths.resize(std::min(start, m_lengths.size()));
+    int removedChars = 0;
+    for (qsizetype i = from; i < oldEnd && i < m_lengths.size(); ++i)
+        removedChars += m_lengths.at(i);
 
     const qsizetype anchor = oldCount - 1;
     std::optional<double> oldTop;
@@ -260,16 +309,47 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
     cursor.setPosition(newLook ? 0 : startChar);
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    // The first kept paragraph's first line merges into the edit: its formats are put back.
+    QTextBlockFormat keptBlock;
+    QTextCharFormat keptChars;
+    if (kept > 0) {
+        const QTextBlock next = doc->findBlock(startChar + removedChars);
+        keptBlock = next.blockFormat();
+        keptChars = next.charFormat();
+        cursor.setPosition(startChar + removedChars, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    }
     cursor.removeSelectedText();
-    for (qsizetype i = start; i < paragraphs.size(); ++i)
-        m_lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
-    // The last, empty block carries the bottom inset and the held height.
-    QTextBlockFormat tail;
-    tail.setBottomMargin(m_tailMargin);
-    cursor.setBlockFormat(tail);
+    QList<int> lengths;
+    lengths.reserve(newCount);
+    for (qsizetype i = to; i < newEnd; ++i)
+        lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
+    if (kept > 0) {
+        cursor.setBlockFormat(keptBlock);
+        cursor.setBlockCharFormat(keptChars);
+    } else {
+        // The last, empty block carries the bottom inset and the held height.
+        QTextBlockFormat tail;
+        tail.setBottomMargin(m_tailMargin);
+        cursor.setBlockFormat(tail);
+    }
     cursor.endEditBlock();
     m_updating = false;
+
+    // Only the changed paragraphs are replaced in the kept lists too: dropping a whole
+    // meeting's paragraphs on every update would cost as much as the meeting is long.
+    m_lengths.remove(from, std::min(oldEnd, m_lengths.size()) - from);
+    m_lengths.insert(from, newCount, 0);
+    std::copy(lengths.cbegin(), lengths.cend(), m_lengths.begin() + from);
+    const bool complete = from == start && to == start;
+    if (complete && kept == 0 && !m_rendered.isDetached()) {
+        m_rendered = paragraphs; // a list shared with the caller is just taken
+    } else {
+        m_rendered.remove(from, oldEnd - from);
+        m_rendered.insert(from, newCount, HistoryText::Paragraph());
+        std::copy(paragraphs.cbegin() + to, paragraphs.cbegin() + newEnd, m_rendered.begin() + from);
+    }
 
     if (m_follow && oldTop) {
         const std::optional<double> newTop = top(int(anchor), m_lengths);
@@ -287,19 +367,16 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
         }
     }
     if (m_paused && m_follow)
-        setUnseen(m_unseen + int(std::max<qsizetype>(paragraphs.size() - oldCount, 0)));
-    // Only the changed tail is replaced: dropping a whole meeting's paragraphs on every update
-    // would cost as much as the meeting is long. A list shared with the caller is just taken.
-    if (m_rendered.isDetached() && start <= m_rendered.size()) {
-        m_rendered.remove(start, m_rendered.size() - start);
-        m_rendered.reserve(paragraphs.size());
-        for (qsizetype i = start; i < paragraphs.size(); ++i)
-            m_rendered.append(paragraphs.at(i));
-    } else {
-        m_rendered = paragraphs;
-    }
+        setUnseen(m_unseen + int(std::max<qsizetype>(m_rendered.size() - oldCount, 0)));
     if (m_follow && !m_paused)
         scrollToBottom(start >= oldCount);
+    if (!complete && !m_sliceQueued) {
+        m_sliceQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_sliceQueued = false;
+            applyTarget();
+        });
+    }
 }
 
 int HistoryTextView::render(QTextCursor &cursor, const HistoryText::Paragraph &p, bool isFirst, const Style &style)

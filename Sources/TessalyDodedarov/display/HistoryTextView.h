@@ -17,7 +17,8 @@ class QPropertyAnimation;
 // The caption history: a read-only, selectable rich text of the history paragraphs. Captions
 // arrive several times a second while the user reads, scrolls or selects, so each update
 // replaces only the text from the first changed paragraph to the end, in one edit, using the
-// kept length of every rendered paragraph. It follows the newest line until the user scrolls
+// kept length of every rendered paragraph; a long run of changed paragraphs is replaced newest
+// first, a slice per turn of the event loop. It follows the newest line until the user scrolls
 // up, counts the paragraphs that arrive while the pointer rests on the panel, and keeps its
 // height from shrinking in jumps. Owned by the history view; main thread only.
 class HistoryTextView final : public QTextEdit {
@@ -28,9 +29,15 @@ public:
     ~HistoryTextView() override;
 
     static constexpr double bottomInset = 14;
+    // The most paragraphs one turn of the event loop renders.
+    static constexpr qsizetype sliceParagraphs = 250;
 
     void setPaused(bool paused);
     void update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
+
+    // Whether the document shows the last update's paragraphs in full (not yet while a long
+    // change is replaced slice by slice).
+    bool settled() const { return !m_sliceQueued; }
 
     // State kept between updates, for tests.
     bool follow() const { return m_follow; }
@@ -48,6 +55,7 @@ protected:
 
 private:
     struct Style;
+    void applyTarget();
     void setFollow(bool on);
     void setUnseen(int count);
     int render(QTextCursor &cursor, const HistoryText::Paragraph &paragraph, bool isFirst, const Style &style);
@@ -60,6 +68,10 @@ private:
 
     QPointer<HistoryScrollState> m_state;
     QPropertyAnimation *m_animation = nullptr;
+    // What the last update asked for, and what the document shows (the same once settled).
+    QList<HistoryText::Paragraph> m_target;
+    CaptionAppearance m_targetAppearance;
+    bool m_sliceQueued = false;
     QList<HistoryText::Paragraph> m_rendered;
     QList<int> m_lengths;
     std::optional<CaptionAppearance> m_renderedAppearance;

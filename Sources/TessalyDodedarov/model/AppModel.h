@@ -466,6 +466,10 @@ public:
                           const std::optional<QList<Proofread::Line>> &original,
                           const std::optional<QList<Proofread::Line>> &fixed,
                           const QMap<int, QString> &notes);
+    // The files are written (or not): the status, and the review the service is asked for.
+    void diagnosticsWritten(bool written, const Diagnostics::Context &context,
+                            const QList<Diagnostics::Finding> &findings, const std::optional<QString> &key,
+                            const QString &user);
     // The system message of the report's analysis request.
     static QString analysisPrompt();
 

@@ -85,14 +85,14 @@ QString AppModel::analysisPrompt()
     return lines.join(u'\n');
 }
 
-void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
-                                const QList<CaptionLine> &kept,
-                                const std::optional<QList<Proofread::Line>> &original,
-                                const std::optional<QList<Proofread::Line>> &fixed,
-                                const QMap<int, QString> &notes)
+namespace {
+
+// The lines of the report, from the kept captions and, after proofreading, what it changed.
+QList<Diagnostics::Line> diagnosticLines(const QList<CaptionLine> &kept, const QMap<int, double> &latency,
+                                         const std::optional<QList<Proofread::Line>> &original,
+                                         const std::optional<QList<Proofread::Line>> &fixed,
+                                         const QMap<int, QString> &notes)
 {
-    if (!m_diagnosticsEnabled || kept.isEmpty())
-        return;
     QList<Diagnostics::Line> lines;
     lines.reserve(kept.size());
     const bool proofread = original && fixed;
@@ -106,8 +106,8 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
         out.language = language == SpeechLanguage::english   ? QStringLiteral("en")
                        : language == SpeechLanguage::chinese ? QStringLiteral("zh")
                                                              : QStringLiteral("other");
-        if (snapshot.latency.contains(line.id))
-            out.latency = snapshot.latency.value(line.id);
+        if (latency.contains(line.id))
+            out.latency = latency.value(line.id);
         if (proofread && i < original->size() && i < fixed->size()) {
             out.sourceFixed = original->at(i).source != fixed->at(i).source;
             out.translationFixed = original->at(i).translation != fixed->at(i).translation;
@@ -116,23 +116,60 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
         out.fixedWords = line.fixed;
         lines.append(out);
     }
-    Diagnostics::Context context;
-    context.name = QFileInfo(file).completeBaseName();
-    context.version = QCoreApplication::applicationVersion();
-    context.settings = snapshot.settings;
-    context.minutes = snapshot.minutes;
-    context.lines = lines;
-    context.events = snapshot.events;
-    context.researchNames = snapshot.researchNames;
-    context.notes = snapshot.notes;
-    context.stats = snapshot.stats;
-    const QList<Diagnostics::Finding> findings =
-        Diagnostics::findings(lines, snapshot.researchNames, snapshot.noteNames, snapshot.events, 4.0);
-    const QString reportName = DiagnosticFiles::reportName(context.name);
-    const QString generated = QStringLiteral("已生成诊断报告“") + reportName + QStringLiteral("”（")
-                              + QString::number(findings.size()) + QStringLiteral(" 个可疑点");
+    return lines;
+}
+
+}
+
+void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
+                                const QList<CaptionLine> &kept,
+                                const std::optional<QList<Proofread::Line>> &original,
+                                const std::optional<QList<Proofread::Line>> &fixed,
+                                const QMap<int, QString> &notes)
+{
+    if (!m_diagnosticsEnabled || kept.isEmpty())
+        return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
-    if (!DiagnosticFiles::write(*m_transcript, context, findings)) {
+    const QString name = QFileInfo(file).completeBaseName();
+    const QString version = QCoreApplication::applicationVersion();
+    TranscriptWriter *writer = m_transcript.get();
+    AppModel *self = this;
+    // The findings, the event log and the report of a long meeting take a good part of a
+    // second to build: they are made and written on the record writer's queue, which finishes
+    // its work before the writer, and so the model, goes. The outcome comes back as an event.
+    writer->onQueue([=] {
+        Diagnostics::Context context;
+        context.name = name;
+        context.version = version;
+        context.settings = snapshot.settings;
+        context.minutes = snapshot.minutes;
+        context.lines = diagnosticLines(kept, snapshot.latency, original, fixed, notes);
+        context.events = snapshot.events;
+        context.researchNames = snapshot.researchNames;
+        context.notes = snapshot.notes;
+        context.stats = snapshot.stats;
+        const QList<Diagnostics::Finding> findings = Diagnostics::findings(
+            context.lines, snapshot.researchNames, snapshot.noteNames, snapshot.events, 4.0);
+        const bool written = DiagnosticFiles::write(*writer, context, findings);
+        QString user;
+        if (key) {
+            const QString report = Diagnostics::report(context, findings, QString());
+            user = QStringLiteral("【自查报告】\n") + TextCut::left(report, 30000)
+                   + QStringLiteral("\n\n【会议记录节选】\n") + TextCut::left(snapshot.recordText, 20000);
+        }
+        QMetaObject::invokeMethod(self, [=] {
+            self->diagnosticsWritten(written, context, findings, key, user);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppModel::diagnosticsWritten(bool written, const Diagnostics::Context &context,
+                                  const QList<Diagnostics::Finding> &findings,
+                                  const std::optional<QString> &key, const QString &user)
+{
+    const QString generated = QStringLiteral("已生成诊断报告“") + DiagnosticFiles::reportName(context.name)
+                              + QStringLiteral("”（") + QString::number(findings.size()) + QStringLiteral(" 个可疑点");
+    if (!written) {
         publish(m_diagnosticsStatus, OptionalText(QStringLiteral("诊断报告保存失败")), &AppModel::diagnosticsStatusChanged);
     } else {
         publish(m_diagnosticsStatus,
@@ -142,9 +179,6 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
     if (!key)
         return;
 
-    const QString report = Diagnostics::report(context, findings, QString());
-    const QString user = QStringLiteral("【自查报告】\n") + TextCut::left(report, 30000)
-                         + QStringLiteral("\n\n【会议记录节选】\n") + TextCut::left(snapshot.recordText, 20000);
     const QByteArray body = DeepSeek::chatBody(analysisPrompt(), {QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
                                                                               {QStringLiteral("content"), user}}},
                                                false);
@@ -162,11 +196,18 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
                                   &AppModel::diagnosticsStatusChanged);
                 return;
             }
-            const bool written = DiagnosticFiles::writeReport(*self->m_transcript, context, findings, *analysis);
-            self->publish(self->m_diagnosticsStatus,
-                          OptionalText(written ? generated + QStringLiteral("，含 DeepSeek 自动分析）")
-                                               : QStringLiteral("诊断报告保存失败")),
-                          &AppModel::diagnosticsStatusChanged);
+            // The report is built again with the review, on the writer's queue as the first one.
+            TranscriptWriter *writer = self->m_transcript.get();
+            AppModel *model = self.data();
+            writer->onQueue([writer, model, context, findings, generated, analysis] {
+                const bool written = DiagnosticFiles::writeReport(*writer, context, findings, *analysis);
+                QMetaObject::invokeMethod(model, [model, written, generated] {
+                    model->publish(model->m_diagnosticsStatus,
+                                   OptionalText(written ? generated + QStringLiteral("，含 DeepSeek 自动分析）")
+                                                        : QStringLiteral("诊断报告保存失败")),
+                                   &AppModel::diagnosticsStatusChanged);
+                }, Qt::QueuedConnection);
+            });
         });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <optional>
@@ -9,7 +10,9 @@
 // stream, decoded, resampled to 16 kHz mono and encoded as 64 kbit/s AAC in an M4A file named
 // "audio.m4a". 16 kHz mono is what the live path already sends, and at that rate the fast AAC
 // coder keeps speech intact while running far faster than realtime. Blocking; call it off the
-// main thread. FFmpeg stays inside the .cpp.
+// main thread. FFmpeg lives in a module of its own ("libtessaly-dodedarov-extractor.so", in
+// lib/tessaly-dodedarov beside the installed application), loaded on the first extraction, so an
+// application that never imports a file never maps FFmpeg's decoders.
 class AudioExtractor final {
 public:
     AudioExtractor() = delete;
@@ -24,5 +27,14 @@ public:
     static std::optional<Result> extract(const QString &source, const QString &folder,
                                          const std::atomic_bool &cancelled);
 
+    // Why the module cannot be used (a message for the user), or nothing when it can. Loads
+    // it on the first call; blocking.
+    static std::optional<QString> unavailable();
+
     static inline const QString fileName = QStringLiteral("audio.m4a");
+    static inline const QString moduleName = QStringLiteral("libtessaly-dodedarov-extractor.so");
+    // Where the module is looked for, in order: installed beside the application, then the
+    // build tree's. Tests replace the list.
+    static QStringList modulePaths();
+    static inline QStringList modulePathsOverride;
 };

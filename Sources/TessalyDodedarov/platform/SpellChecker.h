@@ -6,7 +6,7 @@
 #include <memory>
 
 // The English dictionary-word test behind the meeting model's `isDictionaryWord` hook: Hunspell
-// with the en_US dictionary. Loading takes a noticeable fraction of a second, so `load` reads
+// with the en_US dictionary, loaded when the first meeting starts. Loading takes a noticeable fraction of a second, so `load` reads
 // the dictionary on a worker thread; until it has loaded, and for good when it is missing or
 // unreadable, every word counts as a dictionary word, the hook's own default, so nothing is
 // corrected or picked as suspect. Hunspell is not thread-safe: once loaded, the checker is used
@@ -25,6 +25,7 @@ public:
     // while one is under way, or after a dictionary is in place, does nothing.
     void load(const QString &affixPath = defaultAffix, const QString &dictionaryPath = defaultDictionary);
     bool isLoaded() const;
+    bool isLoading() const { return m_loading; }
 
     // Whether the word, as written, is an English dictionary word. True while no dictionary
     // is loaded.

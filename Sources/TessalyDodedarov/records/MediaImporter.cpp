@@ -165,11 +165,24 @@ void MediaImporter::run(const JobPtr &job)
     job->work = QDir(QDir::tempPath()).filePath(
         workPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     QDir().mkpath(job->work); // without it the upload reports that it cannot prepare its file
-    QtConcurrent::run(&workers(), [job] { return extractAudio(job->source, job->work, job->cancelled); })
-        .then(this, [this, job](const std::optional<QString> &audio) {
-            if (isCurrent(job))
-                extracted(job, audio);
-        });
+    // The extraction module loads on the worker, the first time: without it the import
+    // cannot take the sound out, and says so.
+    struct Extraction {
+        std::optional<QString> audio;
+        std::optional<QString> unavailable;
+    };
+    QtConcurrent::run(&workers(), [job] {
+        if (std::optional<QString> missing = AudioExtractor::unavailable())
+            return Extraction {std::nullopt, std::move(missing)};
+        return Extraction {extractAudio(job->source, job->work, job->cancelled), std::nullopt};
+    }).then(this, [this, job](const Extraction &extraction) {
+        if (!isCurrent(job))
+            return;
+        if (extraction.unavailable)
+            fail(job, *extraction.unavailable);
+        else
+            extracted(job, extraction.audio);
+    });
 }
 
 std::optional<QString> MediaImporter::extractAudio(const QString &file, const QString &folder,

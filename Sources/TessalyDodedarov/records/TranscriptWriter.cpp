@@ -1,5 +1,7 @@
 #include "records/TranscriptWriter.h"
 
+#include "common/Clock.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,9 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTime>
+
+#include <atomic>
+#include <malloc.h>
 
 const QString TranscriptWriter::indent = QStringLiteral("          ");
 
@@ -89,6 +94,21 @@ bool write(const QString &text, const QString &file, const QString &folder)
     return out.commit();
 }
 
+// A long meeting frees as much as it allocates, and glibc keeps most of what is freed in its
+// arenas: the resident size would grow twice as fast as the live heap. Once a minute of the
+// pipeline's clock (read by the caller, passed in) the writer hands that memory back, after a
+// save and on its own thread, as the trim takes milliseconds.
+void trimAllocatorNowAndThen(double now)
+{
+    static std::atomic<double> lastTrim {-1e300};
+    double last = lastTrim.load();
+    if (now >= last && now - last < 60)
+        return;
+    if (!lastTrim.compare_exchange_strong(last, now))
+        return; // another writer trims just now
+    malloc_trim(0);
+}
+
 } // namespace
 
 QString TranscriptWriter::defaultDirectory()
@@ -156,7 +176,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
     }
     if (queued)
         return;
-    m_ioQueue.async([waiting = m_waiting, file] {
+    m_ioQueue.async([waiting = m_waiting, file, now = Clock::uptime()] {
         WaitingSave save;
         {
             const std::lock_guard guard(waiting->lock);
@@ -167,6 +187,7 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             waiting->byFile.erase(found);
         }
         answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
+        trimAllocatorNowAndThen(now);
     });
 }
 

@@ -73,6 +73,10 @@ public:
     std::optional<QString> saveSidecar(const QString &of, const QString &suffix, const QString &text);
     // A file of the "诊断" subfolder. Waits for the write.
     std::optional<QString> writeDiagnostic(const QString &name, const QString &text);
+    // Runs `work` on the writer's queue after every write asked for before it, and before the
+    // writer goes: slow work whose results are written (the diagnostics) runs there, off the
+    // caller's thread. Its writes through this writer run at once.
+    void onQueue(std::function<void()> work) { m_ioQueue.async(std::move(work)); }
     // The texts of every " 诊断.json" file of the "诊断" subfolder; files over
     // 1 MiB and files that are not UTF-8 are left out.
     QStringList diagnosticSummaries() const;

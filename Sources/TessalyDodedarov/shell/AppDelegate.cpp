@@ -127,9 +127,15 @@ void AppDelegate::installHooks(AppModel &shared)
         BrowserTab::allTabs(qApp, [done](const QList<BrowserTabs::Tab> &tabs) { done(tabs); });
     };
 
-    // The dictionary loads on a worker at start-up; until then every word counts as a word.
+    // The dictionary is used only in a meeting, and it is megabytes: it loads on a worker when
+    // the first meeting starts, not at start-up. Until then every word counts as a word.
     m_spell = new SpellChecker(this);
-    m_spell->load();
+    if (shared.running())
+        m_spell->load();
+    QObject::connect(&shared, &AppModel::runningChanged, m_spell, [spell = m_spell, model = &shared] {
+        if (model->running())
+            spell->load();
+    });
     AppModel::isDictionaryWord = [spell = QPointer<SpellChecker>(m_spell)](const QString &word) {
         return spell ? spell->isWord(word) : true;
     };
