@@ -3,6 +3,7 @@
 #include "display/CaptionPanel.h"
 #include "display/CaptionPanelController.h"
 #include "display/FloatingWindow.h"
+#include "display/HistoryTextView.h"
 #include "display/HotKey.h"
 #include "display/WindowPlacement.h"
 #include "fakes/ModelRig.h"
@@ -11,7 +12,12 @@
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QDir>
 #include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QScopeGuard>
 #include <QWidget>
 #include <QWindow>
@@ -102,6 +108,62 @@ QKeyCombination ctrlAlt(Qt::Key key)
     return QKeyCombination(Qt::ControlModifier | Qt::AltModifier, key);
 }
 
+
+// One spoken sentence of a meeting, numbered so that a grab shows which one is the newest.
+QString sentence(int n)
+{
+    return u"Sentence %1: the committee will look at the budget for the second quarter again next week"_qs.arg(n);
+}
+
+QString translation(int n)
+{
+    return u"第 %1 句：委员会下周会再看一遍第二季度的预算，然后再决定"_qs.arg(n);
+}
+
+// Where the newest line's last character is drawn, against the history's visible area.
+struct NewestLine {
+    QRect cursor;
+    QRect viewport;
+    bool inside() const { return !cursor.isEmpty() && viewport.contains(cursor); }
+};
+
+NewestLine newestLine(HistoryTextView *text)
+{
+    QTextBlock block = text->document()->lastBlock();
+    while (block.isValid() && block.text().trimmed().isEmpty())
+        block = block.previous();
+    NewestLine at;
+    at.viewport = text->viewport()->rect();
+    if (!block.isValid())
+        return at;
+    QTextCursor cursor(text->document());
+    cursor.setPosition(block.position() + block.length() - 1);
+    at.cursor = text->cursorRect(cursor);
+    return at;
+}
+
+QString describe(HistoryTextView *text)
+{
+    const NewestLine at = newestLine(text);
+    QScrollBar *bar = text->verticalScrollBar();
+    return u"newest line's end at %1,%2 %3x%4 in a viewport %5x%6; scrollbar %7 of %8; document %9"_qs
+        .arg(at.cursor.x()).arg(at.cursor.y()).arg(at.cursor.width()).arg(at.cursor.height())
+        .arg(at.viewport.width()).arg(at.viewport.height()).arg(bar->value()).arg(bar->maximum())
+        .arg(text->document()->size().height()) + u" follow %1 unseen %2 held %3"_qs.arg(text->follow()).arg(text->unseen()).arg(text->heldHeight());
+}
+
+bool atNewest(HistoryTextView *text)
+{
+    return newestLine(text).inside() && text->verticalScrollBar()->value() == text->verticalScrollBar()->maximum()
+        && !text->animating();
+}
+
+// Whether the history shows the text: the view has taken the model's latest lines.
+bool rendered(HistoryTextView *text, const QString &piece)
+{
+    return text->document()->toPlainText().contains(piece);
+}
+
 }
 
 // Hot keys, floating windows and the desktop helpers on a real X server with a real window
@@ -123,6 +185,8 @@ private slots:
     void compositingManagerIsTheSelectionOwner();
     void floatingWindowPresentedFromAnotherDesktop();
     void captionPanelStates();
+    void historyFollowsNewestLine_data();
+    void historyFollowsNewestLine();
 
 private:
     QProcess m_openbox;
@@ -466,6 +530,190 @@ void X11Test::captionPanelStates()
     QTRY_COMPARE_WITH_TIMEOUT(X11Desktop::currentDesktop(), std::optional<quint32>(1), waitMs);
     QVERIFY(X11Desktop::isViewable(panel->windowHandle()));
     QVERIFY(X11Desktop::isOnCurrentDesktop(panel->windowHandle()));
+}
+
+// The caption panel as a user sees it: the real controller, view and model at the panel's
+// default frame, a meeting's sentences arriving with partials, commits and streamed
+// translations. After every finished line the newest line's end must lie wholly inside the
+// history's visible area with the scrollbar at its end; the pointer and the wheel then pause,
+// release and leave the follow. Grabs of the screen go under the build folder.
+void X11Test::historyFollowsNewestLine_data()
+{
+    QTest::addColumn<bool>("expanded");
+    QTest::addColumn<double>("fontSize");
+    QTest::addColumn<bool>("outline");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QSize>("resizeTo");
+
+    const QSize same;
+    QTest::newRow("following") << true << 26.0 << false << u"none"_qs << same;
+    QTest::newRow("collapsed") << false << 26.0 << false << u"none"_qs << same;
+    QTest::newRow("font 12, outline") << true << 12.0 << true << u"none"_qs << same;
+    QTest::newRow("font 60, outline") << true << 60.0 << true << u"none"_qs << same;
+    QTest::newRow("font 60, collapsed") << false << 60.0 << false << u"none"_qs << same;
+    QTest::newRow("resized") << true << 26.0 << false << u"none"_qs << QSize(520, 600);
+    QTest::newRow("pointer on the panel") << true << 26.0 << false << u"hover"_qs << same;
+    QTest::newRow("pointer away") << true << 26.0 << false << u"leave"_qs << same;
+    QTest::newRow("wheel up one step") << true << 26.0 << false << u"wheel"_qs << same;
+    QTest::newRow("jump") << true << 26.0 << false << u"jump"_qs << same;
+}
+
+void X11Test::historyFollowsNewestLine()
+{
+    QFETCH(bool, expanded);
+    QFETCH(double, fontSize);
+    QFETCH(bool, outline);
+    QFETCH(QString, action);
+    QFETCH(QSize, resizeTo);
+
+    // The pointer starts well away from where the panel opens.
+    QVERIFY(runXdotool({u"mousemove"_qs, u"1500"_qs, u"20"_qs}));
+    ModelRig rig;
+    AppModel &model = rig.make();
+    CaptionAppearance look = model.appearance();
+    look.chineseSize = fontSize;
+    look.englishSize = std::max(12.0, fontSize * 0.7);
+    look.outline = outline;
+    model.setAppearance(look);
+    model.setExpanded(expanded);
+    CaptionPanelController controller(&model);
+    CaptionPanel *panel = controller.panel();
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(panel->windowHandle()), waitMs);
+    if (resizeTo.isValid())
+        panel->resize(resizeTo);
+    auto *text = panel->findChild<HistoryTextView *>();
+    QVERIFY(text);
+    QPushButton *jump = nullptr;
+    for (QPushButton *button : panel->findChildren<QPushButton *>()) {
+        if (button->toolTip().startsWith(u"回到最新"))
+            jump = button;
+    }
+    QVERIFY(jump);
+    qInfo() << "panel frame" << panel->geometry();
+
+    const QString shots = QDir(QCoreApplication::applicationDirPath()).filePath(u"x11-follow"_qs);
+    QDir().mkpath(shots);
+    const QString rowName = QString::fromUtf8(QTest::currentDataTag()).replace(u' ', u'-').remove(u',');
+    const auto shoot = [&](const QString &name) {
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QDir(shots).filePath(u"%1-%2.png"_qs.arg(rowName, name)));
+    };
+
+    QList<CaptionLine> lines;
+    int nextId = 1;
+    const auto publish = [&] { rig.setLines(lines); };
+    // A sentence as the caption flow delivers it: partial words, the commit, the translation
+    // streamed in pieces.
+    const auto speak = [&](int n) {
+        CaptionLine line;
+        line.id = nextId++;
+        line.time = rig.wallNow;
+        line.language = SpeechLanguage::english;
+        const QString full = sentence(n);
+        lines.append(line);
+        for (qsizetype cut : {full.size() / 3, 2 * full.size() / 3}) {
+            lines.last().english = full.left(cut);
+            publish();
+            QCoreApplication::processEvents();
+        }
+        lines.last().english = full;
+        lines.last().finished = true;
+        publish();
+        const QString chinese = translation(n);
+        for (qsizetype cut : {chinese.size() / 2, chinese.size()}) {
+            lines.last().chinese = chinese.left(cut);
+            publish();
+            QCoreApplication::processEvents();
+        }
+    };
+    const auto followed = [&](const QString &what) {
+        QTRY_VERIFY2_WITH_TIMEOUT(atNewest(text), qPrintable(what + u": "_qs + describe(text)), 5000);
+    };
+
+    for (int n = 1; n <= 20; ++n) {
+        QEXPECT_FAIL("collapsed", "the held height leaves blank space under a line that got shorter", Abort);
+        speak(n);
+        // A late translation changes a paragraph above; a merge shortens the text above.
+        if (n == 10)
+            lines[7].chinese += u"（补充：预算里还有一项没有算进去，要下次会上再讨论）"_qs;
+        if (n == 15) {
+            lines[12].english += u" "_qs + lines[13].english;
+            lines[12].chinese += lines[13].chinese;
+            lines[12].merged = true;
+            lines.removeAt(13);
+        }
+        publish();
+        QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(n)), waitMs);
+        followed(u"after sentence %1"_qs.arg(n));
+        shoot(u"line%1"_qs.arg(n, 2, 10, QChar(u'0')));
+        if (QTest::currentTestFailed())
+            return;
+    }
+    if (action == u"none")
+        return;
+
+    const QPoint middle = panel->geometry().center();
+    QVERIFY(runXdotool({u"mousemove"_qs, QString::number(middle.x()), QString::number(middle.y())}));
+    QTRY_VERIFY_WITH_TIMEOUT(model.hovering(), waitMs);
+    if (action == u"hover" || action == u"leave") {
+        // Holding still: the line the user reads stays where it is on screen (older lines may
+        // drop their English above it, and the view keeps it in place).
+        const auto shownAt = [&] {
+            const QTextCursor found = text->document()->find(translation(20));
+            return text->cursorRect(found).top();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!text->animating(), waitMs);
+        const int held = shownAt();
+        for (int n = 21; n <= 23; ++n)
+            speak(n);
+        QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(23)), waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(text->unseen(), 3, waitMs);
+        QEXPECT_FAIL("pointer on the panel", "the paused view still moves when older lines drop their English", Abort);
+        QEXPECT_FAIL("pointer away", "the paused view still moves when older lines drop their English", Abort);
+        QVERIFY2(std::abs(shownAt() - held) <= 1,
+                 qPrintable(describe(text) + u"; sentence 20 moved from %1 to %2"_qs.arg(held).arg(shownAt())));
+        QVERIFY(!newestLine(text).inside());
+        QTRY_VERIFY_WITH_TIMEOUT(jump->isVisible(), waitMs);
+        shoot(u"paused"_qs);
+        if (action == u"hover")
+            return;
+        QVERIFY(runXdotool({u"mousemove"_qs, u"1500"_qs, u"20"_qs}));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.hovering(), waitMs);
+        followed(u"after the pointer left"_qs);
+        QCOMPARE(text->unseen(), 0);
+        shoot(u"left"_qs);
+        return;
+    }
+
+    // The wheel up past the follow threshold: browsing; new lines leave the view where it is.
+    QVERIFY(runXdotool({u"click"_qs, u"--repeat"_qs, u"2"_qs, u"4"_qs}));
+    QTRY_VERIFY_WITH_TIMEOUT(!text->follow(), waitMs);
+    QVERIFY(runXdotool({u"mousemove"_qs, u"1500"_qs, u"20"_qs}));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.hovering(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!text->animating(), waitMs);
+    const int browsed = text->verticalScrollBar()->value();
+    speak(21);
+    QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(21)), waitMs);
+    QCOMPARE(text->verticalScrollBar()->value(), browsed);
+    QVERIFY(!newestLine(text).inside());
+    QTRY_VERIFY_WITH_TIMEOUT(jump->isVisible(), waitMs);
+    shoot(u"browsing"_qs);
+    if (action == u"wheel")
+        return;
+
+    const QPoint onJump = jump->mapToGlobal(jump->rect().center());
+    QVERIFY(runXdotool({u"mousemove"_qs, QString::number(onJump.x()), QString::number(onJump.y())}));
+    QTRY_VERIFY_WITH_TIMEOUT(model.hovering(), waitMs);
+    QVERIFY(runXdotool({u"click"_qs, u"1"_qs}));
+    QTRY_VERIFY_WITH_TIMEOUT(text->follow(), waitMs);
+    followed(u"after the jump"_qs);
+    QVERIFY(runXdotool({u"mousemove"_qs, u"1500"_qs, u"20"_qs}));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.hovering(), waitMs);
+    speak(22);
+    QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(22)), waitMs);
+    followed(u"a line after the jump"_qs);
+    shoot(u"jumped"_qs);
 }
 
 DODEDAROV_TEST(X11Test)

@@ -183,6 +183,12 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
         m_lastOffset = verticalScrollBar()->value();
     });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
+    // The text edit sets the range when the layout reports a new size, which for a large
+    // document can come a turn after the edit: while following, the view stays at the end.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        if (m_follow && !m_paused && !m_updating && !m_rendered.isEmpty())
+            scrollToBottom(m_animating);
+    });
     connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadowStale = true; });
 
     if (m_state) {
@@ -332,6 +338,8 @@ void HistoryTextView::applyTarget()
         // The last, empty block carries the bottom inset and the held height.
         QTextBlockFormat tail;
         tail.setBottomMargin(m_tailMargin);
+        // Its empty line takes no height: the inset alone lies below the newest text.
+        tail.setLineHeight(0, QTextBlockFormat::FixedHeight);
         cursor.setBlockFormat(tail);
     }
     cursor.endEditBlock();
@@ -484,7 +492,15 @@ std::optional<double> HistoryTextView::top(int paragraph, const QList<int> &leng
 
 double HistoryTextView::contentHeight() const
 {
-    return document()->documentLayout()->documentSize().height() - m_tailMargin;
+    // The bottom of the last paragraph's text, from its laid-out block: asking for the block
+    // lays the document out up to it. The document's size is no measure here: the layout of
+    // a large document runs in steps after an edit, and the size it reports may not yet carry
+    // the tail block's margin, so subtracting that margin gave a height short by the margin.
+    const QTextBlock tail = document()->lastBlock();
+    const QTextBlock last = tail.previous();
+    if (!last.isValid())
+        return 0;
+    return document()->documentLayout()->blockBoundingRect(last).bottom();
 }
 
 double HistoryTextView::holdHeight(double content, double visible)
@@ -520,9 +536,17 @@ void HistoryTextView::scrollToBottom(bool animated)
     const double content = contentHeight();
     const double visible = viewport()->height();
     const double held = holdHeight(content, visible);
-    const int target = int(std::lround(std::max(held + bottomInset - visible, 0.0)));
-    m_lastOffset = target;
+    // The bottom of the document as the scroll range measures it: below the held height come
+    // the tail block's empty line and its margin.
+    const QTextBlock tail = document()->lastBlock();
+    const double bottom = std::max(document()->documentLayout()->blockBoundingRect(tail).bottom()
+                                       + tail.blockFormat().bottomMargin(),
+                                   held + bottomInset);
     QScrollBar *bar = verticalScrollBar();
+    int target = int(std::lround(std::max(bottom - visible, 0.0)));
+    if (std::abs(bar->maximum() - target) <= 1)
+        target = bar->maximum();
+    m_lastOffset = target;
     // The range follows the document's size; make sure it already covers the target.
     if (bar->maximum() < target)
         bar->setRange(0, target);
