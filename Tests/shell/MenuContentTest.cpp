@@ -68,30 +68,30 @@ void MenuContentTest::states_data()
     const int recognizing = int(Engine::Phase::recognizing);
     const int stopped = int(Engine::Phase::stopped);
     QTest::newRow("no meeting") << false << false << stopped << QString() << QString() << QString()
-                                << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（⌃⌥S）") << false
+                                << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false
                                 << int(Branding::Mark::none);
     QTest::newRow("recognising") << true << true << recognizing << QString() << QString() << QString()
-                                 << QStringLiteral("识别中（计费）") << QStringLiteral("暂停（⌃⌥S）") << true
+                                 << QStringLiteral("识别中（计费）") << QStringLiteral("暂停（Ctrl+Alt+S）") << true
                                  << int(Branding::Mark::recognizing);
     QTest::newRow("standby") << true << true << standby << QString() << QString() << QString()
-                             << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（⌃⌥S）") << true
+                             << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（Ctrl+Alt+S）") << true
                              << int(Branding::Mark::standby);
     QTest::newRow("paused") << false << true << stopped << QString() << QString() << QString()
-                            << QStringLiteral("已暂停（不计费，会议内容保留）") << QStringLiteral("继续当前会议（⌃⌥S）")
+                            << QStringLiteral("已暂停（不计费，会议内容保留）") << QStringLiteral("继续当前会议（Ctrl+Alt+S）")
                             << true << int(Branding::Mark::paused);
     QTest::newRow("paused with notice") << false << true << stopped << QStringLiteral("没有人声，已自动暂停") << QString()
                                         << QString() << QStringLiteral("没有人声，已自动暂停")
-                                        << QStringLiteral("继续当前会议（⌃⌥S）") << true << int(Branding::Mark::paused);
+                                        << QStringLiteral("继续当前会议（Ctrl+Alt+S）") << true << int(Branding::Mark::paused);
     QTest::newRow("proofread status") << false << false << stopped << QString() << QStringLiteral("正在会后校对“会议”（0/3）")
                                       << QString() << QStringLiteral("没有进行中的会议")
-                                      << QStringLiteral("开始新会议（⌃⌥S）") << false << int(Branding::Mark::none);
+                                      << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false << int(Branding::Mark::none);
     QTest::newRow("transcript problem") << true << true << standby << QString() << QString()
                                         << QStringLiteral("会议记录保存失败")
-                                        << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（⌃⌥S）")
+                                        << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（Ctrl+Alt+S）")
                                         << true << int(Branding::Mark::standby);
     QTest::newRow("proofread status and transcript problem")
         << false << false << stopped << QString() << QStringLiteral("正在校对…") << QStringLiteral("磁盘满了")
-        << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（⌃⌥S）") << false << int(Branding::Mark::none);
+        << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false << int(Branding::Mark::none);
 }
 
 void MenuContentTest::states()
