@@ -49,6 +49,8 @@ private slots:
     void noShortcuts();
     void showPanelDoesNotStart();
     void importOpensOneWindow();
+    void entriesAct_data();
+    void entriesAct();
 };
 
 void MenuContentTest::states_data()
@@ -207,6 +209,45 @@ void MenuContentTest::importOpensOneWindow()
     QCOMPARE(first->size(), QSize(480, 320));
     QCOMPARE(first->minimumSize(), first->maximumSize());
     QCOMPARE(first->findChildren<ImportView *>().size(), 1);
+}
+
+// What each meeting and window entry does, from a paused meeting with the panel shown and
+// maximised. Without keys a meeting cannot start: the model asks for the settings instead.
+void MenuContentTest::entriesAct_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("meetingAfter");
+    QTest::addColumn<int>("settingsAsked");
+    QTest::addColumn<bool>("panelAfter");
+    QTest::newRow("end the meeting") << QStringLiteral("结束会议") << false << 0 << true;
+    QTest::newRow("end and start a new one") << QStringLiteral("结束并开始新会议") << false << 1 << true;
+    QTest::newRow("minimise") << QStringLiteral("最小化到任务栏（后台继续识别）") << true << 0 << false;
+}
+
+void MenuContentTest::entriesAct()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, meetingAfter);
+    QFETCH(int, settingsAsked);
+    QFETCH(bool, panelAfter);
+    ModelRig rig;
+    AppModel &model = rig.make();
+    int asked = 0;
+    AppModel::showSettings = [&asked] { ++asked; };
+    MenuContent content(model);
+    model.setMeetingActiveState(true);
+    model.setPanelVisible(true);
+    model.setMaximized(true);
+    QAction *action = find(content.menu(), entry);
+    QVERIFY(action);
+    QVERIFY(action->isEnabled());
+    action->trigger();
+    QCOMPARE(model.meetingActive(), meetingAfter);
+    QVERIFY(!model.running());
+    QCOMPARE(asked, settingsAsked);
+    QCOMPARE(model.panelVisible(), panelAfter);
+    // Minimising also leaves the maximised size.
+    QCOMPARE(model.maximized(), panelAfter);
 }
 
 DODEDAROV_TEST(MenuContentTest)

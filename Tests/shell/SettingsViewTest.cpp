@@ -84,6 +84,7 @@ private slots:
     void keyRows_data();
     void keyRows();
     void keyButtonsTrimOnlyBlanks();
+    void useKeySwitchesKeys();
     void keyStatusLines();
     void soundAndRecognition();
     void captionParts();
@@ -322,6 +323,30 @@ void SettingsViewTest::keyButtonsTrimOnlyBlanks()
     view->findChild<QPushButton *>(QStringLiteral("deepSeekRemove"))->click();
     QVERIFY(!model.hasDeepSeekKey());
     QVERIFY(!named(view, QStringLiteral("maskedKey"))->isVisibleTo(view));
+}
+
+void SettingsViewTest::useKeySwitchesKeys()
+{
+    ModelRig rig;
+    Checks checks;
+    AppModel &model = rig.make();
+    SettingsView *view = open(rig);
+    auto *field = view->findChild<QLineEdit *>(QStringLiteral("elevenLabsField"));
+    const QStringList keys {QStringLiteral("el-first-0123456789a"), QStringLiteral("el-second-0123456789")};
+    for (const QString &key : keys) {
+        field->setText(key);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QCOMPARE(model.elevenLabsKeys().keys, keys);
+    QCOMPARE(model.elevenLabsKeys().active, 0);
+    const QList<QPushButton *> use = view->findChildren<QPushButton *>(QStringLiteral("useKey"));
+    QCOMPARE(use.size(), 1);
+    QCOMPARE(use.first()->text(), QStringLiteral("用这个"));
+    use.first()->click();
+    // Both keys stay; the second is now the one in use.
+    QCOMPARE(model.elevenLabsKeys().keys, keys);
+    QCOMPARE(model.elevenLabsKeys().active, 1);
+    QCOMPARE(ModelRig::storedKey(Keychain::elevenLabsAccount), std::optional(keys.at(1)));
 }
 
 void SettingsViewTest::keyStatusLines()
