@@ -108,11 +108,14 @@ private slots:
         QTest::newRow("402") << ds << 402 << QByteArray("{}") << "problem:账户余额不足，请先充值";
         QTest::newRow("429") << el << 429 << QByteArray("{}") << "ok";
         QTest::newRow("500") << ds << 500 << QByteArray("{}") << "unreachable:HTTP 500";
-        // "permission" early, then Chinese text cut by the 2,000-byte limit inside a character.
-        QByteArray cut = "{\"detail\":\"needs permission ";
+        // "permission" early, then Chinese text cut by the 2,000-byte limit inside a character:
+        // after the 27-byte prefix, three-byte characters end 2,001 bytes in.
+        QByteArray cut = "{\"detail\":\"needs permission";
+        QCOMPARE(cut.size(), 27);
         while (cut.size() < 1999)
             cut += "中";
         cut += "\"}";
+        QVERIFY(QString::fromUtf8(cut.left(qsizetype(KeyCheck::bodyLimit))).endsWith(QChar::ReplacementCharacter));
         QTest::newRow("403 cut inside a character") << el << 403 << cut << "ok";
     }
     void answers()

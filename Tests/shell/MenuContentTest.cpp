@@ -49,6 +49,8 @@ private slots:
     void noShortcuts();
     void showPanelDoesNotStart();
     void importOpensOneWindow();
+    void entriesAct_data();
+    void entriesAct();
 };
 
 void MenuContentTest::states_data()
@@ -68,30 +70,30 @@ void MenuContentTest::states_data()
     const int recognizing = int(Engine::Phase::recognizing);
     const int stopped = int(Engine::Phase::stopped);
     QTest::newRow("no meeting") << false << false << stopped << QString() << QString() << QString()
-                                << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（⌃⌥S）") << false
+                                << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false
                                 << int(Branding::Mark::none);
     QTest::newRow("recognising") << true << true << recognizing << QString() << QString() << QString()
-                                 << QStringLiteral("识别中（计费）") << QStringLiteral("暂停（⌃⌥S）") << true
+                                 << QStringLiteral("识别中（计费）") << QStringLiteral("暂停（Ctrl+Alt+S）") << true
                                  << int(Branding::Mark::recognizing);
     QTest::newRow("standby") << true << true << standby << QString() << QString() << QString()
-                             << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（⌃⌥S）") << true
+                             << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（Ctrl+Alt+S）") << true
                              << int(Branding::Mark::standby);
     QTest::newRow("paused") << false << true << stopped << QString() << QString() << QString()
-                            << QStringLiteral("已暂停（不计费，会议内容保留）") << QStringLiteral("继续当前会议（⌃⌥S）")
+                            << QStringLiteral("已暂停（不计费，会议内容保留）") << QStringLiteral("继续当前会议（Ctrl+Alt+S）")
                             << true << int(Branding::Mark::paused);
     QTest::newRow("paused with notice") << false << true << stopped << QStringLiteral("没有人声，已自动暂停") << QString()
                                         << QString() << QStringLiteral("没有人声，已自动暂停")
-                                        << QStringLiteral("继续当前会议（⌃⌥S）") << true << int(Branding::Mark::paused);
+                                        << QStringLiteral("继续当前会议（Ctrl+Alt+S）") << true << int(Branding::Mark::paused);
     QTest::newRow("proofread status") << false << false << stopped << QString() << QStringLiteral("正在会后校对“会议”（0/3）")
                                       << QString() << QStringLiteral("没有进行中的会议")
-                                      << QStringLiteral("开始新会议（⌃⌥S）") << false << int(Branding::Mark::none);
+                                      << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false << int(Branding::Mark::none);
     QTest::newRow("transcript problem") << true << true << standby << QString() << QString()
                                         << QStringLiteral("会议记录保存失败")
-                                        << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（⌃⌥S）")
+                                        << QStringLiteral("待机：没有人声，不计费") << QStringLiteral("暂停（Ctrl+Alt+S）")
                                         << true << int(Branding::Mark::standby);
     QTest::newRow("proofread status and transcript problem")
         << false << false << stopped << QString() << QStringLiteral("正在校对…") << QStringLiteral("磁盘满了")
-        << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（⌃⌥S）") << false << int(Branding::Mark::none);
+        << QStringLiteral("没有进行中的会议") << QStringLiteral("开始新会议（Ctrl+Alt+S）") << false << int(Branding::Mark::none);
 }
 
 void MenuContentTest::states()
@@ -207,6 +209,45 @@ void MenuContentTest::importOpensOneWindow()
     QCOMPARE(first->size(), QSize(480, 320));
     QCOMPARE(first->minimumSize(), first->maximumSize());
     QCOMPARE(first->findChildren<ImportView *>().size(), 1);
+}
+
+// What each meeting and window entry does, from a paused meeting with the panel shown and
+// maximised. Without keys a meeting cannot start: the model asks for the settings instead.
+void MenuContentTest::entriesAct_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("meetingAfter");
+    QTest::addColumn<int>("settingsAsked");
+    QTest::addColumn<bool>("panelAfter");
+    QTest::newRow("end the meeting") << QStringLiteral("结束会议") << false << 0 << true;
+    QTest::newRow("end and start a new one") << QStringLiteral("结束并开始新会议") << false << 1 << true;
+    QTest::newRow("minimise") << QStringLiteral("最小化到任务栏（后台继续识别）") << true << 0 << false;
+}
+
+void MenuContentTest::entriesAct()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, meetingAfter);
+    QFETCH(int, settingsAsked);
+    QFETCH(bool, panelAfter);
+    ModelRig rig;
+    AppModel &model = rig.make();
+    int asked = 0;
+    AppModel::showSettings = [&asked] { ++asked; };
+    MenuContent content(model);
+    model.setMeetingActiveState(true);
+    model.setPanelVisible(true);
+    model.setMaximized(true);
+    QAction *action = find(content.menu(), entry);
+    QVERIFY(action);
+    QVERIFY(action->isEnabled());
+    action->trigger();
+    QCOMPARE(model.meetingActive(), meetingAfter);
+    QVERIFY(!model.running());
+    QCOMPARE(asked, settingsAsked);
+    QCOMPARE(model.panelVisible(), panelAfter);
+    // Minimising also leaves the maximised size.
+    QCOMPARE(model.maximized(), panelAfter);
 }
 
 DODEDAROV_TEST(MenuContentTest)

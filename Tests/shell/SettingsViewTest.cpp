@@ -19,6 +19,10 @@
 #include <QTest>
 #include <QScopeGuard>
 #include <QDateTime>
+#include <QScrollBar>
+#include <QWindow>
+#include <QSpontaneKeyEvent>
+#include <QWheelEvent>
 
 #include <atomic>
 
@@ -80,6 +84,7 @@ private slots:
     void keyRows_data();
     void keyRows();
     void keyButtonsTrimOnlyBlanks();
+    void useKeySwitchesKeys();
     void keyStatusLines();
     void soundAndRecognition();
     void captionParts();
@@ -87,6 +92,11 @@ private slots:
     void hideFromSharingIsDisabled();
     void captionLook();
     void statsLines();
+    void linuxWording_data();
+    void linuxWording();
+    void wheelScrollsPastControls_data();
+    void wheelScrollsPastControls();
+    void fontMenusListPlainFamilies();
 
 private:
     SettingsView *open(ModelRig &rig);
@@ -315,6 +325,30 @@ void SettingsViewTest::keyButtonsTrimOnlyBlanks()
     QVERIFY(!named(view, QStringLiteral("maskedKey"))->isVisibleTo(view));
 }
 
+void SettingsViewTest::useKeySwitchesKeys()
+{
+    ModelRig rig;
+    Checks checks;
+    AppModel &model = rig.make();
+    SettingsView *view = open(rig);
+    auto *field = view->findChild<QLineEdit *>(QStringLiteral("elevenLabsField"));
+    const QStringList keys {QStringLiteral("el-first-0123456789a"), QStringLiteral("el-second-0123456789")};
+    for (const QString &key : keys) {
+        field->setText(key);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QCOMPARE(model.elevenLabsKeys().keys, keys);
+    QCOMPARE(model.elevenLabsKeys().active, 0);
+    const QList<QPushButton *> use = view->findChildren<QPushButton *>(QStringLiteral("useKey"));
+    QCOMPARE(use.size(), 1);
+    QCOMPARE(use.first()->text(), QStringLiteral("用这个"));
+    use.first()->click();
+    // Both keys stay; the second is now the one in use.
+    QCOMPARE(model.elevenLabsKeys().keys, keys);
+    QCOMPARE(model.elevenLabsKeys().active, 1);
+    QCOMPARE(ModelRig::storedKey(Keychain::elevenLabsAccount), std::optional(keys.at(1)));
+}
+
 void SettingsViewTest::keyStatusLines()
 {
     ModelRig rig;
@@ -371,7 +405,7 @@ void SettingsViewTest::soundAndRecognition()
     QCOMPARE(note->text(), QStringLiteral("识别电脑正在播放的声音：线上会议、视频。"));
     byText<QPushButton>(view, QStringLiteral("麦克风"))->click();
     QCOMPARE(model.audioSource(), AudioSource::microphone);
-    QVERIFY(note->text().startsWith(QStringLiteral("识别麦克风收到的声音")));
+    QCOMPARE(note->text(), QStringLiteral("识别麦克风收到的声音：现场会议、讲座。"));
 
     auto *diarize = byText<QCheckBox>(view, QStringLiteral("区分说话人"));
     QVERIFY(diarize->isChecked());
@@ -530,6 +564,116 @@ void SettingsViewTest::statsLines()
     stats.addLatency(2.0, 1.0, 0.5);
     model.setStatsForTest(stats);
     QTRY_VERIFY_WITH_TIMEOUT(named(view, QStringLiteral("latencyLine"))->text() != QStringLiteral("讲话停下到出字：还没有数据（开始翻译后显示）"), 10000);
+}
+
+// Texts that name a macOS key or place read as a Linux user knows them.
+void SettingsViewTest::linuxWording_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("footer hot keys") << QStringLiteral("Ctrl+Alt+S 暂停 / 继续  ·  Ctrl+Alt+= / Ctrl+Alt+- 字号");
+    QTest::newRow("size hint") << QStringLiteral("开会时按 Ctrl+Alt+= 放大、Ctrl+Alt+- 缩小（中英文一起）。");
+    QTest::newRow("browser tabs")
+        << QStringLiteral("听写一会儿后，查看 Firefox、Chrome 等浏览器里打开着的标签页，找出正在听的视频或会议，"
+                          "读取它的简介提取人名和术语（不读付款、登录、邮箱等页面）。Chrome 类浏览器要开着远程调试才能读取。");
+}
+
+void SettingsViewTest::linuxWording()
+{
+    QFETCH(QString, text);
+    ModelRig rig;
+    rig.make();
+    SettingsView *view = open(rig);
+    QStringList shown;
+    for (QLabel *label : view->findChildren<QLabel *>())
+        shown << label->text();
+    QVERIFY2(shown.contains(text), qPrintable(text));
+    for (const QString &line : shown)
+        QVERIFY2(!line.contains(QStringLiteral("⌃")) && !line.contains(QStringLiteral("⌥")), qPrintable(line));
+}
+
+// A wheel turn over a control that has no keyboard focus scrolls the page: scrolling down the
+// settings must not change (and save) every slider and menu that passes under the pointer.
+void SettingsViewTest::wheelScrollsPastControls_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("delta");
+    QTest::newRow("chinese size slider, down") << QStringLiteral("chineseSize") << -120;
+    QTest::newRow("english size slider, up") << QStringLiteral("englishSize") << 120;
+    QTest::newRow("background opacity slider") << QStringLiteral("backgroundOpacity") << -120;
+    QTest::newRow("chinese font menu") << QStringLiteral("chineseFont") << -120;
+    QTest::newRow("english font menu, up") << QStringLiteral("englishFont") << 120;
+    QTest::newRow("auto-pause menu") << QStringLiteral("autoPause") << -120;
+}
+
+void SettingsViewTest::wheelScrollsPastControls()
+{
+    QFETCH(QString, control);
+    QFETCH(int, delta);
+    ModelRig rig;
+    AppModel &model = rig.make();
+    SettingsView *view = open(rig);
+    FloatingWindow *window = SettingsWindowController::shared().window();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QWidget *target = view->findChild<QWidget *>(control);
+    QVERIFY(target);
+    view->ensureWidgetVisible(target, 0, 120);
+    QScrollBar *bar = view->verticalScrollBar();
+    // Room to scroll the way the wheel turns.
+    QVERIFY(delta < 0 ? bar->value() < bar->maximum() : bar->value() > bar->minimum());
+    QVERIFY(!target->hasFocus());
+
+    auto valueOf = [target] {
+        if (auto *slider = qobject_cast<QSlider *>(target))
+            return QVariant(slider->value());
+        return QVariant(static_cast<QComboBox *>(target)->currentText());
+    };
+    const QVariant before = valueOf();
+    const CaptionAppearance look = model.appearance();
+    const int autoPause = model.autoPauseMinutes();
+    const QString stored = rig.settings.readText();
+    const int scrolled = bar->value();
+
+    // A wheel turn over the middle of the control, handed to the window as the window system
+    // hands it: spontaneous, so Qt picks the widget under the pointer, applies the focus
+    // policies and passes an ignored turn on to the parents.
+    const QPoint local = target->mapTo(window, target->rect().center());
+    QVERIFY(window->rect().contains(local));
+    QWheelEvent turn(QPointF(local), QPointF(window->mapToGlobal(local)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&turn);
+    qApp->notify(window->windowHandle(), &turn);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(valueOf(), before);
+    QVERIFY(model.appearance() == look);
+    QCOMPARE(model.autoPauseMinutes(), autoPause);
+    QCOMPARE(rig.settings.readText(), stored);
+    QVERIFY(!target->hasFocus());
+    if (delta < 0)
+        QVERIFY2(bar->value() > scrolled, "the page did not scroll down");
+    else
+        QVERIFY2(bar->value() < scrolled, "the page did not scroll up");
+}
+
+void SettingsViewTest::fontMenusListPlainFamilies()
+{
+    ModelRig rig;
+    rig.make();
+    SettingsView *view = open(rig);
+    for (const QString &name : {QStringLiteral("chineseFont"), QStringLiteral("englishFont")}) {
+        auto *menu = view->findChild<QComboBox *>(name);
+        QVERIFY(menu);
+        QStringList items;
+        for (int i = 0; i < menu->count(); ++i) {
+            const QString item = menu->itemText(i);
+            if (item.isEmpty())
+                continue; // the divider
+            QVERIFY2(!items.contains(item), qPrintable(name + QStringLiteral(": twice: ") + item));
+            QVERIFY2(!item.endsWith(QLatin1Char(']')), qPrintable(name + QStringLiteral(": ") + item));
+            items << item;
+        }
+        QVERIFY(items.size() > FontChoice::chinese().size());
+    }
 }
 
 DODEDAROV_TEST(SettingsViewTest)

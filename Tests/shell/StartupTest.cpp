@@ -1,5 +1,7 @@
 #include "TestMain.h"
 
+#include "display/CaptionPanel.h"
+#include "display/FontFamilies.h"
 #include "fakes/FakeFileManager1.h"
 #include "fakes/FirefoxFixture.h"
 #include "fakes/FakeScreenSaver.h"
@@ -12,13 +14,20 @@
 #include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
 #include "display/CaptionMetrics.h"
+#include "platform/UnixSignalWatcher.h"
 #include "shell/AppDelegate.h"
 #include "shell/ChineseScript.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/SingleInstance.h"
 #include "translation/Keychain.h"
 
+#include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QLabel>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QFile>
 #include <QLocalSocket>
 #include <QMenu>
@@ -96,6 +105,8 @@ private slots:
     void firstRunRule_data();
     void firstRunRule();
     void launchWithoutTrayHost();
+    void launchWithKeysWithoutTrayHost();
+    void interfaceChineseIsSans();
     void browserTabsAfterLaunch();
     void sessionEndSavesOnce();
     void guardInProcess();
@@ -208,6 +219,83 @@ void StartupTest::launchWithoutTrayHost()
         QVERIFY(!model.running());
     }
     ChineseScript::toTraditional = [](const QString &text) { return text; };
+}
+
+void StartupTest::launchWithKeysWithoutTrayHost()
+{
+    // Keys stored, so the first-run rule alone would not open the settings: without a tray host
+    // they open all the same, as the only way in besides the panel's right-click menu.
+    ModelRig rig;
+    AppModel::checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
+    ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"el-0123456789abcdef\"]"));
+    ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("el-0123456789abcdef"));
+    ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-0123456789abcdef"));
+    AppModel &model = rig.make();
+    QVERIFY(!AppDelegate::needsSettingsAtLaunch(model));
+    AppDelegate delegate;
+    delegate.model = &model;
+    delegate.applicationDidFinishLaunching();
+    QVERIFY(!delegate.hasTrayIcon());
+    QVERIFY(SettingsWindowController::shared().window());
+    QVERIFY(SettingsWindowController::shared().window()->isVisible());
+
+    // The signal watcher is the first thing the launch makes: a termination signal that came
+    // before it would end the process without saving.
+    QVERIFY(!delegate.children().isEmpty());
+    QVERIFY(qobject_cast<UnixSignalWatcher *>(delegate.children().first()));
+
+    // The panel's right-click opens the tray's menu, though there is no tray.
+    CaptionPanel *panel = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((panel = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *p = qobject_cast<CaptionPanel *>(w); p && p->isVisible())
+                return p;
+        return static_cast<CaptionPanel *>(nullptr);
+    }()) != nullptr, 10000);
+    QVERIFY(delegate.menu());
+    QVERIFY(!delegate.menu()->isVisible());
+    const QPoint inside = panel->rect().center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, inside, panel->mapToGlobal(inside));
+    QApplication::sendEvent(panel, &click);
+    QVERIFY(click.isAccepted());
+    QTRY_VERIFY_WITH_TIMEOUT(delegate.menu()->isVisible(), 10000);
+    delegate.menu()->hide();
+}
+
+void StartupTest::interfaceChineseIsSans()
+{
+    // Under a C locale fontconfig's fallback for Han is a brush-script Kai face; the launch
+    // makes the interface font name the sans CJK face for the Han characters.
+    if (!QFontDatabase::hasFamily(FontFamilies::hanFace()))
+        QSKIP("Noto Sans CJK SC is not installed");
+    const QFont before = QApplication::font();
+    const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
+    ModelRig rig;
+    AppModel &model = rig.make();
+    AppDelegate delegate;
+    delegate.model = &model;
+    delegate.applicationDidFinishLaunching();
+
+    QLabel label(QStringLiteral("开始新会议 · Settings · 设置"));
+    label.show();
+    const QString text = label.text();
+    QTextLayout layout(text, label.font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QStringList hanFaces;
+    QStringList otherFaces;
+    for (int i = 0; i < text.size(); ++i) {
+        const bool han = text.at(i).script() == QChar::Script_Han;
+        for (const QGlyphRun &run : layout.glyphRuns(i, 1)) {
+            QStringList &faces = han ? hanFaces : otherFaces;
+            if (!faces.contains(run.rawFont().familyName()))
+                faces.append(run.rawFont().familyName());
+        }
+    }
+    QCOMPARE(hanFaces, QStringList {FontFamilies::hanFace()});
+    // Latin text keeps the desktop's own interface face.
+    QCOMPARE(otherFaces, QStringList {QFontInfo(before).family()});
 }
 
 void StartupTest::browserTabsAfterLaunch()

@@ -7,6 +7,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGlyphRun>
 #include <QHash>
 #include <QPainter>
@@ -82,13 +83,18 @@ bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph
         && sameText(a.original, b.original) && a.highlights == b.highlights;
 }
 
-QFont captionFont(const QString &family, double size)
+QFont captionFont(const QString &family, double size, bool chinese)
 {
     QFont font = QApplication::font();
-    const QString installed = FontFamilies::installed(family);
+    const QString installed = chinese ? FontFamilies::chinese(family) : FontFamilies::installed(family);
     // A family that is not installed gives the system font, as an empty one does.
     if (!installed.isEmpty() && QFontDatabase::hasFamily(installed))
         font.setFamily(installed);
+    // The default font may name no family at all: its resolved family then leads the list.
+    QStringList families = font.families();
+    if (families.isEmpty())
+        families.append(QFontInfo(font).family());
+    font.setFamilies(FontFamilies::withHanFace(families));
     font.setWeight(QFont::Medium);
     font.setPixelSize(std::max(1, int(std::lround(size))));
     return font;
@@ -109,8 +115,8 @@ struct HistoryTextView::Style {
     explicit Style(const CaptionAppearance &look)
     {
         const CaptionAppearance effective = look.effective();
-        chineseFont = captionFont(effective.chineseFont, effective.chineseSize);
-        englishFont = captionFont(effective.englishFont, effective.englishSize);
+        chineseFont = captionFont(effective.chineseFont, effective.chineseSize, true);
+        englishFont = captionFont(effective.englishFont, effective.englishSize, false);
         chineseColor = colorOf(effective.chineseColor);
         englishColor = colorOf(effective.englishColor);
         outline = effective.outline;

@@ -2,6 +2,7 @@
 
 #include "display/CaptionMetrics.h"
 #include "display/CaptionView.h"
+#include "display/FontFamilies.h"
 #include "intelligence/BrowserTab.h"
 #include "intelligence/ChatWindowController.h"
 #include "intelligence/MaterialReader.h"
@@ -23,6 +24,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -55,6 +57,14 @@ void AppDelegate::applicationDidFinishLaunching()
     // taken first, as a signal before it would end the process where it stands.
     m_signals = new UnixSignalWatcher(this);
     connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
+
+    // Interface text in Chinese draws in the sans CJK face whatever the locale.
+    QFont interface = QApplication::font();
+    QStringList families = interface.families();
+    if (families.isEmpty())
+        families.append(QFontInfo(interface).family());
+    interface.setFamilies(FontFamilies::withHanFace(families));
+    QApplication::setFont(interface);
 
     AppModel &shared = model ? *model : *AppModel::shared();
     SettingsWindowController::model = &shared;

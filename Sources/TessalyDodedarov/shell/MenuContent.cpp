@@ -28,8 +28,8 @@ MenuContent::MenuContent(AppModel &model, QObject *parent)
     m_renew = m_menu->addAction(QStringLiteral("结束并开始新会议"), this, [this] { ModelActions::newMeeting(m_model); });
     m_menu->addSeparator();
     QMenu *size = m_menu->addMenu(QStringLiteral("字号"));
-    size->addAction(QStringLiteral("放大（⌃⌥=）"), this, [this] { ModelActions::adjustFontSize(m_model, 2.0); });
-    size->addAction(QStringLiteral("缩小（⌃⌥-）"), this, [this] { ModelActions::adjustFontSize(m_model, -2.0); });
+    size->addAction(QStringLiteral("放大（Ctrl+Alt+=）"), this, [this] { ModelActions::adjustFontSize(m_model, 2.0); });
+    size->addAction(QStringLiteral("缩小（Ctrl+Alt+-）"), this, [this] { ModelActions::adjustFontSize(m_model, -2.0); });
     m_panel = m_menu->addAction(QString(), this, [this] { panelEntry(); });
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("导入音视频生成字幕…"), this, [] { ImportWindowController::shared().show(); });
@@ -79,11 +79,11 @@ void MenuContent::refresh()
 {
     m_status->setText(statusLine(m_model));
     if (m_model.running())
-        m_start->setText(QStringLiteral("暂停（⌃⌥S）"));
+        m_start->setText(QStringLiteral("暂停（Ctrl+Alt+S）"));
     else if (m_model.meetingActive())
-        m_start->setText(QStringLiteral("继续当前会议（⌃⌥S）"));
+        m_start->setText(QStringLiteral("继续当前会议（Ctrl+Alt+S）"));
     else
-        m_start->setText(QStringLiteral("开始新会议（⌃⌥S）"));
+        m_start->setText(QStringLiteral("开始新会议（Ctrl+Alt+S）"));
     m_end->setEnabled(m_model.meetingActive());
     m_renew->setEnabled(m_model.meetingActive());
     m_panel->setText(m_model.panelVisible() ? QStringLiteral("最小化到任务栏（后台继续识别）")

@@ -1,5 +1,6 @@
 #include "shell/SettingsView.h"
 
+#include "display/FontFamilies.h"
 #include "model/AppModel.h"
 
 #include <QAbstractButton>
@@ -140,7 +141,7 @@ QWidget *SettingsView::appearanceSection()
 
     column->addWidget(sizeRow(QStringLiteral("中文字号"), true));
     column->addWidget(sizeRow(QStringLiteral("英文字号"), false));
-    column->addWidget(note(QStringLiteral("开会时按 ⌃⌥= 放大、⌃⌥- 缩小（中英文一起）。"), false));
+    column->addWidget(note(QStringLiteral("开会时按 Ctrl+Alt+= 放大、Ctrl+Alt+- 缩小（中英文一起）。"), false));
     column->addWidget(fontPicker(QStringLiteral("中文字体"), true));
     column->addWidget(fontPicker(QStringLiteral("英文字体"), false));
 
@@ -258,9 +259,10 @@ QWidget *SettingsView::fontPicker(const QString &title, bool chinese)
         listed.append(choice.family);
     }
     menu->insertSeparator(menu->count());
-    for (const QString &family : QFontDatabase::families()) {
+    for (const QString &family : FontFamilies::plainFamilies(QFontDatabase::families())) {
         if (listed.contains(family) || family.startsWith(QLatin1Char('.')))
             continue;
+        listed.append(family);
         menu->addItem(family, family);
     }
     layout->addWidget(menu, 1);

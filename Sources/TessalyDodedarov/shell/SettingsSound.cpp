@@ -25,7 +25,7 @@ const QList<SourceTexts> &sourceTexts()
         {AudioSource::system, QStringLiteral("电脑声音"),
          QStringLiteral("识别电脑正在播放的声音：线上会议、视频。")},
         {AudioSource::microphone, QStringLiteral("麦克风"),
-         QStringLiteral("识别麦克风收到的声音：现场会议、讲座。第一次用会问你是否允许使用麦克风。")},
+         QStringLiteral("识别麦克风收到的声音：现场会议、讲座。")},
         {AudioSource::both, QStringLiteral("两者"),
          QStringLiteral("对方的声音和你自己说的话都识别。请戴耳机，否则外放的声音会被麦克风再收一遍、识别两次。")},
     };

@@ -60,8 +60,8 @@ QWidget *SettingsView::translationSection()
         QStringLiteral("用 DeepSeek 自带的联网搜索确认拿不准的人名和新术语；搜索按次另外计费。"), false)));
     column->addWidget(toggle(QStringLiteral("自动读取正在听的网页"), &AppModel::setReadBrowserPage,
                              &AppModel::readBrowserPage));
-    column->addWidget(note(QStringLiteral("听写一会儿后，查看 Chrome、Safari 等浏览器里打开着的标签页，找出正在听的视频或会议，"
-                                          "读取它的简介提取人名和术语（不读付款、登录、邮箱等页面）。第一次会询问是否允许。"),
+    column->addWidget(note(QStringLiteral("听写一会儿后，查看 Firefox、Chrome 等浏览器里打开着的标签页，找出正在听的视频或会议，"
+                                          "读取它的简介提取人名和术语（不读付款、登录、邮箱等页面）。Chrome 类浏览器要开着远程调试才能读取。"),
                            false));
     column->addWidget(toggle(QStringLiteral("会后校对会议记录"), &AppModel::setProofreadAfterMeeting,
                              &AppModel::proofreadAfterMeeting));

@@ -4,7 +4,11 @@
 #include "model/AppModel.h"
 #include "shell/ModelActions.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
+#include <QWheelEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -46,6 +50,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setBackgroundRole(QPalette::Window);
+    // Sees every wheel turn and first polish, for the page's value controls (below).
+    qApp->installEventFilter(this);
 
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("settingsContent"));
@@ -69,6 +75,9 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     column->addWidget(footer());
     column->addStretch(1);
     setWidget(page);
+    for (QWidget *child : page->findChildren<QWidget *>())
+        if (valueControl(child) == child)
+            keepWheelFocus(child);
 
     // Every notifying property of the model that the page shows redraws it: the controls read
     // their values afresh, so a change made elsewhere (a hot key, the menu, a finished check)
@@ -91,6 +100,50 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
 SettingsView::~SettingsView()
 {
     *m_alive = false;
+}
+
+QWidget *SettingsView::valueControl(QWidget *widget) const
+{
+    const QWidget *page = this->widget();
+    QWidget *control = nullptr;
+    for (QWidget *w = widget; w; w = w->parentWidget()) {
+        if (w == page)
+            return control;
+        if (!control
+            && (qobject_cast<QAbstractSlider *>(w) || qobject_cast<QComboBox *>(w)
+                || qobject_cast<QAbstractSpinBox *>(w)))
+            control = w;
+    }
+    return nullptr;
+}
+
+void SettingsView::keepWheelFocus(QWidget *control)
+{
+    // A wheel turn must not give a control the focus that would let it take the turn.
+    if ((control->focusPolicy() & Qt::WheelFocus) == Qt::WheelFocus)
+        control->setFocusPolicy(Qt::StrongFocus);
+}
+
+// A wheel turn over the page scrolls it. Only the control the user has put the keyboard focus
+// on (by clicking or tabbing) takes the turn as a change of value: otherwise scrolling down
+// the page would change, and save, every slider and menu that passes under the pointer.
+bool SettingsView::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Wheel || type == QEvent::Polish) && watched->isWidgetType()) {
+        auto *widget = static_cast<QWidget *>(watched);
+        if (QWidget *control = valueControl(widget)) {
+            if (type == QEvent::Polish) {
+                if (control == widget)
+                    keepWheelFocus(control);
+            } else if (!control->hasFocus()) {
+                // Ignored, the turn goes on up to the page's viewport, which scrolls.
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 const QStringList &SettingsView::sectionTitles()
@@ -235,7 +288,7 @@ QWidget *SettingsView::footer()
     row->setObjectName(QStringLiteral("footer"));
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto *keys = textLabel(QStringLiteral("⌃⌥S 暂停 / 继续  ·  ⌃⌥= / ⌃⌥- 字号"), 0.95);
+    auto *keys = textLabel(QStringLiteral("Ctrl+Alt+S 暂停 / 继续  ·  Ctrl+Alt+= / Ctrl+Alt+- 字号"), 0.95);
     QPalette grey = keys->palette();
     grey.setColor(QPalette::WindowText, secondaryColor());
     keys->setPalette(grey);

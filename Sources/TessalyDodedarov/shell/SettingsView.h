@@ -63,7 +63,14 @@ public:
     void checkForUpdate();
     void sendFeedback();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The slider, drop-down or spin box that holds `widget` inside the page, or none.
+    QWidget *valueControl(QWidget *widget) const;
+    static void keepWheelFocus(QWidget *control);
+
     // The version shown in the header and the about section.
     static QString versionText();
     QWidget *header();
