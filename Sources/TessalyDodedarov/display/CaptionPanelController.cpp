@@ -60,6 +60,12 @@ CaptionPanelController::CaptionPanelController(AppModel *model, QObject *parent)
     restoreFrame();
     connect(m_panel, &CaptionPanel::frameChanged, this, &CaptionPanelController::frameChanged);
 
+    // The same path as the panel's own minimise button, so the model's visibility follows.
+    m_panel->onCloseRequest = [weakModel] {
+        if (weakModel)
+            weakModel->minimize();
+    };
+
     QPointer<CaptionPanel> weakPanel = m_panel;
     WindowPlacement::captionFrame = [weakPanel]() -> std::optional<QRect> {
         if (weakPanel && weakPanel->isVisible())
