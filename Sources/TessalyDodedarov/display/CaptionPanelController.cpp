@@ -3,6 +3,7 @@
 #include "common/UserDefaults.h"
 #include "display/CaptionPanel.h"
 #include "display/CaptionView.h"
+#include "display/FloatingWindow.h"
 #include "display/HoverView.h"
 #include "display/ResizeHandle.h"
 #include "display/WindowPlacement.h"
@@ -256,6 +257,8 @@ void CaptionPanelController::applyVisible(bool visible)
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         m_panel->raise();
     X11Desktop::keepOnAllDesktopsAfterShow(window);
+    // The panel shown after a floating window (at launch, the settings) must not cover it.
+    FloatingWindow::raiseShown();
     // Translucent pixels need a compositing manager; without one the background is opaque.
     m_view->setOpaque(X11Desktop::available() && !X11Desktop::compositingManagerRunning(window));
 }

@@ -256,6 +256,8 @@ QStringList ImportView::mediaPatterns()
 QFileDialog *ImportView::fileDialog()
 {
     auto *dialog = new QFileDialog(this);
+    // Above the caption panel, which stays on top too: shown after it, it comes over it.
+    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog->setModal(true);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);

@@ -1,5 +1,6 @@
 #include "shell/ImportWindowController.h"
 
+#include "display/FloatingWindow.h"
 #include "display/WindowPlacement.h"
 #include "records/ImportView.h"
 #include "records/MediaImporter.h"
@@ -16,8 +17,11 @@ ImportWindowController &ImportWindowController::shared()
 void ImportWindowController::show()
 {
     if (!m_window) {
-        m_window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                                            | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+        // A floating window like the settings: above other windows, raised on every present.
+        m_window = new FloatingWindow;
+        m_window->setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint
+                                 | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
+                                 | Qt::CustomizeWindowHint);
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
         m_window->setFixedSize(480, 320);
         auto *layout = new QVBoxLayout(m_window);
