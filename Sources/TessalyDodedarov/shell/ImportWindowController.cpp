@@ -5,6 +5,7 @@
 #include "records/ImportView.h"
 #include "records/MediaImporter.h"
 
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -23,10 +24,18 @@ void ImportWindowController::show()
                                  | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
                                  | Qt::CustomizeWindowHint);
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
-        m_window->setFixedSize(480, 320);
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new ImportView(MediaImporter::shared(), m_window));
+        auto *view = new ImportView(MediaImporter::shared(), m_window);
+        layout->addWidget(view);
+        // Fixed, at the size the page needs for its current stage with the interface font.
+        QPointer<FloatingWindow> window = m_window;
+        const auto fit = [window, view] {
+            if (window)
+                window->setFixedSize(view->fittingSize());
+        };
+        QObject::connect(view, &ImportView::contentChanged, m_window, fit);
+        fit();
     }
     WindowPlacement::present(m_window);
 }
