@@ -1,3 +1,4 @@
+#include "common/QtTranslations.h"
 #include "model/AppModel.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tessaly-dodedarov.svg")));
     // A tray app: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
+    QtTranslations::install();
 
     // Before the model exists: a second copy must never bill, grab keys or write records.
     SingleInstance instance;

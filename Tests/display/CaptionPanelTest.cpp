@@ -54,6 +54,7 @@ private slots:
     void maximiseAndRestore();
     void smallWidthChangesDoNotRelayout();
     void hoverReachesTheModel();
+    void windowManagerCloseMinimises();
 };
 
 void CaptionPanelTest::captionHeight_data()
@@ -309,6 +310,26 @@ void CaptionPanelTest::hoverReachesTheModel()
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(hover, &leave);
     QVERIFY(!model.hovering());
+}
+
+// Alt+F4 on the panel: it goes out as the minimise button does, the model knows it, and the
+// menu's "show" brings it back.
+void CaptionPanelTest::windowManagerCloseMinimises()
+{
+    ModelRig rig;
+    AppModel &model = rig.make();
+    CaptionPanelController controller(&model);
+    QTRY_VERIFY_WITH_TIMEOUT(controller.panel()->isVisible(), waitMs);
+    model.setHovering(true);
+
+    QVERIFY(!controller.panel()->close());
+    QVERIFY(!model.panelVisible());
+    QVERIFY(!model.hovering());
+    QTRY_VERIFY_WITH_TIMEOUT(!controller.panel()->isVisible(), waitMs);
+
+    model.setPanelVisible(true);
+    QTRY_VERIFY_WITH_TIMEOUT(controller.panel()->isVisible(), waitMs);
+    QVERIFY(model.panelVisible());
 }
 
 DODEDAROV_TEST(CaptionPanelTest)

@@ -15,10 +15,13 @@
 #include <QFrame>
 #include <QGlyphRun>
 #include <QRawFont>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -75,6 +78,7 @@ private slots:
     void controlsFade();
     void chineseIsDrawnInTheMappedFont();
     void notesGoToTheModel();
+    void popupsFitTheirContent();
 };
 
 void CaptionViewTest::status_data()
@@ -255,6 +259,16 @@ void CaptionViewTest::notesBar()
     auto *count = bar->notesButton()->findChild<QLabel *>(u"notesCount"_qs);
     QVERIFY(count);
     QCOMPARE(count->text(), u"本场说明 2"_qs);
+    // The whole count shows, busy indicator and all: the label is as wide as its text and
+    // lies inside the button.
+    v.view->show();
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->isVisible(), waitMs);
+    v.view->layout()->activate();
+    QCoreApplication::processEvents();
+    QVERIFY2(count->width() >= count->sizeHint().width(),
+             qPrintable(u"label %1 of %2"_qs.arg(count->width()).arg(count->sizeHint().width())));
+    QVERIFY(bar->notesButton()->rect().contains(count->geometry()));
+    QVERIFY(bar->notesButton()->rect().contains(bar->busyIndicator()->geometry()));
     second.busy = false;
     v.model->setNotes({first, second});
     v.settle();
@@ -273,6 +287,68 @@ void CaptionViewTest::notesBar()
     v.settle();
     QCOMPARE(bar->color(), chineseColor(*v.model));
     QVERIFY(bar->field()->styleSheet().contains(QString::number(chineseColor(*v.model).red())));
+}
+
+namespace {
+
+// Every label of a popup lies inside it, wholly, at the height its wrapped text needs, and
+// the scroll view shows all of its content (no scrolling left).
+void checkPopupShowsAll(QWidget *popup)
+{
+    QScrollArea *scroll = popup->findChild<QScrollArea *>();
+    QVERIFY(scroll);
+    QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
+    const QRect inside = popup->rect();
+    for (QLabel *label : popup->findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(popup) || label->text().isEmpty())
+            continue;
+        const QRect where(label->mapTo(popup, QPoint(0, 0)), label->size());
+        QVERIFY2(inside.contains(where), qPrintable(label->text()));
+        const int needed = label->hasHeightForWidth() ? label->heightForWidth(label->width())
+                                                      : label->sizeHint().height();
+        QVERIFY2(label->height() >= needed, qPrintable(label->text()));
+        QVERIFY2(label->width() >= label->minimumSizeHint().width(), qPrintable(label->text()));
+    }
+}
+
+}
+
+// Both popups open at the size of what they hold, up to their limits.
+void CaptionViewTest::popupsFitTheirContent()
+{
+    ViewRig v(true);
+    QList<SessionNote> notes;
+    for (int i = 1; i <= 3; ++i) {
+        SessionNote note;
+        note.id = i;
+        note.text = u"第 %1 条说明：讲者 Anna Lindqvist（安娜·林奎斯特）来自斯德哥尔摩，"
+                    "术语 retrieval-augmented generation 译作检索增强生成。"_qs.arg(i);
+        if (i == 2)
+            note.status = u"记下了 3 个人名和 2 个术语"_qs;
+        notes.append(note);
+    }
+    v.model->setNotes(notes);
+    v.model->setRecap(u"主题：北欧能源转型与电网储能的成本\n要点：\n· 风电占比十年内翻了一番，储能成本下降了六成。"
+                      "\n· 电网需要跨国调度。\n讲者：安娜；本特"_qs);
+    v.view->show();
+    v.settle();
+
+    v.view->notesBar()->notesButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->notesPopup()->isVisible(), waitMs);
+    checkPopupShowsAll(v.view->notesPopup());
+    QCOMPARE(v.view->notesPopup()->findChildren<QToolButton *>(u"deleteNote"_qs).size(), 3);
+    v.view->notesPopup()->hide();
+
+    v.model->setHovering(true);
+    v.settle();
+    v.view->controlButton(u"list.bullet.rectangle"_qs)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->recapPopup()->isVisible(), waitMs);
+    checkPopupShowsAll(v.view->recapPopup());
+    // The body keeps its 440-point width, all of it in view.
+    QScrollArea *scroll = v.view->recapPopup()->findChild<QScrollArea *>();
+    QCOMPARE(scroll->widget()->width(), 440);
+    QVERIFY2(scroll->viewport()->width() >= 440, qPrintable(u"viewport %1, scroll %2, popup %3"_qs.arg(scroll->viewport()->width()).arg(scroll->width()).arg(v.view->recapPopup()->width())));
+    v.view->recapPopup()->hide();
 }
 
 void CaptionViewTest::changesApplyOnALaterTurn()

@@ -8,8 +8,11 @@
 #include "display/WindowPlacement.h"
 #include "fakes/ModelRig.h"
 #include "platform/x11/X11Desktop.h"
+#include "records/ImportView.h"
+#include "shell/ImportWindowController.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QDir>
@@ -187,6 +190,7 @@ private slots:
     void captionPanelStates();
     void historyFollowsNewestLine_data();
     void historyFollowsNewestLine();
+    void windowsStayAboveThePanel();
 
 private:
     QProcess m_openbox;
@@ -714,6 +718,55 @@ void X11Test::historyFollowsNewestLine()
     QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(22)), waitMs);
     followed(u"a line after the jump"_qs);
     shoot(u"jumped"_qs);
+
+// At launch a floating window is presented before the panel shows (a turn later); the import
+// window and its file dialog are presented over the shown panel. Each ends above the panel.
+void X11Test::windowsStayAboveThePanel()
+{
+    Connection probe(xcb_connect(nullptr, nullptr));
+    QVERIFY(probe && !xcb_connection_has_error(probe.get()));
+    const auto above = [&](QWidget *upper, QWidget *lower) {
+        const QList<quint32> order = stacking(probe.get());
+        const qsizetype u = order.indexOf(quint32(upper->winId()));
+        const qsizetype l = order.indexOf(quint32(lower->winId()));
+        return u >= 0 && l >= 0 && u > l;
+    };
+
+    ModelRig rig;
+    AppModel &model = rig.make();
+    CaptionPanelController controller(&model);
+    CaptionPanel *panel = controller.panel();
+    QVERIFY(!panel->isVisible());
+    FloatingWindow settings;
+    settings.resize(500, 700);
+    WindowPlacement::present(&settings);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible() && X11Desktop::isViewable(panel->windowHandle()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(settings.windowHandle()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(above(&settings, panel), waitMs);
+    settings.hide();
+
+    ImportWindowController::shared().show();
+    FloatingWindow *import = ImportWindowController::shared().window();
+    QVERIFY(import);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(import->windowHandle()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::hasState(import->windowHandle(), "_NET_WM_STATE_ABOVE"), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(above(import, panel), waitMs);
+
+    auto *view = import->findChild<ImportView *>();
+    QVERIFY(view);
+    QPointer<QFileDialog> dialog = view->fileDialog();
+    dialog->open();
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(dialog->windowHandle()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(above(dialog, panel), waitMs);
+    // The panel shown again while the dialog is open stays under it.
+    model.setPanelVisible(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::isViewable(panel->windowHandle()), waitMs);
+    model.setPanelVisible(true);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(panel->windowHandle()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(above(dialog, panel) && above(import, panel), waitMs);
+    dialog->reject();
+    delete dialog;
+    import->hide();
 }
 
 DODEDAROV_TEST(X11Test)

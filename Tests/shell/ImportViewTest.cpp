@@ -8,6 +8,7 @@
 #include "shell/KeyCheck.h"
 #include "translation/Keychain.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -65,9 +67,9 @@ private:
     OpenedUrls m_opened;
 
     template <typename T = QLabel>
-    T *part(const QString &name) const
+    T *part(const QString &name, const QWidget *in = nullptr) const
     {
-        T *found = m_view->findChild<T *>(name);
+        T *found = (in ? in : m_view.get())->findChild<T *>(name);
         if (!found)
             qFatal("no part %s", qPrintable(name));
         return found;
@@ -439,6 +441,60 @@ private slots:
             if (!label->text().isEmpty())
                 QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
         }
+    }
+
+    // The finished page at common interface font sizes, in the window's fitting size: every
+    // part lies inside its parent, the parts of the column do not overlap, and wrapped text
+    // has the height it needs.
+    void fitsAtInterfaceFontSizes_data()
+    {
+        QTest::addColumn<double>("points");
+        QTest::newRow("9 pt") << 9.0;
+        QTest::newRow("11 pt") << 11.0;
+        QTest::newRow("13 pt") << 13.0;
+    }
+
+    void fitsAtInterfaceFontSizes()
+    {
+        QFETCH(double, points);
+        const QFont saved = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(saved); });
+        QFont font = saved;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+
+        ImportView view(*m_importer);
+        Stage finishedStage;
+        finishedStage.kind = Kind::finished;
+        const QList<QUrl> written = files({QStringLiteral("/tmp/会议.双语.srt"), QStringLiteral("/tmp/会议 文稿.txt")});
+        view.apply({finishedStage, QStringLiteral("2024 年度 季度 总结 会议 录像.mp4"), written,
+                    QStringLiteral("共 312 条字幕，时长 00:48:05；翻译用了 41 批，其中 2 批重试后完成。"
+                                   "术语表里的 17 个词都用上了。")});
+        const QSize size = view.fittingSize();
+        QVERIFY(size.width() >= 480 && size.height() >= 320);
+        view.resize(size);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+        const auto within = [](QWidget *widget, const QString &path, auto &&self) -> void {
+            for (QWidget *child : widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                if (!child->isVisible() || child->isWindow())
+                    continue;
+                const QString name = path + u'/' + child->objectName();
+                QVERIFY2(widget->rect().contains(child->geometry()),
+                         qPrintable(name + u" at "_qs + QString::number(child->geometry().bottom())
+                                    + u" in "_qs + QString::number(widget->height())));
+                if (auto *label = qobject_cast<QLabel *>(child); label && label->wordWrap())
+                    QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(name));
+                self(child, name, self);
+            }
+        };
+        within(&view, QString(), within);
+        const QRect zone = view.dropZone()->geometry();
+        const QRect finished = part<QWidget>(u"finished"_qs, &view)->geometry();
+        const QRect about = part(u"explanation"_qs, &view)->geometry();
+        QVERIFY(!zone.intersects(finished));
+        QVERIFY(!finished.intersects(about));
     }
 
     void longHeadlineIsCutToOneLine()

@@ -2,6 +2,7 @@
 
 #include "display/ResizeHandle.h"
 
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -105,4 +106,15 @@ void CaptionPanel::contextMenuEvent(QContextMenuEvent *event)
         return;
     }
     QWidget::contextMenuEvent(event);
+}
+
+void CaptionPanel::closeEvent(QCloseEvent *event)
+{
+    if (!onCloseRequest) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // Hiding here would leave the model saying the panel is shown; the owner hides it instead.
+    event->ignore();
+    onCloseRequest();
 }

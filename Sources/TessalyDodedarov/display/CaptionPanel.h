@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 #include <QMenu>
@@ -36,6 +37,10 @@ public:
     // Shown on a right click; the shell owns the menu.
     void setContextMenu(QMenu *menu) { m_menu = menu; }
 
+    // A close request from the window manager (Alt+F4, a taskbar's close): the panel is never
+    // closed, only ordered out by whoever owns the model's visibility, so it can come back.
+    std::function<void()> onCloseRequest;
+
 signals:
     void frameChanged();
 
@@ -46,6 +51,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void layoutContent();

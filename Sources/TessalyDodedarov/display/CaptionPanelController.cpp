@@ -3,6 +3,7 @@
 #include "common/UserDefaults.h"
 #include "display/CaptionPanel.h"
 #include "display/CaptionView.h"
+#include "display/FloatingWindow.h"
 #include "display/HoverView.h"
 #include "display/ResizeHandle.h"
 #include "display/WindowPlacement.h"
@@ -59,6 +60,12 @@ CaptionPanelController::CaptionPanelController(AppModel *model, QObject *parent)
 
     restoreFrame();
     connect(m_panel, &CaptionPanel::frameChanged, this, &CaptionPanelController::frameChanged);
+
+    // The same path as the panel's own minimise button, so the model's visibility follows.
+    m_panel->onCloseRequest = [weakModel] {
+        if (weakModel)
+            weakModel->minimize();
+    };
 
     QPointer<CaptionPanel> weakPanel = m_panel;
     WindowPlacement::captionFrame = [weakPanel]() -> std::optional<QRect> {
@@ -250,6 +257,8 @@ void CaptionPanelController::applyVisible(bool visible)
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         m_panel->raise();
     X11Desktop::keepOnAllDesktopsAfterShow(window);
+    // The panel shown after a floating window (at launch, the settings) must not cover it.
+    FloatingWindow::raiseShown();
     // Translucent pixels need a compositing manager; without one the background is opaque.
     m_view->setOpaque(X11Desktop::available() && !X11Desktop::compositingManagerRunning(window));
 }

@@ -11,4 +11,8 @@ class FloatingWindow : public QWidget {
 
 public:
     explicit FloatingWindow(QWidget *parent = nullptr);
+
+    // Raises every floating window on screen, and a dialog open over one, again: called when
+    // the caption panel, which is above other windows too, is shown after them.
+    static void raiseShown();
 };

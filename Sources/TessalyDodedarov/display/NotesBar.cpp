@@ -75,8 +75,16 @@ void NotesBar::update(const QColor &color)
         label->setText(QStringLiteral("本场说明 ") + QString::number(notes.size()));
 
     // Restyling re-polishes the widgets: only when the colour changed.
-    if (color == m_styledColor)
-        return;
+    if (color != m_styledColor)
+        restyle(color);
+    // A push button sizes itself from its own text, which it has none of: the width is that
+    // of the row inside it, so the count and the busy indicator are never cut.
+    m_button->layout()->invalidate();
+    m_button->setFixedWidth(m_button->layout()->sizeHint().width());
+}
+
+void NotesBar::restyle(const QColor &color)
+{
     m_styledColor = color;
     QFont small = font();
     small.setPixelSize(11);

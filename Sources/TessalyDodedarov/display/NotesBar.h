@@ -31,6 +31,7 @@ signals:
 
 private:
     void submit();
+    void restyle(const QColor &color);
 
     QPointer<AppModel> m_model;
     QPushButton *m_button;

@@ -7,16 +7,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 NotesView::NotesView(AppModel *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
 {
-    setFixedWidth(420);
+    setFixedWidth(viewWidth);
     auto *stack = new QVBoxLayout(this);
-    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setContentsMargins(padding, padding, padding, padding);
     stack->setSpacing(10);
 
     auto *title = new QLabel(QStringLiteral("本场说明"), this);
@@ -33,10 +36,10 @@ NotesView::NotesView(AppModel *model, QWidget *parent)
     stack->addWidget(explanation);
 
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMaximumHeight(360);
     m_list = new QWidget(scroll);
     m_rows = new QVBoxLayout(m_list);
     m_rows->setContentsMargins(0, 0, 0, 0);
@@ -102,4 +105,23 @@ void NotesView::refresh()
         m_rows->addWidget(divider);
     }
     m_rows->addStretch(1);
+    fitToContent();
+}
+
+void NotesView::fitToContent()
+{
+    const auto neededAt = [this](int width) {
+        QLayout *layout = m_list->layout();
+        layout->activate();
+        return layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+    };
+    const int width = viewWidth - 2 * padding;
+    int needed = neededAt(width);
+    // Past the limit the scrollbar takes its width from the rows, which may then wrap further.
+    const bool scrolls = needed > maxListHeight;
+    if (scrolls)
+        needed = neededAt(width - m_scroll->verticalScrollBar()->sizeHint().width());
+    m_scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_scroll->setFixedHeight(std::min(needed, int(maxListHeight)));
+    layout()->invalidate();
 }

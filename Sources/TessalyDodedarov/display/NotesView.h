@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class AppModel;
+class QScrollArea;
 class QVBoxLayout;
 
 // The notes given for this meeting, in the notes popup of the caption panel: each note's text,
@@ -17,7 +18,16 @@ public:
     // Rebuilds the rows from the model's notes.
     void refresh();
 
+    static constexpr int viewWidth = 420;
+    static constexpr int padding = 16;
+    static constexpr int maxListHeight = 360;
+
 private:
+    // The list as high as its rows need, up to the limit; a scroll view's own size hint knows
+    // nothing of its content.
+    void fitToContent();
+
+    QScrollArea *m_scroll = nullptr;
     QPointer<AppModel> m_model;
     QWidget *m_list = nullptr;
     QVBoxLayout *m_rows = nullptr;

@@ -5,7 +5,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,12 +29,12 @@ RecapView::RecapView(QWidget *parent)
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMaximumHeight(460);
     m_body = new QWidget(scroll);
-    m_body->setFixedWidth(440);
+    m_body->setFixedWidth(bodyWidth);
     m_stack = new QVBoxLayout(m_body);
     m_stack->setContentsMargins(16, 16, 16, 16);
     m_stack->setSpacing(14);
@@ -96,4 +99,17 @@ void RecapView::setRecap(const QString &recap)
         m_stack->addWidget(block);
     }
     m_stack->addStretch(1);
+    fitToContent();
+}
+
+void RecapView::fitToContent()
+{
+    QLayout *layout = m_body->layout();
+    layout->activate();
+    const int needed = layout->hasHeightForWidth() ? layout->totalHeightForWidth(bodyWidth)
+                                                   : layout->totalSizeHint().height();
+    // A scrollbar, when the text is taller than the limit, goes beside the body, not over it.
+    const int bar = needed > maxHeight ? m_scroll->verticalScrollBar()->sizeHint().width() : 0;
+    m_scroll->setVerticalScrollBarPolicy(bar > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_scroll->setFixedSize(bodyWidth + bar, std::min(needed, int(maxHeight)));
 }

@@ -10,11 +10,14 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMimeDatabase>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -216,6 +219,17 @@ void ImportView::apply(const Shown &shown)
     m_openSubtitles->setVisible(!shown.outputs.isEmpty());
     m_openTranscript->setVisible(shown.outputs.size() > 1);
     m_finished->setVisible(finished);
+    emit contentChanged();
+}
+
+QSize ImportView::fittingSize() const
+{
+    QLayout *column = layout();
+    column->activate();
+    const int width = std::max(baseSize.width(), column->totalMinimumSize().width());
+    const int height = column->hasHeightForWidth() ? column->totalHeightForWidth(width)
+                                                   : column->totalSizeHint().height();
+    return QSize(width, std::max(baseSize.height(), height));
 }
 
 bool ImportView::drop(const QList<QUrl> &urls)
@@ -256,6 +270,8 @@ QStringList ImportView::mediaPatterns()
 QFileDialog *ImportView::fileDialog()
 {
     auto *dialog = new QFileDialog(this);
+    // Above the caption panel, which stays on top too: shown after it, it comes over it.
+    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog->setModal(true);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);

@@ -50,6 +50,11 @@ public:
     // Shows the file dialog and starts an import of the chosen file.
     void pick();
 
+    // The window's size for what the page shows now: 480 x 320, or more where the interface
+    // font needs it (the finished block and the explanation wrap onto more lines at 11 pt).
+    static constexpr QSize baseSize {480, 320};
+    QSize fittingSize() const;
+
     // The headline as a whole, before it is cut to fit its line.
     QString headline() const { return m_headline; }
     ImportDropZone *dropZone() const { return m_zone; }
@@ -58,6 +63,10 @@ public:
         "用 ElevenLabs 整段转写（带时间、区分说话人，按音频时长计费），再用当前的翻译服务译成中文。"
         "术语表和本场背景里的人名、术语会一起用上。字幕存成“文件名.双语.srt”（中文在上、原文在下），"
         "另有一份文稿 txt，放在原文件旁边。");
+
+signals:
+    // What the page shows changed; its fitting size may have too.
+    void contentChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

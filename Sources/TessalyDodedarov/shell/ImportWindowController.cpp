@@ -1,9 +1,11 @@
 #include "shell/ImportWindowController.h"
 
+#include "display/FloatingWindow.h"
 #include "display/WindowPlacement.h"
 #include "records/ImportView.h"
 #include "records/MediaImporter.h"
 
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -16,13 +18,24 @@ ImportWindowController &ImportWindowController::shared()
 void ImportWindowController::show()
 {
     if (!m_window) {
-        m_window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                                            | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+        // A floating window like the settings: above other windows, raised on every present.
+        m_window = new FloatingWindow;
+        m_window->setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint
+                                 | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
+                                 | Qt::CustomizeWindowHint);
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
-        m_window->setFixedSize(480, 320);
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new ImportView(MediaImporter::shared(), m_window));
+        auto *view = new ImportView(MediaImporter::shared(), m_window);
+        layout->addWidget(view);
+        // Fixed, at the size the page needs for its current stage with the interface font.
+        QPointer<FloatingWindow> window = m_window;
+        const auto fit = [window, view] {
+            if (window)
+                window->setFixedSize(view->fittingSize());
+        };
+        QObject::connect(view, &ImportView::contentChanged, m_window, fit);
+        fit();
     }
     WindowPlacement::present(m_window);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "display/FloatingWindow.h"
+
 #include <QPointer>
 
-class QWidget;
+class FloatingWindow;
 
 // The media-import window: 480 x 320, fixed, built once and kept, showing the shared importer.
 // Closing it only hides it; the job goes on and the next show() presents its current stage.
@@ -11,10 +13,10 @@ public:
     static ImportWindowController &shared();
 
     void show();
-    QWidget *window() const { return m_window; }
+    FloatingWindow *window() const { return m_window; }
 
 private:
     ImportWindowController() = default;
 
-    QPointer<QWidget> m_window;
+    QPointer<FloatingWindow> m_window;
 };

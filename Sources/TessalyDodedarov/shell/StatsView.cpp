@@ -9,19 +9,20 @@
 #include <QChartView>
 #include <QEasingCurve>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QHorizontalStackedBarSeries>
 #include <QLabel>
 #include <QLineSeries>
-#include <QScatterSeries>
 #include <QStackedBarSeries>
 #include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -62,6 +63,34 @@ QChart *newChart()
     return chart;
 }
 
+// The value axis from 0 to a round top, ticked at round steps (1, 2, 2.5 or 5 times a power of
+// ten) so that every tick label is a short number.
+void roundAxis(QValueAxis *axis, double top)
+{
+    top = std::max(top, 1e-9);
+    const double rough = top / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = 10 * power;
+    for (double factor : {1.0, 2.0, 2.5, 5.0}) {
+        if (factor * power >= rough) {
+            step = factor * power;
+            break;
+        }
+    }
+    const int steps = std::max(1, int(std::ceil(top / step - 1e-9)));
+    axis->setRange(0, steps * step);
+    axis->setTickCount(steps + 1);
+    axis->setLabelFormat(QStringLiteral("%g"));
+}
+
+// Height of a chart of rows: each row as tall as two lines of its labels, and room below for
+// the value axis's labels and title.
+int rowChartHeight(int rows)
+{
+    const int line = QFontMetrics(QApplication::font()).height();
+    return std::max(110, rows * line * 2 + line * 3 + 12);
+}
+
 void clearChart(QChart *chart)
 {
     chart->removeAllSeries();
@@ -75,11 +104,14 @@ void drawRows(QChart *chart, const QStringList &rows, const QList<double> &value
               const QString &valueAxisName)
 {
     clearChart(chart);
+    // A category axis draws its first category at the bottom: the rows go in reversed, so the
+    // first row is at the top, as read.
+    const qsizetype n = rows.size();
     auto *series = new QHorizontalStackedBarSeries;
-    for (int i = 0; i < rows.size(); ++i) {
+    for (int i = 0; i < n; ++i) {
         auto *set = new QBarSet(rows.at(i));
-        for (int j = 0; j < rows.size(); ++j)
-            set->append(i == j ? values.at(i) : 0.0);
+        for (int j = 0; j < n; ++j)
+            set->append(n - 1 - i == j ? values.at(i) : 0.0);
         set->setColor(colors.at(i));
         set->setBorderColor(colors.at(i));
         series->append(set);
@@ -87,15 +119,16 @@ void drawRows(QChart *chart, const QStringList &rows, const QList<double> &value
     series->setBarWidth(0.6);
     chart->addSeries(series);
     auto *categories = new QBarCategoryAxis;
-    categories->append(rows);
+    QStringList bottomUp = rows;
+    std::reverse(bottomUp.begin(), bottomUp.end());
+    categories->append(bottomUp);
     chart->addAxis(categories, Qt::AlignLeft);
     series->attachAxis(categories);
     auto *valueAxis = new QValueAxis;
     valueAxis->setTitleText(valueAxisName);
     const double top = values.isEmpty() ? 1.0 : *std::max_element(values.begin(), values.end());
     // Room at the end of the longest bar for its annotation.
-    valueAxis->setRange(0, std::max(top, 1e-9) * 1.3);
-    valueAxis->setLabelFormat(QStringLiteral("%g"));
+    roundAxis(valueAxis, top * 1.3);
     chart->addAxis(valueAxis, Qt::AlignBottom);
     series->attachAxis(valueAxis);
 }
@@ -123,8 +156,10 @@ StatsView::StatsView(AppModel &model, QWidget *parent)
     QLabel *partsTitle = nullptr;
     QLabel *usageTitle = nullptr;
     column->addWidget(block(QString(), m_latencyTitle, m_latencyPlaceholder, m_latencyView, 180));
-    column->addWidget(block(QStringLiteral("时间花在哪一段（平均）"), partsTitle, m_partsPlaceholder, m_partsView, 110));
-    column->addWidget(block(QStringLiteral("翻译用量（词元）"), usageTitle, m_usagePlaceholder, m_usageView, 110));
+    column->addWidget(block(QStringLiteral("时间花在哪一段（平均）"), partsTitle, m_partsPlaceholder, m_partsView,
+                            rowChartHeight(3)));
+    column->addWidget(block(QStringLiteral("翻译用量（词元）"), usageTitle, m_usagePlaceholder, m_usageView,
+                            rowChartHeight(3)));
     m_latencyChart = m_latencyView->chart();
     m_latencyPlaceholder->setText(QStringLiteral("开始翻译后，每出一句这里多一根柱子。"));
     m_partsPlaceholder->setText(QStringLiteral("还没有数据。"));
@@ -140,6 +175,7 @@ StatsView::StatsView(AppModel &model, QWidget *parent)
 
     connect(m_partsView->chart(), &QChart::plotAreaChanged, this, &StatsView::placeLabels);
     connect(m_usageView->chart(), &QChart::plotAreaChanged, this, &StatsView::placeLabels);
+    connect(m_latencyChart, &QChart::plotAreaChanged, this, &StatsView::placeLabels);
 
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
@@ -258,6 +294,8 @@ void StatsView::drawLatency(const SessionStats &stats)
 
     QChart *chart = m_latencyChart;
     clearChart(chart);
+    delete m_averageLabel;
+    m_averageLabel = nullptr;
     if (samples.isEmpty())
         return;
     // Bottom to top: translation, cutting and queueing, recognition.
@@ -298,7 +336,7 @@ void StatsView::drawLatency(const SessionStats &stats)
     y->setTitleText(QStringLiteral("秒"));
     if (average)
         top = std::max(top, *average);
-    y->setRange(0, std::max(top * 1.15, 0.5));
+    roundAxis(y, std::max(top * 1.15, 0.5));
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
 
@@ -314,21 +352,19 @@ void StatsView::drawLatency(const SessionStats &stats)
         chart->addSeries(rule);
         rule->attachAxis(x);
         rule->attachAxis(y);
-        // The annotation above the rule's leading end: a point without a marker carrying a label.
-        auto *mark = new QScatterSeries;
-        mark->setObjectName(QStringLiteral("averageLabel"));
-        mark->append(0, *average);
-        mark->setMarkerSize(1);
-        mark->setColor(Qt::transparent);
-        mark->setBorderColor(Qt::transparent);
-        mark->setPointLabelsFormat(QStringLiteral("平均 ") + seconds(*average));
-        mark->setPointLabelsColor(secondary());
-        mark->setPointLabelsVisible(true);
-        mark->setPointLabelsClipping(false);
-        chart->addSeries(mark);
-        mark->attachAxis(x);
-        mark->attachAxis(y);
     }
+    // The annotation above the rule's leading end, inside the plot, clear of the axis labels.
+    delete m_averageLabel;
+    m_averageLabel = nullptr;
+    if (average) {
+        m_averageLabel = new QGraphicsSimpleTextItem(QStringLiteral("平均 ") + seconds(*average), chart);
+        QFont small = QApplication::font();
+        if (small.pointSizeF() > 0)
+            small.setPointSizeF(small.pointSizeF() * 0.85);
+        m_averageLabel->setFont(small);
+        m_averageLabel->setBrush(secondary());
+    }
+    placeLabels();
 }
 
 void StatsView::drawParts(const SessionStats &stats)
@@ -401,8 +437,10 @@ void StatsView::placeLabels()
         const QList<QAbstractSeries *> series = chart->series();
         if (series.isEmpty())
             return;
-        for (int i = 0; i < labels.size() && i < values.size(); ++i) {
-            const QPointF end = chart->mapToPosition(QPointF(values.at(i), i), series.first());
+        // Rows go in bottom up: the first row is the top category.
+        const qsizetype n = values.size();
+        for (int i = 0; i < labels.size() && i < n; ++i) {
+            const QPointF end = chart->mapToPosition(QPointF(values.at(i), double(n - 1 - i)), series.first());
             const QRectF box = labels.at(i)->boundingRect();
             labels.at(i)->setPos(end.x() + 4, end.y() - box.height() / 2);
         }
@@ -412,6 +450,30 @@ void StatsView::placeLabels()
     for (int count : std::as_const(m_shownUsage))
         usage.append(count);
     place(m_usageView->chart(), m_usageLabels, usage);
+
+    if (m_averageLabel && m_shownAverage && !m_latencyChart->series().isEmpty()) {
+        const QRectF plot = m_latencyChart->plotArea();
+        const QPointF rule = m_latencyChart->mapToPosition(QPointF(-0.5, *m_shownAverage), m_latencyChart->series().first());
+        const QRectF box = m_averageLabel->boundingRect();
+        // Above the rule, or below it when the rule runs along the top of the plot.
+        const double above = rule.y() - box.height() - 2;
+        m_averageLabel->setPos(plot.left() + 4, above >= plot.top() ? above : rule.y() + 2);
+    }
+}
+
+QRectF StatsView::averageLabelRect() const
+{
+    return m_averageLabel ? m_averageLabel->sceneBoundingRect() : QRectF();
+}
+
+QChart *StatsView::partsChart() const
+{
+    return m_partsView->chart();
+}
+
+QChart *StatsView::usageChart() const
+{
+    return m_usageView->chart();
 }
 
 QStringList StatsView::partLabels() const

@@ -50,6 +50,10 @@ public:
     QChart *latencyChart() const { return m_latencyChart; }
     QStringList partLabels() const;
     QStringList usageLabels() const;
+    QChart *partsChart() const;
+    QChart *usageChart() const;
+    // Where the average's annotation sits in the latency chart; empty without one.
+    QRectF averageLabelRect() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -76,6 +80,7 @@ private:
     QList<SessionStats::Sample> m_shownSamples;
     std::optional<double> m_shownAverage;
     bool m_latencyDrawn = false;
+    QGraphicsSimpleTextItem *m_averageLabel = nullptr;
 
     QLabel *m_partsPlaceholder = nullptr;
     QChartView *m_partsView = nullptr;
