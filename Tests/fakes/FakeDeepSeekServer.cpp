@@ -247,6 +247,8 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
         script = error(415);
     else if (!request.jsonObject)
         script = error(400);
+    else if (std::optional<Script> chosen = answerFor ? answerFor(request) : std::nullopt)
+        script = *chosen;
     else if (!m_scripts.isEmpty())
         script = m_scripts.dequeue();
     else

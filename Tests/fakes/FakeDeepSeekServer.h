@@ -90,6 +90,10 @@ public:
     static Script error(int status);
     static Script hungUp();
 
+    // Chooses the answer from the request itself, before the queue (a test of the whole
+    // application cannot tell in which order its calls come); nothing falls back to the queue.
+    std::function<std::optional<Script>(const Request &)> answerFor;
+
     // Called right after each send step's bytes were handed to the socket (benchmarks time it).
     std::function<void()> onWrite;
 
