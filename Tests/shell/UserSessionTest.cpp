@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -266,6 +268,7 @@ void UserSessionTest::meetingAsAUserRunsIt()
     const QString sink = qEnvironmentVariable("DODEDAROV_TEST_SINK");
     QVERIFY(!sink.isEmpty());
 
+    const QDateTime startedAt = QDateTime::currentDateTime().addSecs(-1);
     QProcess app;
     QVERIFY(launch(app, display));
     const auto appGone = qScopeGuard([&app] {
@@ -287,7 +290,13 @@ void UserSessionTest::meetingAsAUserRunsIt()
         scribe.send(FakeScribeServer::partial(english.left(english.size() - 1)));
         scribe.send(FakeScribeServer::committed(english));
         QVERIFY(player->waitForFinished(waitMs));
-        QTRY_VERIFY_WITH_TIMEOUT(probe(QStringLiteral("newestText")).toString().contains(sentences.at(i).chinese), waitMs);
+        // Shown with its translation, as the history's newest paragraph.
+        QTRY_VERIFY2_WITH_TIMEOUT(probe(QStringLiteral("historyText")).toString().contains(sentences.at(i).chinese)
+                                      && probe(QStringLiteral("newestText")).toString().contains(english),
+                                  qPrintable(QStringLiteral("shown: \"%1\"; translation calls: %2")
+                                                 .arg(probe(QStringLiteral("historyText")).toString())
+                                                 .arg(m_rig->deepSeek.requests().size())),
+                                  waitMs);
     }
 
     // The newest sentence is on screen: the history is at its end and its last character
@@ -309,20 +318,26 @@ void UserSessionTest::meetingAsAUserRunsIt()
 
     // SIGTERM ends it cleanly and the record is saved with every sentence beside its translation.
     QVERIFY(quit(app));
-    QString record;
-    QDirIterator found(m_home.path(), {QStringLiteral("*.md")}, QDir::Files, QDirIterator::Subdirectories);
+    // The meeting's record is the one without a suffix ("<date> <time>.txt"), in the records
+    // folder under Documents; the starts of the other test leave theirs there too.
+    QString recordPath;
+    QDirIterator found(m_home.path(), {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
     while (found.hasNext()) {
-        QFile file(found.next());
-        if (file.open(QIODevice::ReadOnly))
-            record += QString::fromUtf8(file.readAll());
+        const QString path = found.next();
+        if (QFileInfo(path).lastModified() >= startedAt
+            && (recordPath.isEmpty() || QFileInfo(path).fileName().size() < QFileInfo(recordPath).fileName().size()))
+            recordPath = path;
     }
+    QFile file(recordPath);
+    const QString record = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     QVERIFY2(!record.isEmpty(), "no record was written");
     qsizetype previous = -1;
     for (const Sentence &sentence : sentences) {
         const qsizetype english = record.indexOf(sentence.english);
         const qsizetype chinese = record.indexOf(sentence.chinese);
-        QVERIFY2(english > previous && chinese > english, qPrintable(record));
-        previous = chinese;
+        // Each line: the translation, then the English it translates.
+        QVERIFY2(chinese > previous && english > chinese, qPrintable(record));
+        previous = english;
     }
 }
 

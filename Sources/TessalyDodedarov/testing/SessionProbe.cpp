@@ -18,7 +18,7 @@
 
 namespace {
 
-HistoryTextView *historyText(const AppDelegate *delegate)
+HistoryTextView *historyOf(const AppDelegate *delegate)
 {
     CaptionPanelController *panel = delegate->panelController();
     if (!panel || !panel->view() || !panel->view()->history())
@@ -72,19 +72,19 @@ qulonglong SessionProbe::panelWindow() const
 
 int SessionProbe::historyValue() const
 {
-    const HistoryTextView *text = historyText(m_delegate);
+    const HistoryTextView *text = historyOf(m_delegate);
     return text ? text->verticalScrollBar()->value() : -1;
 }
 
 int SessionProbe::historyMaximum() const
 {
-    const HistoryTextView *text = historyText(m_delegate);
+    const HistoryTextView *text = historyOf(m_delegate);
     return text ? text->verticalScrollBar()->maximum() : -1;
 }
 
 bool SessionProbe::newestInView() const
 {
-    const HistoryTextView *text = historyText(m_delegate);
+    const HistoryTextView *text = historyOf(m_delegate);
     if (!text || !text->isVisible())
         return false;
     QTextCursor cursor(text->document());
@@ -105,7 +105,7 @@ bool SessionProbe::newestInView() const
 
 QString SessionProbe::newestText() const
 {
-    const HistoryTextView *text = historyText(m_delegate);
+    const HistoryTextView *text = historyOf(m_delegate);
     if (!text)
         return {};
     for (QTextBlock block = text->document()->lastBlock(); block.isValid(); block = block.previous()) {
@@ -113,4 +113,10 @@ QString SessionProbe::newestText() const
             return block.text();
     }
     return {};
+}
+
+QString SessionProbe::historyText() const
+{
+    const HistoryTextView *text = historyOf(m_delegate);
+    return text ? text->toPlainText() : QString();
 }

@@ -19,6 +19,7 @@ class SessionProbe final : public QObject {
     Q_PROPERTY(int historyMaximum READ historyMaximum)
     Q_PROPERTY(bool newestInView READ newestInView)
     Q_PROPERTY(QString newestText READ newestText)
+    Q_PROPERTY(QString historyText READ historyText)
 
 public:
     // Reads DODEDAROV_TEST_SCRIBE_URL, DODEDAROV_TEST_DEEPSEEK_URL and
@@ -39,6 +40,8 @@ public:
     bool newestInView() const;
     // The history's last paragraph as shown.
     QString newestText() const;
+    // The whole history as plain text.
+    QString historyText() const;
 
 private:
     AppDelegate *m_delegate;
