@@ -2,6 +2,9 @@
 #include "model/AppModel.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
+#ifdef DODEDAROV_TEST_SERVICES
+#include "testing/SessionProbe.h"
+#endif
 
 #include <QApplication>
 #include <QIcon>
@@ -32,9 +35,15 @@ int main(int argc, char **argv)
         return 1;
     }
 
+#ifdef DODEDAROV_TEST_SERVICES
+    SessionProbe::useTestAddresses();
+#endif
     AppDelegate delegate;
     QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::reopen);
     delegate.applicationDidFinishLaunching();
+#ifdef DODEDAROV_TEST_SERVICES
+    (new SessionProbe(&delegate))->publish();
+#endif
     const int status = app.exec();
     // The model's engine stops its worker threads as it goes: that needs a running
     // application, so the model goes before the application object, not among its children.

@@ -251,6 +251,8 @@ void FakeDeepSeekServer::answer(QTcpSocket *socket, const Request &request)
         script = error(400);
     else if (refuseTools && request.json.contains(QStringLiteral("tools")))
         script = error(400);
+    else if (std::optional<Script> chosen = answerFor ? answerFor(request) : std::nullopt)
+        script = *chosen;
     else if (!m_scripts.isEmpty())
         script = m_scripts.dequeue();
     else

@@ -99,6 +99,10 @@ public:
     // other parameters, and uses no script.
     bool refuseTools = false;
 
+    // Chooses the answer from the request itself, before the queue (a test of the whole
+    // application cannot tell in which order its calls come); nothing falls back to the queue.
+    std::function<std::optional<Script>(const Request &)> answerFor;
+
     // Called right after each send step's bytes were handed to the socket (benchmarks time it).
     std::function<void()> onWrite;
 

@@ -69,7 +69,9 @@ void AppDelegate::applicationDidFinishLaunching()
     AppModel &shared = model ? *model : *AppModel::shared();
     SettingsWindowController::model = &shared;
 
-    // The tray icon first, as the menu-bar item exists before the launch steps run.
+    // The tray icon is made first, as the menu-bar item exists before the launch steps run,
+    // but shown last: a user takes the icon as the sign that the application is ready, and a
+    // hot key pressed at once must already be grabbed.
     m_menu = new MenuContent(shared, this);
     m_label = new MenuBarLabel(shared, this);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -82,7 +84,6 @@ void AppDelegate::applicationDidFinishLaunching()
             if (reason == QSystemTrayIcon::Trigger)
                 m_menu->menu()->popup(QCursor::pos());
         });
-        m_tray->show();
     }
 
     installHooks(shared);
@@ -93,6 +94,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_panel->setContextMenu(menu());
 
     registerHotKeys(shared);
+    if (m_tray)
+        m_tray->show();
 
     if (needsSettingsAtLaunch(shared) || !m_tray)
         SettingsWindowController::shared().show();

@@ -44,6 +44,9 @@ public:
     MenuBarLabel *label() const { return m_label; }
     SpellChecker *spellChecker() const { return m_spell; }
     KeepAwake *keepAwake() const { return m_keepAwake; }
+    CaptionPanelController *panelController() const { return m_panel; }
+    // The hot keys whose combinations are grabbed.
+    int hotKeyCount() const { return int(m_hotKeys.size()); }
 
 private:
     void installHooks(AppModel &model);
