@@ -718,6 +718,7 @@ void X11Test::historyFollowsNewestLine()
     QTRY_VERIFY_WITH_TIMEOUT(rendered(text, translation(22)), waitMs);
     followed(u"a line after the jump"_qs);
     shoot(u"jumped"_qs);
+}
 
 // At launch a floating window is presented before the panel shows (a turn later); the import
 // window and its file dialog are presented over the shown panel. Each ends above the panel.
