@@ -1,15 +1,18 @@
 #include "TestMain.h"
 
+#include "common/Clock.h"
 #include "display/HistoryText.h"
 #include "fakes/ManualDeepSeekServer.h"
 #include "fakes/ModelRig.h"
 #include "shell/ChineseScript.h"
+#include "speech/Engine.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Keychain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMutexLocker>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -336,6 +339,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(model.translator().backfillInFlight().isEmpty(), 10000);
         QCoreApplication::processEvents();
         QCOMPARE(model.lines().at(0).chinese, grown);
+    }
+
+    // A line's latency is filed under that line, also when a later line exists already, and
+    // runs from the end of the speech (as the statistics' figure does), not from the caption.
+    void lineLatency()
+    {
+        ModelRig rig;
+        AppModel &model = rig.make();
+        model.begin(QStringLiteral("First line."), false);
+        model.begin(QStringLiteral("Second line."), false);
+        const double now = Clock::uptime();
+        {
+            QMutexLocker lock(&model.engine().timelineLock());
+            model.engine().timeline().intervals = {{now - 6.0, now - 3.0}};
+        }
+        model.latency(0, 1.0, 0.5);
+        QVERIFY(!model.lineLatency().contains(1));
+        QVERIFY(model.lineLatency().contains(0));
+        QCOMPARE(model.stats().endToEnd.size(), 1);
+        QCOMPARE(model.lineLatency().value(0), model.stats().endToEnd.constFirst());
+        QVERIFY(model.lineLatency().value(0) > 2.5);
     }
 
     void reaskConditions()

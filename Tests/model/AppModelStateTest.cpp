@@ -263,11 +263,24 @@ private slots:
         QCOMPARE(model.translationRouteNote(), std::optional<QString>(QStringLiteral("改走备用线路")));
         QCOMPARE(route.count(), 1);
 
-        // With the model gone the hooks do nothing.
+        // With the model gone the hooks do nothing: nothing reaches the next meeting model.
         rig.destroyModel();
         TranslationRouting::onRequest();
         TranslationRouting::onUsage(1, 1, 1);
+        TranslationRouting::onChange(QStringLiteral("改走主线路"));
         DeepSeekTransport::onResult(TranslationService::deepSeek, std::nullopt);
+        AppModel &next = rig.make();
+        QCOMPARE(next.stats().requests, 0);
+        QCOMPARE(next.stats().promptTokens, 0);
+        QCOMPARE(next.translationRouteNote(), std::nullopt);
+    }
+
+    // The main-thread delays the app runs with (tests shorten them through the rig).
+    void delayDefaults()
+    {
+        QCOMPARE(AppModel::saveDelay, 1.0);
+        QCOMPARE(AppModel::keySwitchNoticeDelay, 15.0);
+        QCOMPARE(AppModel::settlePolls, 30);
     }
 
     void diagnosticEvents()

@@ -42,6 +42,7 @@ private slots:
     void unansweredPromptKeepsTheMainThreadMoving_data();
     void unansweredPromptKeepsTheMainThreadMoving();
     void userPromptIsWaitedFor();
+    void storedKeyAsksAgain();
     void failedWriteKeepsTheOldKey();
     void readOverlappingASetDoesNotUndoIt();
 
@@ -279,6 +280,28 @@ void KeychainTest::unansweredPromptKeepsTheMainThreadMoving()
         QCOMPARE(Keychain::get(account), std::nullopt);
         QCOMPARE(m_reads.load(), 2);
     }
+}
+
+// A keyring that could not answer is not asked again on its own; storing a key is the user
+// acting on keys, after which it is.
+void KeychainTest::storedKeyAsksAgain()
+{
+    const QString account = uniqueAccount();
+    const QString stored = uniqueAccount();
+    QCOMPARE(Keychain::get(uniqueAccount()), std::nullopt); // the user's own prompt is past
+    m_reads = 0;
+    Keychain::readItem = [this](const QString &, const QString &) {
+        ++m_reads;
+        return SecretStore::Reading{}; // the unlock prompt was dismissed
+    };
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads.load(), 1);
+
+    QVERIFY(Keychain::set(QStringLiteral("sk-stored"), stored));
+    QCOMPARE(Keychain::get(account), std::nullopt);
+    QCOMPARE(m_reads.load(), 2);
+    QVERIFY(Keychain::set(QString(), stored));
 }
 
 void KeychainTest::userPromptIsWaitedFor()

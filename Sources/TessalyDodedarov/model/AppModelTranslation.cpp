@@ -382,7 +382,9 @@ void AppModel::latency(int id, double total, double translate)
     if (speechEnd)
         recognition = (now - total) - *speechEnd;
     m_stats.addLatency(total, translate, recognition);
-    // The first piece of a line's first answer is its figure; a continued line keeps it.
-    if (id >= 0 && id < m_lines.size() && !m_lineLatency.contains(id))
-        m_lineLatency.insert(id, total);
+    // A line's own figure runs from the end of the speech to its first shown text, the same
+    // span as the statistics' end-to-end figure; without a measured stop there is none. The
+    // first answer of a line sets it; a continued line keeps it.
+    if (recognition && id >= 0 && id < m_lines.size() && !m_lineLatency.contains(id))
+        m_lineLatency.insert(id, total + *recognition);
 }
