@@ -64,6 +64,12 @@ bool SessionProbe::running() const
     return model && model->running();
 }
 
+double SessionProbe::chineseSize() const
+{
+    const AppModel *model = m_delegate->model ? m_delegate->model : AppModel::shared();
+    return model ? model->appearance().chineseSize : 0;
+}
+
 qulonglong SessionProbe::panelWindow() const
 {
     CaptionPanelController *panel = m_delegate->panelController();

@@ -14,6 +14,7 @@ class SessionProbe final : public QObject {
     Q_CLASSINFO("D-Bus Interface", "com.tessalab.dodedarov.SessionProbe")
     Q_PROPERTY(int hotKeys READ hotKeys)
     Q_PROPERTY(bool running READ running)
+    Q_PROPERTY(double chineseSize READ chineseSize)
     Q_PROPERTY(qulonglong panelWindow READ panelWindow)
     Q_PROPERTY(int historyValue READ historyValue)
     Q_PROPERTY(int historyMaximum READ historyMaximum)
@@ -33,6 +34,7 @@ public:
 
     int hotKeys() const;
     bool running() const;
+    double chineseSize() const;
     qulonglong panelWindow() const;
     int historyValue() const;
     int historyMaximum() const;
