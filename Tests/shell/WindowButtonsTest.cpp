@@ -2,6 +2,7 @@
 
 #include "display/FloatingWindow.h"
 #include "fakes/ModelRig.h"
+#include "intelligence/ChatWindowController.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/StatsWindowController.h"
 
@@ -24,29 +25,36 @@ void WindowButtonsTest::cleanup()
     SettingsWindowController::model = nullptr;
     StatsWindowController::shared().reset();
     StatsWindowController::model = nullptr;
+    ChatWindowController::shared().reset();
+    ChatWindowController::model = nullptr;
 }
 
 void WindowButtonsTest::titleAndCloseOnly_data()
 {
-    QTest::addColumn<bool>("settings");
-    QTest::newRow("settings window") << true;
-    QTest::newRow("statistics window") << false;
+    QTest::addColumn<QString>("which");
+    QTest::newRow("settings window") << u"settings"_qs;
+    QTest::newRow("statistics window") << u"statistics"_qs;
+    QTest::newRow("chat window") << u"chat"_qs;
 }
 
 void WindowButtonsTest::titleAndCloseOnly()
 {
-    QFETCH(bool, settings);
+    QFETCH(QString, which);
     ModelRig rig;
     rig.make();
     FloatingWindow *window = nullptr;
-    if (settings) {
+    if (which == u"settings") {
         SettingsWindowController::model = &rig.model();
         SettingsWindowController::shared().show();
         window = SettingsWindowController::shared().window();
-    } else {
+    } else if (which == u"statistics") {
         StatsWindowController::model = &rig.model();
         StatsWindowController::shared().show();
         window = StatsWindowController::shared().window();
+    } else {
+        ChatWindowController::model = &rig.model();
+        ChatWindowController::shared().show();
+        window = ChatWindowController::shared().window();
     }
     QVERIFY(window);
     QVERIFY(window->isVisible());

@@ -6,7 +6,10 @@
 #include <QShortcut>
 
 FloatingWindow::FloatingWindow(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)
+    // A title and a close button only: without the customise hint the window manager is given
+    // its default buttons, minimise and maximise among them.
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint
+                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     // Only Ctrl+W exactly: Ctrl+Alt and Ctrl+Shift combinations stay with the focused widget.
     auto *closeShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);

@@ -21,7 +21,6 @@ void ChatWindowController::show()
         AppModel &current = model ? *model : *AppModel::shared();
         m_window = new FloatingWindow;
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 问问这场会议"));
-        m_window->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new ChatView(current, m_window);

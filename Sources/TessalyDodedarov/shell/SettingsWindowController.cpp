@@ -21,11 +21,6 @@ void SettingsWindowController::show()
         m_window = new FloatingWindow;
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 设置"));
-        // A title and a close button only: without the customise hint the window manager is
-        // given its default buttons, minimise and maximise among them.
-        m_window->setWindowFlags((m_window->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                                  | Qt::WindowCloseButtonHint)
-                                 & ~(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new SettingsView(current, m_window);

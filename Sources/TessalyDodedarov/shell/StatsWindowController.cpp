@@ -19,11 +19,6 @@ void StatsWindowController::show()
         AppModel &current = model ? *model : *AppModel::shared();
         m_window = new FloatingWindow;
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 本场统计"));
-        // A title and a close button only: without the customise hint the window manager is
-        // given its default buttons, minimise and maximise among them.
-        m_window->setWindowFlags((m_window->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                                  | Qt::WindowCloseButtonHint)
-                                 & ~(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new StatsView(current, m_window);
