@@ -11,6 +11,8 @@
 #include <QEnterEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QCloseEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <cmath>
 #include <limits>
@@ -322,7 +324,12 @@ void CaptionPanelTest::windowManagerCloseMinimises()
     QTRY_VERIFY_WITH_TIMEOUT(controller.panel()->isVisible(), waitMs);
     model.setHovering(true);
 
-    QVERIFY(!controller.panel()->close());
+    // As the window manager asks: a close through the platform, not from the application.
+    // (notify keeps the event spontaneous, where sendEvent would clear it).
+    QCloseEvent request;
+    QSpontaneKeyEvent::setSpontaneous(&request);
+    QCoreApplication::instance()->notify(controller.panel(), &request);
+    QVERIFY(!request.isAccepted());
     QVERIFY(!model.panelVisible());
     QVERIFY(!model.hovering());
     QTRY_VERIFY_WITH_TIMEOUT(!controller.panel()->isVisible(), waitMs);
@@ -330,6 +337,9 @@ void CaptionPanelTest::windowManagerCloseMinimises()
     model.setPanelVisible(true);
     QTRY_VERIFY_WITH_TIMEOUT(controller.panel()->isVisible(), waitMs);
     QVERIFY(model.panelVisible());
+
+    // The application closing its windows on quit is not refused (Qt would cancel the quit).
+    QVERIFY(controller.panel()->close());
 }
 
 DODEDAROV_TEST(CaptionPanelTest)

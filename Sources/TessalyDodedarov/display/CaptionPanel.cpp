@@ -110,7 +110,9 @@ void CaptionPanel::contextMenuEvent(QContextMenuEvent *event)
 
 void CaptionPanel::closeEvent(QCloseEvent *event)
 {
-    if (!onCloseRequest) {
+    // Only the window manager's request (spontaneous): the application's own closing of all
+    // windows on quit must go through, or Qt cancels the quit.
+    if (!onCloseRequest || !event->spontaneous()) {
         QWidget::closeEvent(event);
         return;
     }
