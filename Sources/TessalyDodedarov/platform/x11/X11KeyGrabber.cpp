@@ -126,17 +126,43 @@ struct X11KeyGrabber::Private {
         xcb_flush(connection);
     }
 
+    // Grabs or releases one keycode of a combination, with every lock variant on every root.
+    void setKeycodeGrabbed(const Grab &grab, xcb_keycode_t code, bool grabbed)
+    {
+        Grab one = grab;
+        one.keycodes = {code};
+        if (grabbed)
+            grabKeys(one);
+        else
+            ungrabKeys(one);
+    }
+
+    // The server says the keyboard changed: a new map, or another keyboard taking over (every
+    // switch between two keyboards, XTEST included, announces a new keyboard, so the first key
+    // from a device other than the last one brings this). A grab whose keycodes are unchanged
+    // is left standing: releasing it and grabbing again around the round trip that reads the
+    // new map would let a press that arrives meanwhile reach the focused window instead.
     void keyboardChanged()
     {
-        for (const Grab &grab : std::as_const(grabs))
-            ungrabKeys(grab);
         xcb_key_symbols_free(symbols);
         symbols = xcb_key_symbols_alloc(connection);
-        held.clear();
-        releasedAt.clear();
         for (Grab &grab : grabs) {
-            grab.keycodes = keycodesOf(grab.keysym);
-            grabKeys(grab);
+            const QList<xcb_keycode_t> now = keycodesOf(grab.keysym);
+            if (now == grab.keycodes)
+                continue;
+            // The new keycodes first, then the old ones go: never a moment without the grab.
+            for (xcb_keycode_t code : now) {
+                if (!grab.keycodes.contains(code))
+                    setKeycodeGrabbed(grab, code, true);
+            }
+            for (xcb_keycode_t code : std::as_const(grab.keycodes)) {
+                if (!now.contains(code)) {
+                    setKeycodeGrabbed(grab, code, false);
+                    held.remove(code);
+                    releasedAt.remove(code);
+                }
+            }
+            grab.keycodes = now;
         }
     }
 
