@@ -517,6 +517,13 @@ double HistoryTextView::holdHeight(double content, double visible)
         m_heldHeight = content;
     else if (m_heldHeight - content > limit)
         m_heldHeight = content + limit;
+    // Never so much blank that the newest line's last row leaves a short panel's view.
+    const QTextBlock last = document()->lastBlock().previous();
+    const QTextLayout *rows = last.isValid() ? last.layout() : nullptr;
+    if (rows && rows->lineCount() > 0) {
+        const double room = std::max(visible - bottomInset - rows->lineAt(rows->lineCount() - 1).height(), 0.0);
+        m_heldHeight = std::min(m_heldHeight, content + room);
+    }
     m_heldWidth = width;
     applyBottomMargin(content, std::max(m_heldHeight, visible - bottomInset));
     return m_heldHeight;
@@ -542,12 +549,11 @@ void HistoryTextView::scrollToBottom(bool animated)
     const double content = contentHeight();
     const double visible = viewport()->height();
     const double held = holdHeight(content, visible);
-    // The bottom of the document as the scroll range measures it: below the held height come
-    // the tail block's empty line and its margin.
-    const QTextBlock tail = document()->lastBlock();
-    const double bottom = std::max(document()->documentLayout()->blockBoundingRect(tail).bottom()
-                                       + tail.blockFormat().bottomMargin(),
-                                   held + bottomInset);
+    // The bottom of the document as the scroll range measures it: the tail block, with the
+    // margin that carries the bottom inset and the held height.
+    QAbstractTextDocumentLayout *layout = document()->documentLayout();
+    const double bottom = std::max({layout->blockBoundingRect(document()->lastBlock()).bottom(),
+                                    layout->documentSize().height(), held + bottomInset});
     QScrollBar *bar = verticalScrollBar();
     int target = int(std::lround(std::max(bottom - visible, 0.0)));
     if (std::abs(bar->maximum() - target) <= 1)
