@@ -347,6 +347,14 @@ void HistoryTextView::applyTarget()
         // Its empty line takes no height: the inset alone lies below the newest text.
         tail.setLineHeight(0, QTextBlockFormat::FixedHeight);
         cursor.setBlockFormat(tail);
+        // Qt still gives an empty block the height of its font's line, whatever the fixed
+        // height says: a one-pixel font keeps that line from pushing the view off its text.
+        QTextCharFormat tiny;
+        QFont font = cursor.blockCharFormat().font();
+        font.setPixelSize(1);
+        tiny.setFont(font);
+        cursor.setBlockCharFormat(tiny);
+        cursor.setCharFormat(tiny);
     }
     cursor.endEditBlock();
     m_updating = false;
