@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <thread>
 
@@ -691,6 +692,31 @@ private slots:
         model.engine().stop();
     }
 
+    void newerTroubleOutlivesTheKeySwitchNotice()
+    {
+        ModelRig rig;
+        ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"key-one-aaaaaaa\",\"key-two-bbbbbbb\"]"));
+        ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("key-one-aaaaaaa"));
+        AppModel &model = rig.make();
+        AppModel::keySwitchNoticeDelay = 0.2;
+        model.handleStopped(QStringLiteral("ElevenLabs 额度用完了"));
+        QCOMPARE(model.elevenLabsKeys().active, 1);
+        QCOMPARE(model.recognitionTrouble(),
+                 AppModel::OptionalText(QStringLiteral("上一个 ElevenLabs 密钥额度用完了，已换用第 2 个")));
+
+        // A newer message replaces the notice before its time is up; the notice's end leaves it.
+        const QString newer = QStringLiteral("连接断了，正在重连…");
+        model.engine().callbacks.connection(newer);
+        QTRY_COMPARE_WITH_TIMEOUT(model.recognitionTrouble(), AppModel::OptionalText(newer), 10000);
+        QTimer pastTheNotice;
+        pastTheNotice.setSingleShot(true);
+        QSignalSpy past(&pastTheNotice, &QTimer::timeout);
+        pastTheNotice.start(int(AppModel::keySwitchNoticeDelay * 1000) * 2);
+        QVERIFY(past.wait(10000));
+        QCOMPARE(model.recognitionTrouble(), AppModel::OptionalText(newer));
+        model.engine().stop();
+    }
+
     void recordEntries_data()
     {
         QTest::addColumn<CaptionLine>("line");
@@ -777,6 +803,26 @@ private slots:
         QVERIFY(QFile::remove(folder));
         model.saveTranscript(true);
         QTRY_VERIFY_WITH_TIMEOUT(!model.transcriptProblem(), 10000);
+    }
+
+    void saveWaitStartsAtTheFirstChange()
+    {
+        // Changes that keep coming, each sooner than the wait, must not hold the save back:
+        // everything changed within the wait goes into the save that the first change armed.
+        ModelRig rig;
+        AppModel::saveDelay = 0.3;
+        AppModel &model = rig.make();
+        model.transcript().begin(rig.wallNow);
+        rig.setLines({makeLine(0, QStringLiteral("Hello"), QStringLiteral("你好"))});
+        QSignalSpy saves(&model, &AppModel::transcriptProblemChanged);
+        int changes = 0;
+        while (saves.isEmpty() && changes < 300) {
+            model.scheduleSave();
+            ++changes;
+            QTest::qWait(30); // one change every 30 ms, ten within each wait
+        }
+        QVERIFY2(!saves.isEmpty(), "no save while changes kept coming");
+        QCOMPARE(saves.count(), 1);
     }
 
     void nothingKeptNothingWritten()

@@ -248,9 +248,15 @@ private slots:
         p.model->newMeeting();
         QCOMPARE(p.model->meetingSerial(), 2);
         QVERIFY(p.model->transcript().fileURL() != oldRecord);
+        // The new meeting finds its own subject while the old one waits for its lines to settle.
+        ResearchResult newResearch;
+        newResearch.domain = QStringLiteral("marine biology");
+        newResearch.names = {QStringLiteral("Cousteau")};
+        p.model->setResearch(newResearch);
         QTRY_COMPARE_WITH_TIMEOUT(p.server.count(), 1, timeout);
         const QString request = p.server.at(0).lastUser() + p.server.at(0).system();
         QVERIFY2(request.contains(QStringLiteral("orbital mechanics")), qPrintable(request));
+        QVERIFY2(!request.contains(QStringLiteral("marine biology")), qPrintable(request));
         QVERIFY(request.contains(QStringLiteral("Old meeting notes")));
         QVERIFY(request.contains(QStringLiteral("旧会议的前情提要")));
         // The line finalised when the new meeting began is proofread with the rest.

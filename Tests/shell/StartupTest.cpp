@@ -13,8 +13,10 @@
 #include "platform/FrontWindow.h"
 #include "platform/KeepAwake.h"
 #include "platform/SpellChecker.h"
+#include "common/UserDefaults.h"
 #include "display/CaptionMetrics.h"
 #include "platform/UnixSignalWatcher.h"
+#include "display/CaptionPanelController.h"
 #include "shell/AppDelegate.h"
 #include "shell/ChineseScript.h"
 #include "shell/SettingsWindowController.h"
@@ -107,6 +109,7 @@ private slots:
     void launchWithoutTrayHost();
     void launchWithKeysWithoutTrayHost();
     void interfaceChineseIsSans();
+    void panelAtTheModelsWidthLaysOutWithItsFont();
     void browserTabsAfterLaunch();
     void sessionEndSavesOnce();
     void guardInProcess();
@@ -296,6 +299,28 @@ void StartupTest::interfaceChineseIsSans()
     QCOMPARE(hanFaces, QStringList {FontFamilies::hanFace()});
     // Latin text keeps the desktop's own interface face.
     QCOMPARE(otherFaces, QStringList {QFontInfo(before).family()});
+
+void StartupTest::panelAtTheModelsWidthLaysOutWithItsFont()
+{
+    // A panel placed where the user left it, at the width the model starts from: it reports no
+    // new width, so nothing but the launch itself lays the rows out again with the panel font.
+    ModelRig rig;
+    AppModel &model = rig.make();
+    const QString sample = QStringLiteral("明天我们会审查计划的每一个部分 and the budget for the next quarter");
+    const double size = model.appearance().chineseSize;
+    QVERIFY(AppModel::estimatedMeasure(size)(sample) != CaptionMetrics::measurer(size)(sample));
+    QCOMPARE(model.rowMeasure()(sample), AppModel::estimatedMeasure(size)(sample));
+    UserDefaults::setText(QString::fromLatin1(CaptionPanelController::frameKey),
+                          QStringLiteral("40 40 %1 120").arg(int(model.panelWidth)));
+    {
+        AppDelegate delegate;
+        delegate.model = &model;
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(model.panelWidth, 680.0);
+        // The rows are broken where the panel font breaks them, not where the estimate does.
+        QCOMPARE(model.rowMeasure()(sample), CaptionMetrics::measurer(size)(sample));
+    }
+    ChineseScript::toTraditional = [](const QString &text) { return text; };
 }
 
 void StartupTest::browserTabsAfterLaunch()

@@ -8,6 +8,9 @@
 #include "translation/Translator.h"
 
 #include <QJsonArray>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QUuid>
 
 namespace {
 using Entry = std::tuple<QString, bool, SpeechLanguage>;
@@ -40,6 +43,8 @@ private slots:
     void retryStartsFromEmptyHead();
     void fatalFailureKeepsQueuedSpeech();
     void missingKeyKeepsQueuedSpeech();
+    void slowKeyringIsWaitedFor_data();
+    void slowKeyringIsWaitedFor();
     void resetSilencesOldRequest();
     void resetDropsHeldHead();
     void queueAccess();
@@ -490,6 +495,65 @@ void TranslatorTest::missingKeyKeepsQueuedSpeech()
     QCOMPARE(rig.events.size(), 10);
     QTest::qWait(50);
     QCOMPARE(rig.server.count(), 0);
+}
+
+void TranslatorTest::slowKeyringIsWaitedFor_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("key stored") << true;
+    QTest::newRow("no key stored") << false;
+}
+
+void TranslatorTest::slowKeyringIsWaitedFor()
+{
+    QFETCH(bool, stored);
+    // The user's own prompt is past, so the main thread gives up on the keyring after a moment.
+    QCOMPARE(Keychain::get(QStringLiteral("probe-") + QUuid::createUuid().toString()), std::nullopt);
+    Keychain::mainThreadWaitMs = 50;
+    auto answer = std::make_shared<QSemaphore>();
+    Keychain::readItem = [answer, stored](const QString &, const QString &) {
+        // The keyring answers when the test lets it (or, without the bound, after 20 s).
+        if (!answer->tryAcquire(1, 20000))
+            return SecretStore::Reading{};
+        return stored ? SecretStore::Reading{SecretStore::Reading::Status::found, "sk-slow"}
+                      : SecretStore::Reading{SecretStore::Reading::Status::notFound, {}};
+    };
+    const auto restore = qScopeGuard([answer] {
+        // The query's thread calls the fake: let it end before the fake goes.
+        answer->release();
+        Keychain::mainThreadWaitMs = 2000;
+        Keychain::get(Keychain::deepSeekAccount);
+        Keychain::readItem = &SecretStore::read;
+        Keychain::forget(Keychain::deepSeekAccount);
+    });
+    Keychain::forget(Keychain::deepSeekAccount);
+
+    Rig rig;
+    rig.enqueue(QStringLiteral("Hello there."), SpeechLanguage::english, true);
+    rig.translator.pump();
+    rig.translator.correct(Translator::BackfillItem(3, QStringLiteral("你好"), {}));
+    QVERIFY(Keychain::waiting(Keychain::deepSeekAccount));
+    // Longer than the main thread's give-up and several retries: still waiting, nothing said.
+    QTest::qWait(4 * Translator::keyRetryMs);
+    QCOMPARE(rig.events, QStringList());
+    QCOMPARE(rig.translator.queue.size(), 1);
+    QCOMPARE(rig.translator.backfillItems().size(), 1);
+    QVERIFY(!rig.translator.running());
+
+    answer->release();
+    if (stored) {
+        QTRY_COMPARE(rig.server.count(), 2);
+        QVERIFY(rig.translator.queue.isEmpty());
+        QCOMPARE(rig.events.mid(0, 2), (QStringList{"begin 100 Hello there. [turn]", "language 100 en"}));
+        QVERIFY(rig.starting("fatal").isEmpty());
+    } else {
+        QTRY_VERIFY(!rig.starting("fatal").isEmpty());
+        QCOMPARE(rig.events, (QStringList{
+            "begin 100 Hello there. [turn]", "language 100 en", "finish 100 failed",
+            "fatal 请先在设置里填写 DeepSeek 密钥。"}));
+        QVERIFY(rig.translator.backfillItems().isEmpty());
+        QCOMPARE(rig.server.count(), 0);
+    }
 }
 
 void TranslatorTest::resetSilencesOldRequest()

@@ -103,6 +103,20 @@ void Keychain::userActedOnKeys()
     cache().userAsked = true;
 }
 
+bool Keychain::waiting(const QString &account)
+{
+    QMutexLocker locker(&cache().mutex);
+    return cache().querying && !cache().values.contains(account);
+}
+
+void Keychain::forget(const QString &account)
+{
+    QMutexLocker locker(&cache().mutex);
+    cache().values.remove(account);
+    // A read that is still running for the account must not put its older answer back.
+    cache().writes[account] += 1;
+}
+
 bool Keychain::set(const QString &value, const QString &account)
 {
     if (value.isEmpty()) {

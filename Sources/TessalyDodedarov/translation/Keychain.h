@@ -42,6 +42,14 @@ public:
     // may be asked, and may prompt, once more.
     static void userActedOnKeys();
 
+    // A keyring query is still running and the account's value is not known yet: get() answered
+    // nothing only because the keyring is slow, which says nothing about the key. Callers wait
+    // and ask again rather than tell the user that the key is missing.
+    static bool waiting(const QString &account);
+
+    // Drops what the cache knows of one account, so the next get() asks the keyring. For tests.
+    static void forget(const QString &account);
+
     // How long the main thread waits for a keyring answer that is not in the cache, in ms.
     static inline int mainThreadWaitMs = 2000;
 

@@ -75,10 +75,20 @@ void Translator::pump()
 {
     if (m_running || queue.isEmpty())
         return;
+    // A keyring that has not answered yet is not a missing key: the speech keeps its place in
+    // the queue until the answer is in. Asking get() meanwhile would only block again.
+    if (Keychain::waiting(Keychain::deepSeekAccount)) {
+        retryWhenKeyringAnswers();
+        return;
+    }
     // Answered from the keychain's cache after the first read; that read blocks briefly on the
     // Secret Service but runs no event loop, so nothing here can change meanwhile.
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key || key->isEmpty()) {
+        if (Keychain::waiting(Keychain::deepSeekAccount)) {
+            retryWhenKeyringAnswers();
+            return;
+        }
         abandonQueue();
         handlers.fatal(kMissingKey);
         return;
@@ -119,6 +129,19 @@ void Translator::pump()
     QTimer::singleShot(0, this, [this, text, line, key = *key, generation, spokenAt, language] {
         if (generation == m_generation)
             run(text, line, key, generation, spokenAt, language);
+    });
+}
+
+void Translator::retryWhenKeyringAnswers()
+{
+    // The keyring tells no one when it answers; a short timer asks the cache again.
+    if (m_keyRetryArmed)
+        return;
+    m_keyRetryArmed = true;
+    QTimer::singleShot(keyRetryMs, this, [this] {
+        m_keyRetryArmed = false;
+        pump();
+        pumpBackfill();
     });
 }
 

@@ -107,6 +107,8 @@ public:
 
     static constexpr int contextLimit = 10;
     static constexpr int backfillWorkers = 2;
+    // How often work that waits for a slow keyring asks it again, in ms.
+    static constexpr int keyRetryMs = 250;
 
     const QList<DeepSeek::Pair> &context() const { return m_context; }
     bool running() const { return m_running; }
@@ -137,6 +139,7 @@ private:
     struct BackfillRun;
 
     void abandonQueue();
+    void retryWhenKeyringAnswers();
     void run(const QString &english, int line, const QString &key, int generation,
              double spokenAt, SpeechLanguage language);
     void sendLive(const std::shared_ptr<LiveRun> &live);
@@ -154,6 +157,7 @@ private:
 
     QList<DeepSeek::Pair> m_context;
     bool m_running = false;
+    bool m_keyRetryArmed = false;
     int m_generation = 0;
     DeepSeekTransport::Call m_task;
     std::shared_ptr<LiveRun> m_live;

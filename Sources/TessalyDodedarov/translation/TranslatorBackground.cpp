@@ -65,10 +65,18 @@ void Translator::pumpBackfill()
     if (m_backfillInFlight.size() >= backfillWorkers)
         return;
     while (!m_backfillItems.isEmpty()) {
+        if (Keychain::waiting(Keychain::deepSeekAccount)) {
+            retryWhenKeyringAnswers();
+            return;
+        }
         const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
         if (m_backfillItems.isEmpty() || m_backfillInFlight.size() >= backfillWorkers)
             return; // changed while the keyring was read
         if (!key || key->isEmpty()) {
+            if (Keychain::waiting(Keychain::deepSeekAccount)) {
+                retryWhenKeyringAnswers();
+                return;
+            }
             m_backfillItems.clear();
             return;
         }
