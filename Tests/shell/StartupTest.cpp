@@ -299,6 +299,7 @@ void StartupTest::interfaceChineseIsSans()
     QCOMPARE(hanFaces, QStringList {FontFamilies::hanFace()});
     // Latin text keeps the desktop's own interface face.
     QCOMPARE(otherFaces, QStringList {QFontInfo(before).family()});
+}
 
 void StartupTest::panelAtTheModelsWidthLaysOutWithItsFont()
 {
