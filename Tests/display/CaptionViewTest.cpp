@@ -11,7 +11,13 @@
 #include "fakes/ModelRig.h"
 #include "translation/Keychain.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QEnterEvent>
 #include <QFontDatabase>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <QFrame>
 #include <QGlyphRun>
 #include <QRawFont>
@@ -77,6 +83,7 @@ private slots:
     void controlsCallTheModel();
     void controlsFade();
     void chineseIsDrawnInTheMappedFont();
+    void historyScrollbarIsAThinOverlay();
     void notesGoToTheModel();
     void popupsFitTheirContent();
 };
@@ -139,19 +146,24 @@ void CaptionViewTest::emptyMessage()
 void CaptionViewTest::controlsAndPill()
 {
     ViewRig v(true);
+    v.view->show();
     v.model->setMeetingActiveState(true);
     v.model->setRunningState(true);
     v.settle();
-    QVERIFY(v.model->statusNote().has_value() || v.model->backfillNote().has_value()
-            || v.view->statusPill()->isHidden());
+    // Running without trouble: nothing to say, so no pill.
+    QVERIFY(!v.model->statusNote());
+    QVERIFY(!v.model->backfillNote());
+    QVERIFY(v.view->statusPill()->isHidden());
     v.model->setTranslationTrouble(u"翻译出错"_qs);
     v.settle();
-    if (v.model->statusNote()) {
-        QVERIFY(!v.view->statusPill()->isHidden());
-        QCOMPARE(v.view->statusPill()->text(), *v.model->statusNote());
-        // Orange while running.
-        QVERIFY(v.view->statusPill()->styleSheet().contains(u"#ff9500"_qs));
-    }
+    // The trouble shows in the corner, whole and inside the panel.
+    QLabel *pill = v.view->statusPill();
+    QTRY_VERIFY_WITH_TIMEOUT(pill->isVisible(), waitMs);
+    QCOMPARE(pill->text(), u"翻译出错"_qs);
+    QVERIFY(v.view->rect().contains(pill->geometry()));
+    QVERIFY(pill->width() >= pill->fontMetrics().horizontalAdvance(pill->text()));
+    // Orange while running.
+    QVERIFY(pill->styleSheet().contains(u"#ff9500"_qs));
     QVERIFY(v.view->controls()->isHidden());
 
     v.model->setHovering(true);
@@ -512,6 +524,80 @@ void CaptionViewTest::chineseIsDrawnInTheMappedFont()
         }
     }
     QVERIFY2(ink > 100, qPrintable(QString::number(ink)));
+}
+
+void CaptionViewTest::historyScrollbarIsAThinOverlay()
+{
+    ViewRig v(true);
+    QList<CaptionLine> lines;
+    for (int i = 0; i < 40; ++i) {
+        CaptionLine line;
+        line.english = u"Line %1 of a long meeting"_qs.arg(i);
+        line.chinese = u"长会议的第 %1 行"_qs.arg(i);
+        line.finished = true;
+        lines.append(line);
+    }
+    v.rig.setLines(lines);
+    v.view->show();
+    v.settle();
+    HistoryTextView *text = v.view->history()->textView();
+    QTRY_VERIFY_WITH_TIMEOUT(text->settled() && text->verticalScrollBar()->maximum() > 0, waitMs);
+    QScrollBar *bar = text->overlayBar();
+
+    // The text keeps the whole width: the bar lies over it and is narrow.
+    QCOMPARE(text->viewport()->width(), text->width());
+    QVERIFY(!text->verticalScrollBar()->isVisible());
+    QVERIFY2(bar->width() <= 8, qPrintable(QString::number(bar->width())));
+    QCOMPARE(bar->geometry().right(), text->rect().right());
+
+    // At rest (following the newest line) the bar is hidden.
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), waitMs);
+
+    // The user's wheel shows it, mirroring the position; after a rest it hides again.
+    const QPoint at = text->viewport()->rect().center();
+    QWheelEvent wheel(at, text->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(text->viewport(), &wheel);
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->value(), text->verticalScrollBar()->value());
+    QCOMPARE(bar->maximum(), text->verticalScrollBar()->maximum());
+    QVERIFY(text->verticalScrollBar()->value() < text->verticalScrollBar()->maximum());
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), waitMs);
+
+    // The pointer over the history shows it too.
+    QEnterEvent enter(at, at, text->mapToGlobal(at));
+    QApplication::sendEvent(text, &enter);
+    QVERIFY(bar->isVisible());
+
+    // Dragging the bar scrolls the text.
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    QCOMPARE(text->verticalScrollBar()->value(), 0);
+
+    // No arrow buttons, and what it draws is a light handle over the dark panel, no grey trough.
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    option.subControls = QStyle::SC_All;
+    for (QStyle::SubControl arrow : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
+        QVERIFY(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, arrow, bar).isEmpty());
+    const QImage image = v.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    image.save(u"%1/caption-history-scrollbar.png"_qs.arg(QDir::currentPath()));
+    const QRect barArea(bar->mapTo(v.view.get(), QPoint()), bar->size());
+    const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                      QStyle::SC_ScrollBarSlider, bar);
+    // Below the handle the trough is the panel itself.
+    const QPoint trough = barArea.topLeft() + QPoint(barArea.width() / 2, handle.bottom() + 20);
+    const QColor panel = image.pixelColor(barArea.left() - 60, trough.y());
+    const QColor under = image.pixelColor(trough);
+    QVERIFY2(std::abs(under.lightness() - panel.lightness()) < 30,
+             qPrintable(u"trough %1 vs panel %2"_qs.arg(under.name(QColor::HexArgb), panel.name(QColor::HexArgb))));
+    QVERIFY2(under.lightness() < 128, qPrintable(under.name(QColor::HexArgb)));
 }
 
 void CaptionViewTest::notesGoToTheModel()
