@@ -13,9 +13,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <ratio>
+#include <vector>
 
 namespace {
+using SteadyClock = std::chrono::steady_clock;
 constexpr qsizetype chunkSamples = 1600; // 100 ms at 16 kHz
 
 QList<float> speechLike()
@@ -89,6 +95,51 @@ static void BM_BufferThroughEngine(benchmark::State &state)
     runOnEngineQueue(state, [&](EngineHarness &h) { h.handle(buffer); });
 }
 BENCHMARK(BM_BufferThroughEngine)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// From the engine's write of one 100 ms chunk to the fake service's receipt of the whole message,
+// one chunk at a time. A chunk that waited for the peer's delayed ACK (Nagle's algorithm on the
+// socket) would show as ~40 ms.
+static void BM_ChunkSendToReceipt(benchmark::State &state)
+{
+    const QList<float> samples = speechLike();
+    LoopbackService service;
+    std::atomic<qint64> receivedAt = 0;
+    service.thread.sync([&] {
+        QObject::connect(service.server, &FakeScribeServer::audioReceived, service.server,
+                         [&receivedAt] { receivedAt = SteadyClock::now().time_since_epoch().count(); },
+                         Qt::DirectConnection);
+    });
+    EngineHarness h(service.server->address());
+    h.listenWithoutCapture();
+    h.onQueue([&] { h.enqueue(samples); }); // opens the connection
+    if (!runEventLoopUntil([&] { return h.sessionStarted() && service.received() > 0; }, 5000)) {
+        state.SkipWithError("the fake service did not start a session");
+        return;
+    }
+    std::vector<double> milliseconds;
+    for (auto _ : state) {
+        const qint64 before = service.received();
+        qint64 sentAt = 0;
+        h.onQueue([&] {
+            sentAt = SteadyClock::now().time_since_epoch().count();
+            h.enqueue(samples);
+        });
+        if (!runEventLoopUntil([&] { return service.received() > before; }, 5000)) {
+            state.SkipWithError("a chunk did not reach the service");
+            return;
+        }
+        const double seconds = double(receivedAt - sentAt) / double(std::nano::den);
+        state.SetIterationTime(seconds);
+        milliseconds.push_back(seconds * 1000.0);
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    if (!milliseconds.empty()) {
+        state.counters["p50_ms"] = milliseconds[milliseconds.size() / 2];
+        state.counters["p99_ms"] = milliseconds[milliseconds.size() * 99 / 100];
+        state.counters["max_ms"] = milliseconds.back();
+    }
+}
+BENCHMARK(BM_ChunkSendToReceipt)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
 
 // The message alone: Base64 and JSON of 3,200 bytes.
 static void BM_AudioMessage(benchmark::State &state)
