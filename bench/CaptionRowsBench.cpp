@@ -6,7 +6,7 @@
 
 #include "MemoryKeyring.h"
 
-#include "display/HistoryText.h"
+#include "model/HistoryText.h"
 #include "fakes/ModelRig.h"
 
 #include <QCoreApplication>

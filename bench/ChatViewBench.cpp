@@ -6,7 +6,7 @@
 #include "OffscreenBenchmarks.h"
 
 #include "fakes/ModelRig.h"
-#include "intelligence/ChatView.h"
+#include "shell/chat/ChatView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,7 +8,7 @@
 #include "platform/AudioExtractor.h"
 #include "records/MediaImporter.h"
 #include "records/Subtitles.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,10 +4,10 @@
 // show; a balance or quota read is one that can be shown; stored keys are never blank.
 #include "FuzzInput.h"
 
-#include "shell/BalanceInfo.h"
-#include "shell/ElevenLabsKeys.h"
-#include "shell/ElevenLabsQuota.h"
-#include "shell/KeyStatus.h"
+#include "accounts/BalanceInfo.h"
+#include "accounts/ElevenLabsKeys.h"
+#include "accounts/ElevenLabsQuota.h"
+#include "accounts/KeyStatus.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -2,7 +2,7 @@
 // only ever leads to a web page, and the version comparison is a strict order.
 #include "FuzzInput.h"
 
-#include "shell/AppInfo.h"
+#include "accounts/AppInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -4,7 +4,7 @@
 #include "FuzzInput.h"
 
 #include "common/UserDefaults.h"
-#include "display/CaptionAppearance.h"
+#include "captions/CaptionAppearance.h"
 
 #include <QVariant>
 

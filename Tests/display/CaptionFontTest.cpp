@@ -1,6 +1,6 @@
 #include "TestMain.h"
 
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "display/HistoryScrollState.h"
 #include "display/HistoryTextView.h"
 

@@ -1,6 +1,6 @@
 #include "TestMain.h"
 
-#include "display/CaptionLayout.h"
+#include "captions/CaptionLayout.h"
 #include "speech/Graphemes.h"
 
 namespace {

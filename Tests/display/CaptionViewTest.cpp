@@ -7,7 +7,7 @@
 #include "display/OpacityFade.h"
 #include "display/HistoryTextView.h"
 #include "display/HistoryView.h"
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "fakes/ModelRig.h"
 #include "translation/Keychain.h"
 

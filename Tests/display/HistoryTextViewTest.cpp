@@ -3,7 +3,7 @@
 #include "display/HistoryScrollState.h"
 #include "display/HistoryTextView.h"
 #include "display/HistoryView.h"
-#include "shell/ChineseScript.h"
+#include "captions/ChineseScript.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -8,8 +8,8 @@
 #include "display/WindowPlacement.h"
 #include "fakes/ModelRig.h"
 #include "platform/x11/X11Desktop.h"
-#include "records/ImportView.h"
-#include "shell/ImportWindowController.h"
+#include "shell/import/ImportView.h"
+#include "shell/import/ImportWindowController.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include "common/Clock.h"
 #include "common/SerialQueue.h"
 #include "fakes/TestKeyring.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"

@@ -1,7 +1,7 @@
 #include "TestMain.h"
 
+#include "intelligence/LatinWords.h"
 #include "intelligence/Overlap.h"
-#include "records/Diagnostics.h"
 
 #include <optional>
 
@@ -223,7 +223,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QStringList, expected);
-        QCOMPARE(Diagnostics::latinWords(text), expected);
+        QCOMPARE(LatinWords::in(text), expected);
     }
 
     void badInputNeverBreaks()

@@ -1,10 +1,10 @@
 #include "TestMain.h"
 
 #include "common/Clock.h"
-#include "display/HistoryText.h"
+#include "model/HistoryText.h"
 #include "fakes/ManualDeepSeekServer.h"
 #include "fakes/ModelRig.h"
-#include "shell/ChineseScript.h"
+#include "captions/ChineseScript.h"
 #include "speech/Engine.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"

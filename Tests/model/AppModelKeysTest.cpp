@@ -4,7 +4,7 @@
 #include "common/UserDefaults.h"
 #include "fakes/FakeAccountServer.h"
 #include "fakes/ModelRig.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "translation/DeepSeekTransport.h"
 #include "speech/ScribeClient.h"
 #include "translation/Keychain.h"

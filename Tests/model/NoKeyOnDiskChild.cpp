@@ -5,7 +5,7 @@
 #include "fakes/FakeAccountServer.h"
 #include "fakes/ModelRig.h"
 #include "records/TranscriptWriter.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "translation/Proofread.h"
 
 #include <QCoreApplication>

@@ -9,7 +9,7 @@
 #include "fakes/MediaFixtures.h"
 #include "records/MediaImporter.h"
 #include "records/TranscriptWriter.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Keychain.h"
 

@@ -5,7 +5,7 @@
 
 #include "fakes/FakeSpeechToTextServer.h"
 #include "records/MediaImporter.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 
 #include <QCryptographicHash>
 #include <QFile>

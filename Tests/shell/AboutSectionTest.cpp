@@ -2,7 +2,7 @@
 
 #include "fakes/FakeReleaseServer.h"
 #include "fakes/ModelRig.h"
-#include "shell/AppInfo.h"
+#include "accounts/AppInfo.h"
 #include "shell/SettingsView.h"
 #include "shell/SettingsWindowController.h"
 

@@ -2,10 +2,10 @@
 
 #include "fakes/FakeFileManager1.h"
 #include "platform/FileReveal.h"
-#include "records/ImportDropZone.h"
-#include "records/ImportView.h"
+#include "shell/import/ImportDropZone.h"
+#include "shell/import/ImportView.h"
 #include "records/MediaImporter.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "translation/Keychain.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "TestMain.h"
 
 #include "fakes/ModelRig.h"
-#include "records/ImportView.h"
-#include "shell/ImportWindowController.h"
+#include "shell/import/ImportView.h"
+#include "shell/import/ImportWindowController.h"
 #include "shell/MenuBarLabel.h"
 #include "shell/MenuContent.h"
 

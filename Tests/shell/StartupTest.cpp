@@ -1,7 +1,7 @@
 #include "TestMain.h"
 
 #include "display/CaptionPanel.h"
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "fakes/FakeFileManager1.h"
 #include "fakes/FirefoxFixture.h"
 #include "fakes/FakeScreenSaver.h"
@@ -18,7 +18,7 @@
 #include "platform/UnixSignalWatcher.h"
 #include "display/CaptionPanelController.h"
 #include "shell/AppDelegate.h"
-#include "shell/ChineseScript.h"
+#include "captions/ChineseScript.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/SingleInstance.h"
 #include "translation/Keychain.h"

@@ -2,7 +2,7 @@
 
 #include "display/FloatingWindow.h"
 #include "fakes/ModelRig.h"
-#include "intelligence/ChatWindowController.h"
+#include "shell/chat/ChatWindowController.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/StatsWindowController.h"
 

@@ -1,6 +1,6 @@
 #include "display/HistoryTextView.h"
 
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "display/HistoryScrollState.h"
 #include "speech/SpeechLanguage.h"
 

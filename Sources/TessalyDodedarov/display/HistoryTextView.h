@@ -1,7 +1,7 @@
 #pragma once
 
-#include "display/CaptionAppearance.h"
-#include "display/HistoryText.h"
+#include "captions/CaptionAppearance.h"
+#include "model/HistoryText.h"
 
 #include <QImage>
 #include <QList>

@@ -1,7 +1,7 @@
 #include "display/HistoryView.h"
 
 #include "display/HistoryTextView.h"
-#include "shell/ChineseScript.h"
+#include "captions/ChineseScript.h"
 #include "speech/SpeechLanguage.h"
 
 #include <QLinearGradient>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "display/CaptionAppearance.h"
-#include "display/HistoryText.h"
+#include "captions/CaptionAppearance.h"
+#include "model/HistoryText.h"
 #include "model/CaptionLine.h"
 #include "model/DisplayMode.h"
-#include "shell/CaptionParts.h"
+#include "captions/CaptionParts.h"
 
 #include <QList>
 #include <QPointer>

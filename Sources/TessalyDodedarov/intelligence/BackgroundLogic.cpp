@@ -1,6 +1,6 @@
 #include "intelligence/BackgroundLogic.h"
 
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 #include "intelligence/TextCut.h"
 #include "translation/Glossary.h"
 

@@ -1,6 +1,6 @@
 #include "intelligence/BrowserTabs.h"
 
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 #include "intelligence/SessionNotes.h"
 #include "speech/Graphemes.h"
 

@@ -1,7 +1,7 @@
 #include "intelligence/Overlap.h"
 
 #include "intelligence/CharacterKeys.h"
-#include "records/Diagnostics.h"
+#include "intelligence/LatinWords.h"
 #include "speech/Segmenter.h"
 #include "translation/Glossary.h"
 
@@ -162,7 +162,7 @@ bool Overlap::looksTruncated(const QString &source, const QString &translation)
     for (QStringView character : CharacterKeys::split(translation))
         if (Segmenter::isCJK(character))
             ++cjk;
-    const qsizetype latin = Diagnostics::latinWords(translation).size();
+    const qsizetype latin = LatinWords::in(translation).size();
     return double(cjk) + 1.5 * double(latin) < 0.5 * double(n);
 }
 

@@ -1,6 +1,6 @@
 #include "intelligence/QuickResearch.h"
 
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 #include "intelligence/Overlap.h"
 #include "intelligence/TextCut.h"
 #include "speech/Fillers.h"

@@ -1,7 +1,7 @@
 #include "intelligence/Recap.h"
 
 #include "intelligence/CharacterKeys.h"
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 #include "speech/Segmenter.h"
 #include "translation/Glossary.h"
 

@@ -1,6 +1,6 @@
 #include "intelligence/Research.h"
 
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 #include "intelligence/Overlap.h"
 #include "intelligence/TextCut.h"
 #include "translation/Glossary.h"

@@ -4,7 +4,7 @@
 
 #include "common/Clock.h"
 #include "platform/SessionEvents.h"
-#include "shell/AppInfo.h"
+#include "accounts/AppInfo.h"
 #include "translation/Glossary.h"
 #include "translation/Keychain.h"
 

@@ -2,7 +2,7 @@
 // completing the record when a meeting or the application ends, and opening the records folder.
 #include "model/AppModel.h"
 
-#include "shell/ChineseScript.h"
+#include "captions/ChineseScript.h"
 #include "translation/DeepSeek.h"
 
 #include <QCoreApplication>

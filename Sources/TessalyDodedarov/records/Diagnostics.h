@@ -77,9 +77,6 @@ public:
     // Lower-case English words a Chinese translation may keep.
     static const QSet<QString> keptInEnglish;
 
-    // The runs of ASCII letters of a text, in order. Digits, apostrophes, hyphens and letters
-    // with accents split words, so "don't" gives "don" and "t".
-    static QStringList latinWords(QStringView text);
     // The capitalised words that don't begin a sentence, in order.
     static QStringList midSentenceCapitalized(QStringView text);
 

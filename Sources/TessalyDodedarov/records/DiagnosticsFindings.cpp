@@ -1,5 +1,6 @@
 #include "records/Diagnostics.h"
 
+#include "intelligence/LatinWords.h"
 #include "intelligence/NameFix.h"
 #include "intelligence/Overlap.h"
 #include "speech/Graphemes.h"
@@ -262,7 +263,7 @@ QList<Diagnostics::Finding> Diagnostics::findings(const QList<Line> &lines, cons
 
         if (english) {
             QStringList left;
-            for (const QString &word : latinWords(line.translation)) {
+            for (const QString &word : LatinWords::in(line.translation)) {
                 // Capitalised words are names and stay in English on purpose.
                 if (!word[0].isLower() || word.size() < 4 || line.fixedWords.contains(word)
                     || keptInEnglish.contains(word.toLower()))

@@ -1,6 +1,5 @@
 #include "records/MediaImporter.h"
 
-#include "model/AppModel.h"
 
 #include "platform/AudioExtractor.h"
 #include "records/TranscriptWriter.h"
@@ -55,20 +54,6 @@ MediaImporter::~MediaImporter()
     // Nobody should hear about a stage of an importer that is going away.
     blockSignals(true);
     stopForQuit();
-}
-
-MediaImporter &MediaImporter::shared()
-{
-    // The app's importer reads the meeting model at the moment it needs each value, so notes
-    // typed while a file is translated reach the later batches.
-    static MediaImporter *instance = [] {
-        Meeting meeting;
-        meeting.background = [] { return AppModel::shared()->background(); };
-        meeting.notes = [] { return AppModel::shared()->notes(); };
-        meeting.englishOnly = [] { return AppModel::shared()->listenEnglishOnly(); };
-        return new MediaImporter(meeting);
-    }();
-    return *instance;
 }
 
 QThreadPool &MediaImporter::workers()

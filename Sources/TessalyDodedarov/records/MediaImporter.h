@@ -97,8 +97,6 @@ public:
     MediaImporter(const MediaImporter &) = delete;
     MediaImporter &operator=(const MediaImporter &) = delete;
 
-    static MediaImporter &shared();
-
     Stage stage() const { return m_stage; }
     QString fileName() const { return m_fileName; }
     QList<QUrl> outputs() const { return m_outputs; } // subtitle file first, transcript second

@@ -3,7 +3,7 @@
 #include "records/MediaImporter.h"
 
 #include "common/ServiceRequest.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>

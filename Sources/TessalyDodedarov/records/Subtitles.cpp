@@ -1,8 +1,8 @@
 #include "records/Subtitles.h"
 
-#include "intelligence/ModelReply.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
+#include "translation/ModelReply.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

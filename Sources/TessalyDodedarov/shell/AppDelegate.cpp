@@ -2,9 +2,9 @@
 
 #include "display/CaptionMetrics.h"
 #include "display/CaptionView.h"
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "intelligence/BrowserTab.h"
-#include "intelligence/ChatWindowController.h"
+#include "shell/chat/ChatWindowController.h"
 #include "intelligence/MaterialReader.h"
 #include "model/AppModel.h"
 #include "platform/FileReveal.h"
@@ -13,11 +13,10 @@
 #include "platform/TraditionalChinese.h"
 #include "display/CaptionPanelController.h"
 #include "platform/UnixSignalWatcher.h"
-#include "shell/ChineseScript.h"
-#include "shell/KeyCheck.h"
+#include "captions/ChineseScript.h"
+#include "accounts/KeyCheck.h"
 #include "shell/MenuBarLabel.h"
 #include "shell/MenuContent.h"
-#include "shell/ModelActions.h"
 #include "shell/SettingsWindowController.h"
 #include "speech/MicrophoneCapture.h"
 
@@ -105,11 +104,11 @@ void AppDelegate::applicationDidFinishLaunching()
     QPointer<AppModel> guarded(&shared);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [guarded] {
         if (guarded)
-            ModelActions::quitOnce(*guarded);
+            guarded->quitOnce();
     });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [guarded] {
         if (guarded)
-            ModelActions::quitOnce(*guarded);
+            guarded->quitOnce();
     });
 }
 
@@ -173,9 +172,9 @@ void AppDelegate::registerHotKeys(AppModel &shared)
 {
     QPointer<AppModel> guarded(&shared);
     const std::pair<QKeyCombination, HotKey::Action> keys[] = {
-        {Qt::CTRL | Qt::ALT | Qt::Key_S, [guarded] { if (guarded) ModelActions::toggle(*guarded); }},
-        {Qt::CTRL | Qt::ALT | Qt::Key_Equal, [guarded] { if (guarded) ModelActions::adjustFontSize(*guarded, 2.0); }},
-        {Qt::CTRL | Qt::ALT | Qt::Key_Minus, [guarded] { if (guarded) ModelActions::adjustFontSize(*guarded, -2.0); }},
+        {Qt::CTRL | Qt::ALT | Qt::Key_S, [guarded] { if (guarded) guarded->toggle(); }},
+        {Qt::CTRL | Qt::ALT | Qt::Key_Equal, [guarded] { if (guarded) guarded->adjustFontSize(2.0); }},
+        {Qt::CTRL | Qt::ALT | Qt::Key_Minus, [guarded] { if (guarded) guarded->adjustFontSize(-2.0); }},
     };
     // A combination another program holds is left out; the menu entries still work.
     for (const auto &[combination, action] : keys) {

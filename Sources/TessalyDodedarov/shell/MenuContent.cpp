@@ -1,9 +1,8 @@
 #include "shell/MenuContent.h"
 
-#include "intelligence/ChatWindowController.h"
+#include "shell/chat/ChatWindowController.h"
 #include "model/AppModel.h"
-#include "shell/ImportWindowController.h"
-#include "shell/ModelActions.h"
+#include "shell/import/ImportWindowController.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/StatsWindowController.h"
 
@@ -24,16 +23,16 @@ MenuContent::MenuContent(AppModel &model, QObject *parent)
     m_status->setEnabled(false);
     m_menu->addSeparator();
     m_start = m_menu->addAction(QString(), this, [this] { pauseOrStart(); });
-    m_end = m_menu->addAction(QStringLiteral("结束会议"), this, [this] { ModelActions::endMeeting(m_model); });
-    m_renew = m_menu->addAction(QStringLiteral("结束并开始新会议"), this, [this] { ModelActions::newMeeting(m_model); });
+    m_end = m_menu->addAction(QStringLiteral("结束会议"), this, [this] { m_model.endMeeting(); });
+    m_renew = m_menu->addAction(QStringLiteral("结束并开始新会议"), this, [this] { m_model.newMeeting(); });
     m_menu->addSeparator();
     QMenu *size = m_menu->addMenu(QStringLiteral("字号"));
-    size->addAction(QStringLiteral("放大（Ctrl+Alt+=）"), this, [this] { ModelActions::adjustFontSize(m_model, 2.0); });
-    size->addAction(QStringLiteral("缩小（Ctrl+Alt+-）"), this, [this] { ModelActions::adjustFontSize(m_model, -2.0); });
+    size->addAction(QStringLiteral("放大（Ctrl+Alt+=）"), this, [this] { m_model.adjustFontSize(2.0); });
+    size->addAction(QStringLiteral("缩小（Ctrl+Alt+-）"), this, [this] { m_model.adjustFontSize(-2.0); });
     m_panel = m_menu->addAction(QString(), this, [this] { panelEntry(); });
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("导入音视频生成字幕…"), this, [] { ImportWindowController::shared().show(); });
-    m_menu->addAction(QStringLiteral("打开会议记录文件夹"), this, [this] { ModelActions::openTranscripts(m_model); });
+    m_menu->addAction(QStringLiteral("打开会议记录文件夹"), this, [this] { m_model.openTranscripts(); });
     m_menu->addAction(QStringLiteral("本场统计…"), this, [] { StatsWindowController::shared().show(); });
     m_proofread = m_menu->addAction(QString());
     m_proofread->setEnabled(false);
@@ -100,15 +99,15 @@ void MenuContent::pauseOrStart()
     // Pausing is the hot key's toggle while listening; the state may have changed since the
     // menu opened, so it is checked again here.
     if (m_model.running())
-        ModelActions::toggle(m_model);
+        m_model.toggle();
     else
-        ModelActions::startOrResume(m_model);
+        m_model.startOrResume();
 }
 
 void MenuContent::panelEntry()
 {
     if (m_model.panelVisible())
-        ModelActions::minimize(m_model);
+        m_model.minimize();
     else
         m_model.setPanelVisible(true);
 }

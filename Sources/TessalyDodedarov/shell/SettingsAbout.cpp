@@ -1,6 +1,6 @@
 #include "shell/SettingsView.h"
 
-#include "shell/AppInfo.h"
+#include "accounts/AppInfo.h"
 
 #include <QApplication>
 #include <QDesktopServices>

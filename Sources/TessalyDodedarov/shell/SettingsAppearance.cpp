@@ -1,6 +1,6 @@
 #include "shell/SettingsView.h"
 
-#include "display/FontFamilies.h"
+#include "captions/FontFamilies.h"
 #include "model/AppModel.h"
 
 #include <QAbstractButton>

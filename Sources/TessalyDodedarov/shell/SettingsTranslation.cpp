@@ -1,7 +1,6 @@
 #include "shell/SettingsView.h"
 
 #include "model/AppModel.h"
-#include "shell/ModelActions.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -79,7 +78,7 @@ QWidget *SettingsView::translationSection()
     if (small.pointSizeF() > 0)
         small.setPointSizeF(small.pointSizeF() * 0.9);
     reveal->setFont(small);
-    connect(reveal, &QPushButton::clicked, this, [this] { ModelActions::revealDiagnostics(m_model); });
+    connect(reveal, &QPushButton::clicked, this, [this] { m_model.revealDiagnostics(); });
     column->addWidget(reveal, 0, Qt::AlignLeft);
 
     QLabel *last = note(QString(), false);

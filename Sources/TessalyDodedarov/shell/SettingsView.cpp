@@ -2,7 +2,6 @@
 
 #include "display/Symbols.h"
 #include "model/AppModel.h"
-#include "shell/ModelActions.h"
 
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
@@ -295,7 +294,7 @@ QWidget *SettingsView::footer()
     layout->addWidget(keys);
     layout->addStretch(1);
     auto *open = new QPushButton(QStringLiteral("打开会议记录"));
-    connect(open, &QPushButton::clicked, this, [this] { ModelActions::openTranscripts(m_model); });
+    connect(open, &QPushButton::clicked, this, [this] { m_model.openTranscripts(); });
     layout->addWidget(open);
     return row;
 }

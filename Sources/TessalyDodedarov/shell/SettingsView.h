@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/KeyProvider.h"
+#include "accounts/KeyProvider.h"
 
 #include <QHash>
 #include <QList>

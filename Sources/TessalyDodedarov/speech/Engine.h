@@ -1,6 +1,6 @@
 #pragma once
 
-#include "intelligence/VoiceTimeline.h"
+#include "speech/VoiceTimeline.h"
 #include "speech/AudioMixer.h"
 #include "speech/AudioSource.h"
 #include "speech/Speakers.h"

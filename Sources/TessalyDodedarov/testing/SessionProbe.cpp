@@ -7,7 +7,7 @@
 #include "display/HistoryView.h"
 #include "model/AppModel.h"
 #include "shell/AppDelegate.h"
-#include "shell/KeyCheck.h"
+#include "accounts/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
 

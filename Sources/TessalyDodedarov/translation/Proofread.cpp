@@ -1,6 +1,6 @@
 #include "translation/Proofread.h"
 
-#include "intelligence/ModelReply.h"
+#include "translation/ModelReply.h"
 
 #include "speech/Segmenter.h"
 #include "speech/SpeechLanguage.h"
