@@ -3,8 +3,11 @@
 #include "common/UserDefaults.h"
 #include "fakes/TemporarySettings.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // Typed reads over a settings file that keeps no types, as a user may have edited it.
 class UserDefaultsTest final : public QObject {
@@ -167,6 +170,59 @@ private slots:
                  std::optional<QJsonObject>(QJsonObject{{"k", 1}}));
         UserDefaults::remove(QStringLiteral("diarize"));
         QVERIFY(!UserDefaults::flag(QStringLiteral("diarize")));
+    }
+
+    // A start stores a few settings each time, mostly what is there already: such a write
+    // leaves the file alone, any other replaces it (a new file, so a new inode).
+    void sameValueIsNotWrittenAgain_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("same flag") << "k=false" << QVariant(false) << false;
+        QTest::newRow("other flag") << "k=true" << QVariant(false) << true;
+        QTest::newRow("flag over other text") << "k=yes" << QVariant(true) << true;
+        QTest::newRow("same integer") << "k=10" << QVariant(qint64(10)) << false;
+        QTest::newRow("other integer") << "k=11" << QVariant(qint64(10)) << true;
+        QTest::newRow("same real") << "k=340" << QVariant(340.0) << false;
+        QTest::newRow("other real") << "k=340.5" << QVariant(340.0) << true;
+        QTest::newRow("same text") << "k=both" << QVariant(QStringLiteral("both")) << false;
+        QTest::newRow("other text") << "k=english" << QVariant(QStringLiteral("both")) << true;
+        QTest::newRow("not stored") << QString() << QVariant(QStringLiteral("both")) << true;
+    }
+    void sameValueIsNotWrittenAgain()
+    {
+        QFETCH(QString, line);
+        QFETCH(QVariant, value);
+        QFETCH(bool, written);
+        TemporarySettings settings;
+        settings.writeText(line);
+        const auto inode = [&settings] {
+            struct stat status {};
+            return ::stat(QFile::encodeName(settings.file()).constData(), &status) == 0 ? status.st_ino : 0;
+        };
+        const auto before = inode();
+        QVERIFY(before != 0);
+        const QString key = QStringLiteral("k");
+        switch (value.typeId()) {
+        case QMetaType::Bool:
+            UserDefaults::setFlag(key, value.toBool());
+            QCOMPARE(UserDefaults::flag(key), std::optional<bool>(value.toBool()));
+            break;
+        case QMetaType::LongLong:
+            UserDefaults::setInteger(key, value.toLongLong());
+            QCOMPARE(UserDefaults::integer(key), std::optional<qint64>(value.toLongLong()));
+            break;
+        case QMetaType::Double:
+            UserDefaults::setReal(key, value.toDouble());
+            QCOMPARE(UserDefaults::real(key), std::optional<double>(value.toDouble()));
+            break;
+        default:
+            UserDefaults::setText(key, value.toString());
+            QCOMPARE(UserDefaults::text(key), std::optional<QString>(value.toString()));
+            break;
+        }
+        QCOMPARE(inode() != before, written);
     }
 };
 

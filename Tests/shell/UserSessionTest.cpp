@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
@@ -66,6 +67,20 @@ QVariant probe(const QString &name)
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
     return reply.arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+// The probe is published once the launch is done: the caption panel is made just after the
+// tray icon shows (before any event is handled), and the probe after that.
+bool probePublished(const QProcess &app)
+{
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    const QDeadlineTimer deadline(15000);
+    while (!bus->isServiceRegistered(probeService).value()) {
+        if (deadline.hasExpired() || app.state() != QProcess::Running)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 bool runXdotool(const QString &display, const QStringList &arguments)
@@ -277,6 +292,7 @@ void UserSessionTest::meetingAsAUserRunsIt()
         if (app.state() != QProcess::NotRunning)
             quit(app);
     });
+    QVERIFY(probePublished(app));
     // Larger captions, as a user at the back of the room would want: Ctrl+Alt+= grows them
     // two points a press, so that five sentences fill the panel and the newest must scroll in.
     const double startSize = probe(QStringLiteral("chineseSize")).toDouble();

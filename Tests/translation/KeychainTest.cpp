@@ -6,6 +6,7 @@
 #include "translation/Keychain.h"
 
 #include <QSemaphore>
+#include <QThread>
 #include <QUuid>
 
 #include <atomic>
@@ -45,6 +46,8 @@ private slots:
     void storedKeyAsksAgain();
     void failedWriteKeepsTheOldKey();
     void readOverlappingASetDoesNotUndoIt();
+    void prefetchReadsAheadOnItsOwnThread();
+    void prefetchStopsWhereTheKeyringCannotAnswer();
 
 private:
     // Queries run on a thread of their own.
@@ -355,6 +358,55 @@ void KeychainTest::readOverlappingASetDoesNotUndoIt()
     QCOMPARE(m_reads.load(), 1);
     QCOMPARE(SecretStore::read(Keychain::service(), account).data, QByteArray("sk-new"));
     QVERIFY(Keychain::set(QString(), account));
+}
+
+// The launch asks for the keys ahead: the reads run on a thread of their own, a get() meanwhile
+// waits for them instead of asking again, and what they found is kept like any answer.
+void KeychainTest::prefetchReadsAheadOnItsOwnThread()
+{
+    const QString stored = uniqueAccount();
+    const QString absent = uniqueAccount();
+    QVERIFY(SecretStore::write(Keychain::service(), stored, "sk-ahead"));
+    auto gate = std::make_shared<QSemaphore>();
+    auto readers = std::make_shared<QList<Qt::HANDLE>>();
+    Keychain::readItem = [this, gate, readers](const QString &service, const QString &account) {
+        ++m_reads;
+        readers->append(QThread::currentThreadId());
+        if (readers->size() == 1)
+            gate->tryAcquire(1, 20000); // the keyring's first answer is slow
+        return SecretStore::read(service, account);
+    };
+    Keychain::prefetch({stored, absent});
+    QTRY_COMPARE(m_reads.load(), 1);
+    QVERIFY(Keychain::waiting(stored));
+    gate->release();
+    QCOMPARE(Keychain::get(stored), std::optional<QString>("sk-ahead"));
+    QCOMPARE(Keychain::get(absent), std::nullopt);
+    QCOMPARE(m_reads.load(), 2);
+    QVERIFY(!readers->contains(QThread::currentThreadId()));
+
+    // Known accounts are not asked again.
+    Keychain::prefetch({stored, absent});
+    QVERIFY(!Keychain::waiting(stored));
+    QCOMPARE(m_reads.load(), 2);
+    QVERIFY(Keychain::set(QString(), stored));
+}
+
+// A keyring that cannot answer (its unlock prompt dismissed) is asked once, not once per account.
+void KeychainTest::prefetchStopsWhereTheKeyringCannotAnswer()
+{
+    const QString first = uniqueAccount();
+    const QString second = uniqueAccount();
+    QCOMPARE(Keychain::get(uniqueAccount()), std::nullopt); // the user's own prompt is past
+    m_reads = 0;
+    Keychain::readItem = [this](const QString &, const QString &) {
+        ++m_reads;
+        return SecretStore::Reading{};
+    };
+    Keychain::prefetch({first, second});
+    QCOMPARE(Keychain::get(first), std::nullopt);
+    QCOMPARE(Keychain::get(second), std::nullopt);
+    QCOMPARE(m_reads.load(), 1);
 }
 
 DODEDAROV_TEST(KeychainTest)

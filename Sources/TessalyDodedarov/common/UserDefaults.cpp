@@ -55,8 +55,32 @@ QVariant UserDefaults::registered(const QString &key)
 void UserDefaults::write(const QString &key, const QVariant &value)
 {
     QSettings s = settings();
+    // Only the user's own file counts as stored: a system-wide value is no reason to skip.
+    s.setFallbacksEnabled(false);
+    // Every start stores a few settings that are usually there already; writing the same
+    // value again would cost a synced rewrite of the file on the way to the tray.
+    if (s.contains(key) && holds(s.value(key), value))
+        return;
     s.setValue(key, value);
     s.sync();
+}
+
+bool UserDefaults::holds(const QVariant &stored, const QVariant &value)
+{
+    if (stored.typeId() == value.typeId())
+        return stored == value;
+    // The settings file keeps flags and numbers as text, and gives them back as text.
+    if (stored.typeId() != QMetaType::QString)
+        return false;
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        return stored.toString() == value.toString();
+    default:
+        return false;
+    }
 }
 
 std::optional<bool> UserDefaults::asFlag(const QVariant &value)

@@ -51,4 +51,6 @@ private:
     static QVariant stored(const QString &key);
     static QVariant registered(const QString &key);
     static void write(const QString &key, const QVariant &value);
+    // Whether the value read back from the settings file is the one about to be written.
+    static bool holds(const QVariant &stored, const QVariant &value);
 };

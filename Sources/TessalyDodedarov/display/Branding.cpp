@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
@@ -75,7 +76,11 @@ QImage Branding::menuBarImage(Mark mark)
 
 QImage Branding::load(const QString &name, const QString &ext)
 {
-    return QImage(QStringLiteral(":/%1.%2").arg(name, ext));
+    // Read as the format its name says, without guessing: the guess would load every image
+    // plugin, at start-up, for the tray icon.
+    QImageReader reader(QStringLiteral(":/%1.%2").arg(name, ext), ext.toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 void Branding::clearCache()

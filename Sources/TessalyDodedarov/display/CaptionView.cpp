@@ -177,27 +177,7 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     m_pillFade = new OpacityFade(m_pill);
     m_jumpFade = new OpacityFade(m_jump);
 
-    m_recapPopup = new QFrame(this, Qt::Popup);
-    m_recapPopup->setFrameShape(QFrame::StyledPanel);
-    auto *recapLayout = new QVBoxLayout(m_recapPopup);
-    recapLayout->setContentsMargins(0, 0, 0, 0);
-    m_recapView = new RecapView(m_recapPopup);
-    recapLayout->addWidget(m_recapView);
-    m_recapPopup->installEventFilter(new PopupWatcher(this, [this] {
-        if (m_recapOpen)
-            setRecapOpen(false);
-    }));
-
-    m_notesPopup = new QFrame(this, Qt::Popup);
-    m_notesPopup->setFrameShape(QFrame::StyledPanel);
-    auto *notesLayout = new QVBoxLayout(m_notesPopup);
-    notesLayout->setContentsMargins(0, 0, 0, 0);
-    m_notesView = new NotesView(model, m_notesPopup);
-    notesLayout->addWidget(m_notesView);
-    m_notesPopup->installEventFilter(new PopupWatcher(this, [this] {
-        if (m_notesOpen)
-            setNotesOpen(false);
-    }));
+    // The recap and notes popups are made when first opened: most meetings never open them.
     connect(m_notesBar, &NotesBar::notesButtonClicked, this, [this] { setNotesOpen(!m_notesOpen); });
 
     // Everything the view shows; any of them schedules one refresh on the next turn.
@@ -291,17 +271,52 @@ void CaptionView::setOpaque(bool on)
     update();
 }
 
+QFrame *CaptionView::recapPopup()
+{
+    if (!m_recapPopup) {
+        m_recapPopup = new QFrame(this, Qt::Popup);
+        m_recapPopup->setFrameShape(QFrame::StyledPanel);
+        auto *recapLayout = new QVBoxLayout(m_recapPopup);
+        recapLayout->setContentsMargins(0, 0, 0, 0);
+        m_recapView = new RecapView(m_recapPopup);
+        recapLayout->addWidget(m_recapView);
+        m_recapPopup->installEventFilter(new PopupWatcher(this, [this] {
+            if (m_recapOpen)
+                setRecapOpen(false);
+        }));
+    }
+    return m_recapPopup;
+}
+
+QFrame *CaptionView::notesPopup()
+{
+    if (!m_notesPopup) {
+        m_notesPopup = new QFrame(this, Qt::Popup);
+        m_notesPopup->setFrameShape(QFrame::StyledPanel);
+        auto *notesLayout = new QVBoxLayout(m_notesPopup);
+        notesLayout->setContentsMargins(0, 0, 0, 0);
+        m_notesView = new NotesView(m_model, m_notesPopup);
+        notesLayout->addWidget(m_notesView);
+        m_notesPopup->installEventFilter(new PopupWatcher(this, [this] {
+            if (m_notesOpen)
+                setNotesOpen(false);
+        }));
+    }
+    return m_notesPopup;
+}
+
 void CaptionView::setRecapOpen(bool open)
 {
     m_recapOpen = open;
     if (open && m_model) {
+        QFrame *popup = recapPopup();
         m_recapView->setRecap(m_model->recap());
-        m_recapPopup->adjustSize();
+        popup->adjustSize();
         // Below its button, centred on it.
         const QPoint anchor = m_recap->mapToGlobal(QPoint(m_recap->width() / 2, m_recap->height()));
-        m_recapPopup->move(anchor.x() - m_recapPopup->width() / 2, anchor.y() + 4);
-        m_recapPopup->show();
-    } else if (!open) {
+        popup->move(anchor.x() - popup->width() / 2, anchor.y() + 4);
+        popup->show();
+    } else if (!open && m_recapPopup) {
         m_recapPopup->hide();
     }
     scheduleUpdate();
@@ -311,14 +326,15 @@ void CaptionView::setNotesOpen(bool open)
 {
     m_notesOpen = open;
     if (open) {
+        QFrame *popup = notesPopup();
         m_notesView->refresh();
-        m_notesPopup->adjustSize();
+        popup->adjustSize();
         // Above its button.
         QPushButton *button = m_notesBar->notesButton();
         const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
-        m_notesPopup->move(anchor.x() - m_notesPopup->width() / 2, anchor.y() - m_notesPopup->height() - 4);
-        m_notesPopup->show();
-    } else {
+        popup->move(anchor.x() - popup->width() / 2, anchor.y() - popup->height() - 4);
+        popup->show();
+    } else if (m_notesPopup) {
         m_notesPopup->hide();
     }
 }
@@ -399,7 +415,7 @@ void CaptionView::refresh()
                                              : QStringLiteral("全屏：铺满屏幕阅读"));
     m_recap->setVisible(!model.recap().isEmpty() || m_recapOpen);
     m_chat->setVisible(!running && model.canChat());
-    if (m_recapOpen)
+    if (m_recapOpen && m_recapView)
         m_recapView->setRecap(model.recap());
     m_controls->adjustSize();
 
@@ -426,7 +442,7 @@ void CaptionView::refresh()
     }
 
     m_notesBar->update(chinese);
-    if (m_notesOpen)
+    if (m_notesOpen && m_notesView)
         m_notesView->refresh();
     placeOverlays();
     update();

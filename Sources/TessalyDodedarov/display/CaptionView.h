@@ -58,8 +58,9 @@ public:
     HistoryView *history() const { return m_history; }
     // A control button by its symbol name; visible or not.
     QToolButton *controlButton(const QString &symbol) const;
-    QFrame *recapPopup() const { return m_recapPopup; }
-    QFrame *notesPopup() const { return m_notesPopup; }
+    // The popups, made on the first call (their first opening).
+    QFrame *recapPopup();
+    QFrame *notesPopup();
 
     // Applies pending model changes now instead of on the next turn (tests, benchmarks).
     void updateNow();

@@ -19,14 +19,17 @@
 #include "shell/MenuContent.h"
 #include "shell/SettingsWindowController.h"
 #include "speech/MicrophoneCapture.h"
+#include "translation/Keychain.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <QUrl>
 
 AppDelegate::AppDelegate(QObject *parent)
@@ -57,6 +60,17 @@ void AppDelegate::applicationDidFinishLaunching()
     m_signals = new UnixSignalWatcher(this);
     connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
 
+    if (!model) {
+        // The model's first question is the stored keys, and the keyring's first answer is
+        // slow: it is asked now, and answers on its own thread while the steps below run.
+        Keychain::prefetch({Keychain::elevenLabsAccount, Keychain::deepSeekAccount,
+                            Keychain::elevenLabsListAccount});
+        // Reading the font configuration takes a while too, and the first text is laid out
+        // only in the panel: a worker reads it meanwhile.
+        QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
+    }
+    const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
+
     // Interface text in Chinese draws in the sans CJK face whatever the locale.
     QFont interface = QApplication::font();
     QStringList families = interface.families();
@@ -69,11 +83,11 @@ void AppDelegate::applicationDidFinishLaunching()
     SettingsWindowController::model = &shared;
 
     // The tray icon is made first, as the menu-bar item exists before the launch steps run,
-    // but shown last: a user takes the icon as the sign that the application is ready, and a
-    // hot key pressed at once must already be grabbed.
+    // but shown once they have: a user takes the icon as the sign that the application is
+    // ready, and a hot key pressed at once must already be grabbed.
     m_menu = new MenuContent(shared, this);
     m_label = new MenuBarLabel(shared, this);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (trayHost) {
         m_tray = new QSystemTrayIcon(m_label->icon(), this);
         m_tray->setToolTip(QStringLiteral("泰萨利字幕"));
         m_tray->setContextMenu(m_menu->menu());
@@ -87,14 +101,16 @@ void AppDelegate::applicationDidFinishLaunching()
 
     installHooks(shared);
 
-    // The captions, shown from the next turn of the event loop on. The panel's right-click menu
-    // is the tray's, so that desktops without a tray host still reach every entry.
-    m_panel = new CaptionPanelController(&shared, this);
-    m_panel->setContextMenu(menu());
-
     registerHotKeys(shared);
     if (m_tray)
         m_tray->show();
+
+    // The captions, shown from the next turn of the event loop on. Made once the icon is up:
+    // nothing reaches the panel before that turn, a click on the icon included, and the icon
+    // does not wait for the panel's widgets. The panel's right-click menu is the tray's, so that
+    // desktops without a tray host still reach every entry.
+    m_panel = new CaptionPanelController(&shared, this);
+    m_panel->setContextMenu(menu());
 
     if (needsSettingsAtLaunch(shared) || !m_tray)
         SettingsWindowController::shared().show();

@@ -96,6 +96,45 @@ std::optional<QString> Keychain::get(const QString &account)
     }
 }
 
+void Keychain::prefetch(const QStringList &accounts)
+{
+    QMutexLocker locker(&cache().mutex);
+    Cache &state = cache();
+    if (state.querying || state.unanswered)
+        return;
+    QList<std::pair<QString, quint64>> wanted;
+    for (const QString &account : accounts) {
+        if (!state.values.contains(account))
+            wanted.append({account, state.writes.value(account)});
+    }
+    if (wanted.isEmpty())
+        return;
+    state.querying = true;
+    std::thread([wanted] {
+        for (qsizetype i = 0; i < wanted.size(); ++i) {
+            const auto &[account, writesBefore] = wanted.at(i);
+            const Lookup lookup = read(account);
+            QMutexLocker locker(&cache().mutex);
+            Cache &state = cache();
+            // As in get(): a store meanwhile holds the newer value.
+            if (state.writes.value(account) == writesBefore) {
+                if (lookup.known)
+                    state.values.insert(account, lookup.value);
+                else
+                    state.unanswered = true;
+            }
+            const bool last = state.unanswered || i == wanted.size() - 1;
+            if (last) {
+                state.querying = false;
+                state.userAsked = false;
+            }
+            state.answered.wakeAll();
+            if (last)
+                return;
+        }
+    }).detach();
+}
+
 void Keychain::userActedOnKeys()
 {
     QMutexLocker locker(&cache().mutex);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -37,6 +38,13 @@ public:
     // it. The cache changes only when it did, so a failed write keeps the previous key. A stored
     // key is the user acting on keys.
     static bool set(const QString &value, const QString &account);
+
+    // Starts reading the accounts not in the cache yet, one after another on a thread of their
+    // own, and returns at once: the launch asks for them before anything else, and the keyring's
+    // first answer (its session, its key exchange) takes a while that the launch spends on other
+    // work. A get() of one of them meanwhile waits for this query instead of starting its own.
+    // Does nothing while another query runs or after the keyring could not answer.
+    static void prefetch(const QStringList &accounts);
 
     // The user acts on keys (the settings window checks them): a keyring that could not answer
     // may be asked, and may prompt, once more.
