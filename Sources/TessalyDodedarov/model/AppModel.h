@@ -327,6 +327,15 @@ public:
     void saveTranscript(bool synchronously);
     // The one form of a caption line in the record, the chat's and the diagnostics' text.
     TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    // The same with the traditional-script conversion given (none: the script stays), for
+    // entries made off the main thread.
+    static TranscriptWriter::Entry recordEntry(const CaptionLine &line,
+                                               const std::function<QString(const QString &)> &traditional);
+    // Whether a line goes into the record.
+    static bool inRecord(const CaptionLine &line) { return line.finished && !line.merged && !line.english.isEmpty(); }
+    // The record's entries as the lines and the background log are now, made when called, on
+    // any thread: it holds implicitly shared copies, which cost the main thread nothing.
+    TranscriptWriter::EntryMaker recordMaker() const;
     static const QString saveFailedText;
     const CaptionLayout &layout() const { return m_layout; }
 

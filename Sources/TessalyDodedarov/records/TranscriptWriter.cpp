@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <malloc.h>
+#include <utility>
 
 const QString TranscriptWriter::indent = QStringLiteral("          ");
 
@@ -141,12 +142,19 @@ void TranscriptWriter::begin(const QDateTime &date)
 void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
                             std::function<void(bool)> completion)
 {
-    if (!m_fileURL || entries.isEmpty())
+    if (entries.isEmpty())
         return;
-    // Entries, header, file and folder are taken now: a save queued for one
+    saveMade([entries] { return entries; }, synchronously, std::move(completion));
+}
+
+void TranscriptWriter::saveMade(EntryMaker entries, bool synchronously, std::function<void(bool)> completion)
+{
+    if (!m_fileURL || !entries)
+        return;
+    // The maker, header, file and folder are taken now: a save queued for one
     // meeting keeps writing that meeting's file after the next meeting has begun.
-    // The text is laid out on the queue, so a debounced save costs the caller's
-    // thread only the copy of the list.
+    // The entries and their text are made on the queue, so a debounced save costs
+    // the caller's thread only the maker.
     const QString file = *m_fileURL;
     if (synchronously) {
         // A save of this file still waiting is older than this one: it is not
@@ -160,16 +168,17 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             }
         }
         answered.push_back(std::move(completion));
-        m_ioQueue.sync([&] { answer(answered, write(TranscriptWriter::text(m_header, entries), file, m_directory)); });
+        m_ioQueue.sync([&] { answer(answered, writeRecord(m_header, entries, file, m_directory)); });
         return;
     }
     bool queued = false;
+    EntryMaker replaced;
     {
         // While queued work for this file has not started, it writes the newest entries.
         const std::lock_guard guard(m_waiting->lock);
         queued = m_waiting->byFile.contains(file);
         WaitingSave &save = m_waiting->byFile[file];
-        save.entries = entries;
+        replaced = std::exchange(save.entries, std::move(entries));
         save.header = m_header;
         save.folder = m_directory;
         save.completions.push_back(std::move(completion));
@@ -186,9 +195,19 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             save = std::move(*found);
             waiting->byFile.erase(found);
         }
-        answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
+        answer(save.completions, writeRecord(save.header, save.entries, file, save.folder));
+        save = WaitingSave();
         trimAllocatorNowAndThen(now);
     });
+}
+
+bool TranscriptWriter::writeRecord(const QString &header, const EntryMaker &entries, const QString &file,
+                                   const QString &folder)
+{
+    const QList<Entry> made = entries();
+    if (made.isEmpty())
+        return true;
+    return write(TranscriptWriter::text(header, made), file, folder);
 }
 
 void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &completions, bool ok)
