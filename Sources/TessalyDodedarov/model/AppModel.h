@@ -563,6 +563,10 @@ private:
     void afterSettled(const std::shared_ptr<EndedMeeting> &meeting);
     void handEndedLines();
     void startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines);
+    // The local name corrections of the kept lines, a slice per turn of the event loop, then
+    // the chunks for the language model.
+    void correctProofreadLines(const std::shared_ptr<ProofreadRun> &run);
+    static constexpr qsizetype proofreadSliceLines = 250;
     void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
     void finishProofread(const std::shared_ptr<ProofreadRun> &run);
     void setProofreadStatus(const OptionalText &text);
