@@ -260,6 +260,25 @@ private slots:
         QCOMPARE(bytes, (kHeader + TranscriptWriter::body(entries)).toUtf8());
     }
 
+    // A long record is written a piece at a time: the file holds exactly the text laid out
+    // whole, turn marks, blocks and characters outside the Basic Multilingual Plane included.
+    void longRecordIsWrittenWhole()
+    {
+        TranscriptWriter writer(m_folder);
+        writer.begin(at(9, 15, 2));
+        Entries entries;
+        for (int i = 0; i < 4000; ++i) {
+            Entry e = caption(at(9, 16, 0).addSecs(i), QStringLiteral("第%1句话😀").arg(i),
+                              QStringLiteral("Sentence number %1 of a long meeting").arg(i));
+            e.newTurn = i % 7 == 0;
+            entries.append(i % 500 == 250 ? block(e.time, QStringLiteral("背景\n第二行")) : e);
+        }
+        std::optional<bool> result;
+        writer.save(entries, true, [&](bool ok) { result = ok; });
+        QCOMPARE(result, std::optional<bool>(true));
+        QCOMPARE(readAll(*writer.fileURL()), TranscriptWriter::text(kHeader, entries).toUtf8());
+    }
+
     void saveWithNothingToWriteDoesNothing()
     {
         TranscriptWriter writer(m_folder);

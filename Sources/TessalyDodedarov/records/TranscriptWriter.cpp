@@ -34,7 +34,7 @@ QString format(const QDateTime &date, const QString &pattern)
 }
 
 // The record prints one clock per entry; a three-hour meeting has thousands
-// of them and the whole body is rebuilt on the main thread for every save,
+// of them and the whole body is laid out again for every save,
 // so "HH:mm:ss" is written by hand instead of through the pattern parser.
 void appendClock(QString &out, const QDateTime &date)
 {
@@ -207,7 +207,34 @@ bool TranscriptWriter::writeRecord(const QString &header, const EntryMaker &entr
     const QList<Entry> made = entries();
     if (made.isEmpty())
         return true;
-    return write(TranscriptWriter::text(header, made), file, folder);
+    if (!QDir().mkpath(folder))
+        return false;
+    // As write() does, but the text goes out a piece of entries at a time: the record of a
+    // long meeting is megabytes, and holding it whole in UTF-16 and again in UTF-8 on every
+    // save would keep that much more memory in use. Pieces end between entries, so no
+    // character is ever cut in two.
+    QSaveFile out(file);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    constexpr qsizetype pieceCharacters = 64 * 1024;
+    QString piece = header;
+    for (qsizetype i = 0; i < made.size(); ++i) {
+        appendEntry(piece, made[i], i == 0);
+        if (piece.size() < pieceCharacters && i + 1 < made.size())
+            continue;
+        const QByteArray bytes = piece.toUtf8();
+        if (out.write(bytes) != bytes.size()) {
+            out.cancelWriting();
+            return false;
+        }
+        piece.resize(0);
+    }
+    if (!out.flush()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
 }
 
 void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &completions, bool ok)
@@ -301,52 +328,55 @@ QString TranscriptWriter::text(const QString &head, const QList<Entry> &entries)
     out.reserve(estimate);
     out += head;
 
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        const Entry &e = entries[i];
-        if (e.block) {
-            appendClock(out, e.time);
-            out += QLatin1String("  ");
-            bool first = true;
-            for (QStringView line : QStringView(*e.block).split(u'\n', Qt::SkipEmptyParts)) {
-                if (!first) {
-                    out += u'\n';
-                    out += indent;
-                }
-                out += line;
-                first = false;
-            }
-            out += QLatin1String("\n\n");
-            continue;
-        }
-        if (i > 0 && e.newTurn)
-            out += kTurnMark;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        appendEntry(out, entries[i], i == 0);
+    return out;
+}
+
+void TranscriptWriter::appendEntry(QString &out, const Entry &e, bool first)
+{
+    if (e.block) {
         appendClock(out, e.time);
         out += QLatin1String("  ");
-        if (e.chinese && !e.chinese->isEmpty()) {
-            out += *e.chinese;
-            out += u'\n';
-            if (!e.english.isEmpty()) {
-                out += indent;
-                out += e.english;
+        bool firstLine = true;
+        for (QStringView line : QStringView(*e.block).split(u'\n', Qt::SkipEmptyParts)) {
+            if (!firstLine) {
                 out += u'\n';
+                out += indent;
             }
-        } else {
+            out += line;
+            firstLine = false;
+        }
+        out += QLatin1String("\n\n");
+        return;
+    }
+    if (!first && e.newTurn)
+        out += kTurnMark;
+    appendClock(out, e.time);
+    out += QLatin1String("  ");
+    if (e.chinese && !e.chinese->isEmpty()) {
+        out += *e.chinese;
+        out += u'\n';
+        if (!e.english.isEmpty()) {
+            out += indent;
             out += e.english;
             out += u'\n';
         }
-        if (e.original && !e.original->isEmpty()) {
-            out += indent;
-            out += *e.original;
-            out += u'\n';
-        }
-        if (e.note && !e.note->isEmpty()) {
-            out += indent;
-            out += *e.note;
-            out += u'\n';
-        }
+    } else {
+        out += e.english;
         out += u'\n';
     }
-    return out;
+    if (e.original && !e.original->isEmpty()) {
+        out += indent;
+        out += *e.original;
+        out += u'\n';
+    }
+    if (e.note && !e.note->isEmpty()) {
+        out += indent;
+        out += *e.note;
+        out += u'\n';
+    }
+    out += u'\n';
 }
 
 QString TranscriptWriter::siblingPath(const QString &of, const QString &suffix) const

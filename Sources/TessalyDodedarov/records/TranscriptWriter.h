@@ -101,8 +101,11 @@ private:
     QString siblingPath(const QString &of, const QString &suffix) const;
     QString diagnosticsFolder() const;
     bool writeNow(const QString &text, const QString &file, const QString &folder);
+    // Makes the entries and writes header + body to the record file, a piece at a time.
     static bool writeRecord(const QString &header, const EntryMaker &entries, const QString &file,
                             const QString &folder);
+    // The record text of one entry; `first` for the first of the body.
+    static void appendEntry(QString &out, const Entry &entry, bool first);
     static void answer(const std::vector<std::function<void(bool)>> &completions, bool ok);
 
     // The save of a record file that waits on the queue, and the callers it answers.
