@@ -119,7 +119,9 @@ void AppModel::afterSettled(const std::shared_ptr<EndedMeeting> &meeting)
     m_endedMeetings.removeAll(meeting);
     QList<CaptionLine> lines;
     if (m_meetingSerial == meeting->serial) {
-        saveTranscript(true);
+        // Queued, not waited for: the writer's queue writes it before the proofread copy and
+        // the diagnostics, and before it goes; the main thread does not wait behind the queue.
+        saveTranscript(false);
         lines = m_lines;
     } else {
         lines = meeting->finalized.value_or(meeting->lines);
