@@ -2,11 +2,13 @@
 
 #include "records/TranscriptWriter.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <future>
@@ -258,6 +260,25 @@ private slots:
         QCOMPARE(bytes, (kHeader + TranscriptWriter::body(entries)).toUtf8());
     }
 
+    // A long record is written a piece at a time: the file holds exactly the text laid out
+    // whole, turn marks, blocks and characters outside the Basic Multilingual Plane included.
+    void longRecordIsWrittenWhole()
+    {
+        TranscriptWriter writer(m_folder);
+        writer.begin(at(9, 15, 2));
+        Entries entries;
+        for (int i = 0; i < 4000; ++i) {
+            Entry e = caption(at(9, 16, 0).addSecs(i), QStringLiteral("第%1句话😀").arg(i),
+                              QStringLiteral("Sentence number %1 of a long meeting").arg(i));
+            e.newTurn = i % 7 == 0;
+            entries.append(i % 500 == 250 ? block(e.time, QStringLiteral("背景\n第二行")) : e);
+        }
+        std::optional<bool> result;
+        writer.save(entries, true, [&](bool ok) { result = ok; });
+        QCOMPARE(result, std::optional<bool>(true));
+        QCOMPARE(readAll(*writer.fileURL()), TranscriptWriter::text(kHeader, entries).toUtf8());
+    }
+
     void saveWithNothingToWriteDoesNothing()
     {
         TranscriptWriter writer(m_folder);
@@ -329,6 +350,50 @@ private slots:
         QCOMPARE(seen.size(), 100);
         for (const QString &text : seen)
             QCOMPARE(text, newest);
+    }
+
+    // Entries handed over as a maker are made on the writer's queue, not on the caller's
+    // thread; a maker that a newer one replaced while waiting never runs, and one that makes
+    // nothing leaves the record as it was and answers success.
+    void madeEntriesAreMadeOnTheQueue()
+    {
+        TranscriptWriter writer(m_folder);
+        writer.begin(at(9, 15, 2));
+        const QString file = *writer.fileURL();
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        std::atomic<bool> holding = false;
+        writer.onQueue([opened, &holding] {
+            holding = true;
+            opened.wait();
+        });
+        QTRY_VERIFY(holding.load());
+
+        const Entries first{caption(at(9, 15, 3), std::nullopt, QStringLiteral("Replaced"))};
+        const Entries newest{caption(at(9, 15, 4), QStringLiteral("最新"), QStringLiteral("Newest"))};
+        std::atomic<int> made = 0;
+        std::atomic<bool> madeOnCaller = false;
+        const auto maker = [&](const Entries &entries) {
+            return [&, entries] {
+                made += 1;
+                madeOnCaller = madeOnCaller || QThread::currentThread() == QCoreApplication::instance()->thread();
+                return entries;
+            };
+        };
+        std::atomic<int> answered = 0;
+        writer.saveMade(maker(first), false, [&](bool ok) { answered += ok ? 1 : 0; });
+        writer.saveMade(maker(newest), false, [&](bool ok) { answered += ok ? 1 : 0; });
+        QCOMPARE(made.load(), 0);
+        gate.set_value();
+        QTRY_COMPARE(answered.load(), 2);
+        QCOMPARE(made.load(), 1);
+        QVERIFY(!madeOnCaller.load());
+        QCOMPARE(readText(file), kHeader + TranscriptWriter::body(newest));
+
+        std::optional<bool> emptyAnswer;
+        writer.saveMade([] { return Entries(); }, true, [&](bool ok) { emptyAnswer = ok; });
+        QCOMPARE(emptyAnswer, std::optional<bool>(true));
+        QCOMPARE(readText(file), kHeader + TranscriptWriter::body(newest));
     }
 
     // A synchronous save replaces the one still waiting: that one is never written after it,

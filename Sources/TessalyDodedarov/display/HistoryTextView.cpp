@@ -409,6 +409,9 @@ void HistoryTextView::applyTarget()
         m_rendered.insert(from, newCount, HistoryText::Paragraph());
         std::copy(paragraphs.cbegin() + to, paragraphs.cbegin() + newEnd, m_rendered.begin() + from);
     }
+    // Once the document shows the whole target, one list of a meeting's paragraphs serves as both.
+    if (complete)
+        m_target = m_rendered;
 
     if (m_follow && oldTop) {
         const std::optional<double> newTop = top(int(anchor), m_lengths);

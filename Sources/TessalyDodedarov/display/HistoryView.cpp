@@ -96,21 +96,26 @@ QList<HistoryText::Paragraph> HistoryView::cachedParagraphs(const Inputs &in)
         cache.pending = in.pending;
         cache.parts = in.parts;
     }
-    cache.raw.resize(keep);
+    const qsizetype count = in.lines.size();
+    if (keep < cache.shown.size() || keep < count)
+        cache.lastRaw.reset();
     cache.shown.resize(keep);
-    cache.raw.reserve(in.lines.size());
-    cache.shown.reserve(in.lines.size());
-    for (qsizetype i = keep; i < in.lines.size(); ++i) {
-        cache.raw.append(HistoryText::lineParagraph(in.lines.at(i), in.mode, in.pending));
-        cache.shown.append(shown(cache.raw.last(), in));
+    cache.shown.reserve(count);
+    for (qsizetype i = keep; i < count; ++i) {
+        HistoryText::Paragraph raw = HistoryText::lineParagraph(in.lines.at(i), in.mode, in.pending);
+        cache.shown.append(shown(raw, in));
+        if (i + 1 == count)
+            cache.lastRaw = std::move(raw);
     }
+    // Lines taken away from the end: the new last line's paragraph is made again.
+    if (count > 0 && !cache.lastRaw)
+        cache.lastRaw = HistoryText::lineParagraph(in.lines.last(), in.mode, in.pending);
     cache.lines = in.lines;
 
     // The live text changes at most the last line's paragraph, or adds one after it.
-    const qsizetype count = cache.raw.size();
     QList<HistoryText::Paragraph> tail;
     if (count > 0)
-        tail.append(cache.raw.last());
+        tail.append(*cache.lastRaw);
     HistoryText::addLive(tail, in.lines, in.mode, in.liveEnglish, in.liveInline);
 
     QList<HistoryText::Paragraph> result;
@@ -120,7 +125,7 @@ QList<HistoryText::Paragraph> HistoryView::cachedParagraphs(const Inputs &in)
             result.append(*p);
     }
     for (qsizetype i = 0; i < tail.size(); ++i) {
-        if (i == 0 && count > 0 && tail.at(0) == cache.raw.last()) {
+        if (i == 0 && count > 0 && tail.at(0) == *cache.lastRaw) {
             if (const std::optional<HistoryText::Paragraph> &p = cache.shown.last())
                 result.append(*p);
         } else if (std::optional<HistoryText::Paragraph> p = shown(tail.at(i), in)) {

@@ -59,15 +59,16 @@ protected:
 
 private:
     class Fade;
-    // Per line: its paragraph before and after the script and the caption parts, for the
-    // lines, mode, pending set and parts they were made with.
+    // Per line: its paragraph after the script and the caption parts, for the lines, mode,
+    // pending set and parts they were made with; and the last line's paragraph before them,
+    // which the live text changes (the others are not needed again).
     struct LineCache {
         bool valid = false;
         QList<CaptionLine> lines;
         DisplayMode mode = DisplayMode::both;
         QSet<int> pending;
         CaptionParts parts;
-        QList<HistoryText::Paragraph> raw;
+        std::optional<HistoryText::Paragraph> lastRaw;
         QList<std::optional<HistoryText::Paragraph>> shown;
     };
     static std::optional<HistoryText::Paragraph> shown(HistoryText::Paragraph paragraph, const Inputs &inputs);

@@ -327,6 +327,15 @@ public:
     void saveTranscript(bool synchronously);
     // The one form of a caption line in the record, the chat's and the diagnostics' text.
     TranscriptWriter::Entry recordEntry(const CaptionLine &line) const;
+    // The same with the traditional-script conversion given (none: the script stays), for
+    // entries made off the main thread.
+    static TranscriptWriter::Entry recordEntry(const CaptionLine &line,
+                                               const std::function<QString(const QString &)> &traditional);
+    // Whether a line goes into the record.
+    static bool inRecord(const CaptionLine &line) { return line.finished && !line.merged && !line.english.isEmpty(); }
+    // The record's entries as the lines and the background log are now, made when called, on
+    // any thread: it holds implicitly shared copies, which cost the main thread nothing.
+    TranscriptWriter::EntryMaker recordMaker() const;
     static const QString saveFailedText;
     const CaptionLayout &layout() const { return m_layout; }
 
@@ -554,6 +563,10 @@ private:
     void afterSettled(const std::shared_ptr<EndedMeeting> &meeting);
     void handEndedLines();
     void startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines);
+    // The local name corrections of the kept lines, a slice per turn of the event loop, then
+    // the chunks for the language model.
+    void correctProofreadLines(const std::shared_ptr<ProofreadRun> &run);
+    static constexpr qsizetype proofreadSliceLines = 250;
     void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
     void finishProofread(const std::shared_ptr<ProofreadRun> &run);
     void setProofreadStatus(const OptionalText &text);

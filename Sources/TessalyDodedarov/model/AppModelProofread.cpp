@@ -60,6 +60,8 @@ std::optional<QString> differing(const QString &value, const QString &from)
     return value != from ? std::optional<QString>(value) : std::nullopt;
 }
 
+constexpr int minimumProofreadWords = 30;
+
 } // namespace
 
 const QString AppModel::proofreadLocalReason = QStringLiteral("和本场已知的名字只差一两个字母");
@@ -117,7 +119,9 @@ void AppModel::afterSettled(const std::shared_ptr<EndedMeeting> &meeting)
     m_endedMeetings.removeAll(meeting);
     QList<CaptionLine> lines;
     if (m_meetingSerial == meeting->serial) {
-        saveTranscript(true);
+        // Queued, not waited for: the writer's queue writes it before the proofread copy and
+        // the diagnostics, and before it goes; the main thread does not wait behind the queue.
+        saveTranscript(false);
         lines = m_lines;
     } else {
         lines = meeting->finalized.value_or(meeting->lines);
@@ -150,30 +154,51 @@ void AppModel::startProofread(const std::shared_ptr<EndedMeeting> &meeting, cons
         if (!keptLine(line))
             continue;
         run->kept.append(line);
-        words += int(Segmenter::words(line.english).size());
+        // Only whether there are enough words counts.
+        if (words < minimumProofreadWords)
+            words += int(Segmenter::words(line.english).size());
     }
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
-    if (!key || words < 30) {
+    if (!key || words < minimumProofreadWords) {
         writeDiagnostics(meeting->file, meeting->diagnostics, run->kept, std::nullopt, std::nullopt, {});
         return;
     }
     run->key = *key;
-
-    const NameFix::WordTest isWord = [](const QString &word) { return isDictionaryWord(word); };
     for (const CaptionLine &line : std::as_const(run->kept)) {
-        const Proofread::Line original = line.revised
-            ? Proofread::Line{line.revised->source, line.revised->translation}
-            : Proofread::Line{line.english, line.chinese};
-        run->original.append(original);
-        auto corrected = [&](const QString &text) {
-            return NameFix::correctionChain(text, meeting->background.names, meeting->research.fixes,
-                                            meeting->targets, isWord)
-                .text;
-        };
+        run->original.append(line.revised ? Proofread::Line{line.revised->source, line.revised->translation}
+                                          : Proofread::Line{line.english, line.chinese});
+    }
+    run->fixed.reserve(run->original.size());
+    run->name = QFileInfo(meeting->file).completeBaseName();
+    correctProofreadLines(run);
+}
+
+void AppModel::correctProofreadLines(const std::shared_ptr<ProofreadRun> &run)
+{
+    // A long meeting's lines take far longer than a frame to correct: a slice of them per turn
+    // of the event loop.
+    const EndedMeeting &meeting = *run->meeting;
+    const NameFix::WordTest isWord = [](const QString &word) { return isDictionaryWord(word); };
+    const auto corrected = [&](const QString &text) {
+        return NameFix::correctionChain(text, meeting.background.names, meeting.research.fixes, meeting.targets,
+                                        isWord)
+            .text;
+    };
+    const qsizetype end = std::min(run->original.size(), run->fixed.size() + proofreadSliceLines);
+    for (qsizetype i = run->fixed.size(); i < end; ++i) {
+        const Proofread::Line &original = run->original.at(i);
         run->fixed.append({corrected(original.source), corrected(original.translation)});
     }
+    QPointer<AppModel> self(this);
+    if (run->fixed.size() < run->original.size()) {
+        QTimer::singleShot(0, this, [self, run] {
+            if (self)
+                self->correctProofreadLines(run);
+        });
+        return;
+    }
+
     run->chunks = Proofread::chunks(run->fixed, 1500, 60, 30);
-    run->name = QFileInfo(meeting->file).completeBaseName();
     setProofreadStatus(QStringLiteral("正在会后校对“") + run->name + QStringLiteral("”（0/")
                        + QString::number(run->chunks.ranges.size()) + QStringLiteral("）…"));
 
@@ -191,7 +216,6 @@ void AppModel::startProofread(const std::shared_ptr<EndedMeeting> &meeting, cons
     }
     run->working = run->fixed;
 
-    QPointer<AppModel> self(this);
     QTimer::singleShot(0, this, [self, run] {
         if (self)
             self->proofreadChunk(run);

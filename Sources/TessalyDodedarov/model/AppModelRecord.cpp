@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+
 const QString AppModel::saveFailedText =
     QStringLiteral("会议记录保存失败，请检查“文档”文件夹的访问权限");
 
@@ -21,17 +23,12 @@ void AppModel::saveTranscript(bool synchronously)
         m_saveTimer->deleteLater();
         m_saveTimer = nullptr;
     }
-    QList<TranscriptWriter::Entry> entries;
-    entries.reserve(m_lines.size());
-    for (const CaptionLine &line : m_lines)
-        if (line.finished && !line.merged && !line.english.isEmpty())
-            entries.append(recordEntry(line));
-    if (entries.isEmpty())
+    if (std::none_of(m_lines.cbegin(), m_lines.cend(), &AppModel::inRecord))
         return;
-    entries = TranscriptWriter::interleave(entries, m_backgroundLog);
     QPointer<AppModel> self(this);
-    // The completion runs on the writer's queue; the result is applied on the main thread.
-    m_transcript->save(entries, synchronously, [self](bool ok) {
+    // The entries and the text of a long meeting are made on the writer's queue; the
+    // completion runs there too, and the result is applied on the main thread.
+    m_transcript->saveMade(recordMaker(), synchronously, [self](bool ok) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, ok] {
             if (self)
                 self->setTranscriptProblem(ok ? std::nullopt : OptionalText(saveFailedText));
@@ -39,14 +36,36 @@ void AppModel::saveTranscript(bool synchronously)
     });
 }
 
+TranscriptWriter::EntryMaker AppModel::recordMaker() const
+{
+    // The conversion as it is now: the maker may run after the setting changed.
+    std::function<QString(const QString &)> traditional;
+    if (DeepSeek::traditional)
+        traditional = ChineseScript::toTraditional;
+    return [lines = m_lines, background = m_backgroundLog, traditional = std::move(traditional)] {
+        QList<TranscriptWriter::Entry> entries;
+        entries.reserve(lines.size());
+        for (const CaptionLine &line : lines)
+            if (inRecord(line))
+                entries.append(recordEntry(line, traditional));
+        return TranscriptWriter::interleave(entries, background);
+    };
+}
+
 TranscriptWriter::Entry AppModel::recordEntry(const CaptionLine &line) const
+{
+    return recordEntry(line, DeepSeek::traditional ? ChineseScript::toTraditional : nullptr);
+}
+
+TranscriptWriter::Entry AppModel::recordEntry(const CaptionLine &line,
+                                              const std::function<QString(const QString &)> &traditional)
 {
     QString source = line.revised ? line.revised->source : line.english;
     const QString translation = line.revised ? line.revised->translation : line.chinese;
     const QString alt = line.revised ? line.revised->alt : line.alt;
     const SpeechLanguage language = line.language ? *line.language : SpeechLanguage(source);
-    if (DeepSeek::traditional && language == SpeechLanguage::chinese)
-        source = ChineseScript::toTraditional(source);
+    if (traditional && language == SpeechLanguage::chinese)
+        source = traditional(source);
 
     TranscriptWriter::Entry entry;
     entry.time = line.time;

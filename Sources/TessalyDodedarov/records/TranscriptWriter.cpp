@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <malloc.h>
+#include <utility>
 
 const QString TranscriptWriter::indent = QStringLiteral("          ");
 
@@ -33,7 +34,7 @@ QString format(const QDateTime &date, const QString &pattern)
 }
 
 // The record prints one clock per entry; a three-hour meeting has thousands
-// of them and the whole body is rebuilt on the main thread for every save,
+// of them and the whole body is laid out again for every save,
 // so "HH:mm:ss" is written by hand instead of through the pattern parser.
 void appendClock(QString &out, const QDateTime &date)
 {
@@ -141,12 +142,19 @@ void TranscriptWriter::begin(const QDateTime &date)
 void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
                             std::function<void(bool)> completion)
 {
-    if (!m_fileURL || entries.isEmpty())
+    if (entries.isEmpty())
         return;
-    // Entries, header, file and folder are taken now: a save queued for one
+    saveMade([entries] { return entries; }, synchronously, std::move(completion));
+}
+
+void TranscriptWriter::saveMade(EntryMaker entries, bool synchronously, std::function<void(bool)> completion)
+{
+    if (!m_fileURL || !entries)
+        return;
+    // The maker, header, file and folder are taken now: a save queued for one
     // meeting keeps writing that meeting's file after the next meeting has begun.
-    // The text is laid out on the queue, so a debounced save costs the caller's
-    // thread only the copy of the list.
+    // The entries and their text are made on the queue, so a debounced save costs
+    // the caller's thread only the maker.
     const QString file = *m_fileURL;
     if (synchronously) {
         // A save of this file still waiting is older than this one: it is not
@@ -160,16 +168,17 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             }
         }
         answered.push_back(std::move(completion));
-        m_ioQueue.sync([&] { answer(answered, write(TranscriptWriter::text(m_header, entries), file, m_directory)); });
+        m_ioQueue.sync([&] { answer(answered, writeRecord(m_header, entries, file, m_directory)); });
         return;
     }
     bool queued = false;
+    EntryMaker replaced;
     {
         // While queued work for this file has not started, it writes the newest entries.
         const std::lock_guard guard(m_waiting->lock);
         queued = m_waiting->byFile.contains(file);
         WaitingSave &save = m_waiting->byFile[file];
-        save.entries = entries;
+        replaced = std::exchange(save.entries, std::move(entries));
         save.header = m_header;
         save.folder = m_directory;
         save.completions.push_back(std::move(completion));
@@ -186,9 +195,46 @@ void TranscriptWriter::save(const QList<Entry> &entries, bool synchronously,
             save = std::move(*found);
             waiting->byFile.erase(found);
         }
-        answer(save.completions, write(TranscriptWriter::text(save.header, save.entries), file, save.folder));
+        answer(save.completions, writeRecord(save.header, save.entries, file, save.folder));
+        save = WaitingSave();
         trimAllocatorNowAndThen(now);
     });
+}
+
+bool TranscriptWriter::writeRecord(const QString &header, const EntryMaker &entries, const QString &file,
+                                   const QString &folder)
+{
+    const QList<Entry> made = entries();
+    if (made.isEmpty())
+        return true;
+    if (!QDir().mkpath(folder))
+        return false;
+    // As write() does, but the text goes out a piece of entries at a time: the record of a
+    // long meeting is megabytes, and holding it whole in UTF-16 and again in UTF-8 on every
+    // save would keep that much more memory in use. Pieces end between entries, so no
+    // character is ever cut in two.
+    QSaveFile out(file);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    constexpr qsizetype pieceCharacters = 64 * 1024;
+    QString piece = header;
+    for (qsizetype i = 0; i < made.size(); ++i) {
+        appendEntry(piece, made[i], i == 0);
+        if (piece.size() < pieceCharacters && i + 1 < made.size())
+            continue;
+        const QByteArray bytes = piece.toUtf8();
+        if (out.write(bytes) != bytes.size()) {
+            out.cancelWriting();
+            return false;
+        }
+        piece.resize(0);
+    }
+    if (!out.flush()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
 }
 
 void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &completions, bool ok)
@@ -282,52 +328,55 @@ QString TranscriptWriter::text(const QString &head, const QList<Entry> &entries)
     out.reserve(estimate);
     out += head;
 
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        const Entry &e = entries[i];
-        if (e.block) {
-            appendClock(out, e.time);
-            out += QLatin1String("  ");
-            bool first = true;
-            for (QStringView line : QStringView(*e.block).split(u'\n', Qt::SkipEmptyParts)) {
-                if (!first) {
-                    out += u'\n';
-                    out += indent;
-                }
-                out += line;
-                first = false;
-            }
-            out += QLatin1String("\n\n");
-            continue;
-        }
-        if (i > 0 && e.newTurn)
-            out += kTurnMark;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        appendEntry(out, entries[i], i == 0);
+    return out;
+}
+
+void TranscriptWriter::appendEntry(QString &out, const Entry &e, bool first)
+{
+    if (e.block) {
         appendClock(out, e.time);
         out += QLatin1String("  ");
-        if (e.chinese && !e.chinese->isEmpty()) {
-            out += *e.chinese;
-            out += u'\n';
-            if (!e.english.isEmpty()) {
-                out += indent;
-                out += e.english;
+        bool firstLine = true;
+        for (QStringView line : QStringView(*e.block).split(u'\n', Qt::SkipEmptyParts)) {
+            if (!firstLine) {
                 out += u'\n';
+                out += indent;
             }
-        } else {
+            out += line;
+            firstLine = false;
+        }
+        out += QLatin1String("\n\n");
+        return;
+    }
+    if (!first && e.newTurn)
+        out += kTurnMark;
+    appendClock(out, e.time);
+    out += QLatin1String("  ");
+    if (e.chinese && !e.chinese->isEmpty()) {
+        out += *e.chinese;
+        out += u'\n';
+        if (!e.english.isEmpty()) {
+            out += indent;
             out += e.english;
             out += u'\n';
         }
-        if (e.original && !e.original->isEmpty()) {
-            out += indent;
-            out += *e.original;
-            out += u'\n';
-        }
-        if (e.note && !e.note->isEmpty()) {
-            out += indent;
-            out += *e.note;
-            out += u'\n';
-        }
+    } else {
+        out += e.english;
         out += u'\n';
     }
-    return out;
+    if (e.original && !e.original->isEmpty()) {
+        out += indent;
+        out += *e.original;
+        out += u'\n';
+    }
+    if (e.note && !e.note->isEmpty()) {
+        out += indent;
+        out += *e.note;
+        out += u'\n';
+    }
+    out += u'\n';
 }
 
 QString TranscriptWriter::siblingPath(const QString &of, const QString &suffix) const

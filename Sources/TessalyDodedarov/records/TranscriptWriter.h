@@ -65,6 +65,14 @@ public:
     // the writer's queue, not on the caller's thread; a save that a newer one
     // replaced before it was written hears the outcome of the newer write.
     void save(const QList<Entry> &entries, bool synchronously, std::function<void(bool)> completion);
+    // Makes a record's entries on the writer's queue. It owns what it reads (an
+    // implicitly shared copy of the caller's data), so the caller's thread pays for
+    // neither the entries nor the text of a long meeting.
+    using EntryMaker = std::function<QList<Entry>()>;
+    // save() with entries made on the queue, by the time the write runs, from what
+    // `entries` holds: the caller's state when it asked. Nothing is written when it
+    // makes an empty list; its callers hear success then, as nothing was lost.
+    void saveMade(EntryMaker entries, bool synchronously, std::function<void(bool)> completion);
     // "<record name> <suffix>.txt" beside the record: the record's header lines,
     // the note, a blank line and the body of `entries`. Waits for the write.
     std::optional<QString> saveCopy(const QString &of, const QList<Entry> &entries,
@@ -93,11 +101,16 @@ private:
     QString siblingPath(const QString &of, const QString &suffix) const;
     QString diagnosticsFolder() const;
     bool writeNow(const QString &text, const QString &file, const QString &folder);
+    // Makes the entries and writes header + body to the record file, a piece at a time.
+    static bool writeRecord(const QString &header, const EntryMaker &entries, const QString &file,
+                            const QString &folder);
+    // The record text of one entry; `first` for the first of the body.
+    static void appendEntry(QString &out, const Entry &entry, bool first);
     static void answer(const std::vector<std::function<void(bool)>> &completions, bool ok);
 
     // The save of a record file that waits on the queue, and the callers it answers.
     struct WaitingSave {
-        QList<Entry> entries;
+        EntryMaker entries;
         QString header;
         QString folder;
         std::vector<std::function<void(bool)>> completions;

@@ -175,6 +175,9 @@ QString Fillers::strip(const QString &text)
     if (QChar::isLower(Graphemes::firstScalar(head)) && !firstLetter.isEmpty()
         && QChar::isUpper(Graphemes::firstScalar(firstLetter)))
         result = head.toString().toUpper() + result.sliced(head.size());
+    // A text without fillers stays the caller's text, shared rather than kept twice.
+    if (result == text)
+        return text;
     return result;
 }
 

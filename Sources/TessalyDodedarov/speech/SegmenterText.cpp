@@ -214,6 +214,9 @@ QStringList Segmenter::words(QStringView text)
 
 QString Segmenter::join(std::span<const QString> words)
 {
+    // One word is its own text: shared, not copied, as a meeting keeps its units for long.
+    if (words.size() == 1)
+        return words.front();
     qsizetype size = 0;
     for (const QString &word : words)
         size += word.size() + 1;
