@@ -73,7 +73,9 @@ std::optional<QString> readUtf8(const QString &path, qint64 limit = -1)
     return text;
 }
 
-bool write(const QString &text, const QString &file, const QString &folder)
+// Writes `file` through `body`, which puts the bytes into the file it is given and says
+// whether every one of them went in.
+bool writeSafely(const QString &file, const QString &folder, const std::function<bool(QSaveFile &)> &body)
 {
     if (!QDir().mkpath(folder))
         return false;
@@ -84,15 +86,22 @@ bool write(const QString &text, const QString &file, const QString &folder)
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = text.toUtf8();
     // commit() alone does not notice when the final flush of the write buffer
     // lands only part of the bytes (a full disk, a file-size limit) and would
     // rename the truncated file over the good one: flush and check first.
-    if (out.write(bytes) != bytes.size() || !out.flush()) {
+    if (!body(out) || !out.flush()) {
         out.cancelWriting();
         return false;
     }
     return out.commit();
+}
+
+bool write(const QString &text, const QString &file, const QString &folder)
+{
+    return writeSafely(file, folder, [&text](QSaveFile &out) {
+        const QByteArray bytes = text.toUtf8();
+        return out.write(bytes) == bytes.size();
+    });
 }
 
 // A long meeting frees as much as it allocates, and glibc keeps most of what is freed in its
@@ -207,34 +216,24 @@ bool TranscriptWriter::writeRecord(const QString &header, const EntryMaker &entr
     const QList<Entry> made = entries();
     if (made.isEmpty())
         return true;
-    if (!QDir().mkpath(folder))
-        return false;
     // As write() does, but the text goes out a piece of entries at a time: the record of a
     // long meeting is megabytes, and holding it whole in UTF-16 and again in UTF-8 on every
     // save would keep that much more memory in use. Pieces end between entries, so no
     // character is ever cut in two.
-    QSaveFile out(file);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    constexpr qsizetype pieceCharacters = 64 * 1024;
-    QString piece = header;
-    for (qsizetype i = 0; i < made.size(); ++i) {
-        appendEntry(piece, made[i], i == 0);
-        if (piece.size() < pieceCharacters && i + 1 < made.size())
-            continue;
-        const QByteArray bytes = piece.toUtf8();
-        if (out.write(bytes) != bytes.size()) {
-            out.cancelWriting();
-            return false;
+    return writeSafely(file, folder, [&header, &made](QSaveFile &out) {
+        constexpr qsizetype pieceCharacters = 64 * 1024;
+        QString piece = header;
+        for (qsizetype i = 0; i < made.size(); ++i) {
+            appendEntry(piece, made[i], i == 0);
+            if (piece.size() < pieceCharacters && i + 1 < made.size())
+                continue;
+            const QByteArray bytes = piece.toUtf8();
+            if (out.write(bytes) != bytes.size())
+                return false;
+            piece.resize(0);
         }
-        piece.resize(0);
-    }
-    if (!out.flush()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+        return true;
+    });
 }
 
 void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &completions, bool ok)
