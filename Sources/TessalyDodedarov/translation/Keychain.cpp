@@ -56,67 +56,24 @@ QString Keychain::service()
     return QStringLiteral("com.tessalab.dodedarov");
 }
 
-std::optional<QString> Keychain::get(const QString &account)
+// Reads the accounts one after another on a thread of its own, so a caller that stops waiting
+// leaves the query running: its answers still reach the cache, and no second prompt is raised.
+// The caller holds the cache's mutex and no query runs.
+void Keychain::startQuery(const QStringList &accounts)
 {
-    QMutexLocker locker(&cache().mutex);
     Cache &state = cache();
-    const bool mainThread = onMainThread();
-    QDeadlineTimer deadline(mainThread && !state.userAsked ? mainThreadWaitMs
-                                                           : SecretStore::waitLimitMs + 1000);
-    for (;;) {
-        if (!state.values.isEmpty()) {
-            const auto found = state.values.constFind(account);
-            if (found != state.values.constEnd())
-                return *found;
-        }
-        if (state.unanswered)
-            return std::nullopt;
-        if (!state.querying) {
-            // The query runs on a thread of its own, so a caller that stops waiting leaves it
-            // running: its answer still reaches the cache, and no second prompt is raised.
-            state.querying = true;
-            const quint64 writesBefore = state.writes.value(account);
-            std::thread([account, writesBefore] {
-                const Lookup lookup = read(account);
-                QMutexLocker locker(&cache().mutex);
-                Cache &state = cache();
-                state.querying = false;
-                state.userAsked = false;
-                // A set() that finished while the keyring was being read holds the newer value;
-                // the read must not put the older one back over it.
-                if (lookup.known && state.writes.value(account) == writesBefore)
-                    state.values.insert(account, lookup.value);
-                else if (!lookup.known && state.writes.value(account) == writesBefore)
-                    state.unanswered = true;
-                state.answered.wakeAll();
-            }).detach();
-        }
-        if (!state.answered.wait(&state.mutex, deadline))
-            return std::nullopt; // not known yet; asked nothing more meanwhile
-    }
-}
-
-void Keychain::prefetch(const QStringList &accounts)
-{
-    QMutexLocker locker(&cache().mutex);
-    Cache &state = cache();
-    if (state.querying || state.unanswered)
-        return;
-    QList<std::pair<QString, quint64>> wanted;
-    for (const QString &account : accounts) {
-        if (!state.values.contains(account))
-            wanted.append({account, state.writes.value(account)});
-    }
-    if (wanted.isEmpty())
-        return;
     state.querying = true;
+    QList<std::pair<QString, quint64>> wanted;
+    for (const QString &account : accounts)
+        wanted.append({account, state.writes.value(account)});
     std::thread([wanted] {
         for (qsizetype i = 0; i < wanted.size(); ++i) {
             const auto &[account, writesBefore] = wanted.at(i);
             const Lookup lookup = read(account);
             QMutexLocker locker(&cache().mutex);
             Cache &state = cache();
-            // As in get(): a store meanwhile holds the newer value.
+            // A set() that finished while the keyring was being read holds the newer value;
+            // the read must not put the older one back over it.
             if (state.writes.value(account) == writesBefore) {
                 if (lookup.known)
                     state.values.insert(account, lookup.value);
@@ -133,6 +90,43 @@ void Keychain::prefetch(const QStringList &accounts)
                 return;
         }
     }).detach();
+}
+
+std::optional<QString> Keychain::get(const QString &account)
+{
+    QMutexLocker locker(&cache().mutex);
+    Cache &state = cache();
+    const bool mainThread = onMainThread();
+    QDeadlineTimer deadline(mainThread && !state.userAsked ? mainThreadWaitMs
+                                                           : SecretStore::waitLimitMs + 1000);
+    for (;;) {
+        if (!state.values.isEmpty()) {
+            const auto found = state.values.constFind(account);
+            if (found != state.values.constEnd())
+                return *found;
+        }
+        if (state.unanswered)
+            return std::nullopt;
+        if (!state.querying)
+            startQuery({account});
+        if (!state.answered.wait(&state.mutex, deadline))
+            return std::nullopt; // not known yet; asked nothing more meanwhile
+    }
+}
+
+void Keychain::prefetch(const QStringList &accounts)
+{
+    QMutexLocker locker(&cache().mutex);
+    Cache &state = cache();
+    if (state.querying || state.unanswered)
+        return;
+    QStringList wanted;
+    for (const QString &account : accounts) {
+        if (!state.values.contains(account))
+            wanted.append(account);
+    }
+    if (!wanted.isEmpty())
+        startQuery(wanted);
 }
 
 void Keychain::userActedOnKeys()

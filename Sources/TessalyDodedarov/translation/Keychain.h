@@ -78,4 +78,5 @@ private:
         bool known = false;
     };
     static Lookup read(const QString &account);
+    static void startQuery(const QStringList &accounts);
 };
