@@ -65,6 +65,18 @@ private:
     std::function<void()> m_closed;
 };
 
+// A popup that holds `content` edge to edge and says when it closes.
+QFrame *popupHolding(QWidget *owner, QWidget *content, std::function<void()> closed)
+{
+    auto *popup = new QFrame(owner, Qt::Popup);
+    popup->setFrameShape(QFrame::StyledPanel);
+    auto *layout = new QVBoxLayout(popup);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    popup->installEventFilter(new PopupWatcher(owner, std::move(closed)));
+    return popup;
+}
+
 }
 
 CaptionView::CaptionView(AppModel *model, QWidget *parent)
@@ -274,16 +286,11 @@ void CaptionView::setOpaque(bool on)
 QFrame *CaptionView::recapPopup()
 {
     if (!m_recapPopup) {
-        m_recapPopup = new QFrame(this, Qt::Popup);
-        m_recapPopup->setFrameShape(QFrame::StyledPanel);
-        auto *recapLayout = new QVBoxLayout(m_recapPopup);
-        recapLayout->setContentsMargins(0, 0, 0, 0);
-        m_recapView = new RecapView(m_recapPopup);
-        recapLayout->addWidget(m_recapView);
-        m_recapPopup->installEventFilter(new PopupWatcher(this, [this] {
+        m_recapView = new RecapView;
+        m_recapPopup = popupHolding(this, m_recapView, [this] {
             if (m_recapOpen)
                 setRecapOpen(false);
-        }));
+        });
     }
     return m_recapPopup;
 }
@@ -291,16 +298,11 @@ QFrame *CaptionView::recapPopup()
 QFrame *CaptionView::notesPopup()
 {
     if (!m_notesPopup) {
-        m_notesPopup = new QFrame(this, Qt::Popup);
-        m_notesPopup->setFrameShape(QFrame::StyledPanel);
-        auto *notesLayout = new QVBoxLayout(m_notesPopup);
-        notesLayout->setContentsMargins(0, 0, 0, 0);
-        m_notesView = new NotesView(m_model, m_notesPopup);
-        notesLayout->addWidget(m_notesView);
-        m_notesPopup->installEventFilter(new PopupWatcher(this, [this] {
+        m_notesView = new NotesView(m_model);
+        m_notesPopup = popupHolding(this, m_notesView, [this] {
             if (m_notesOpen)
                 setNotesOpen(false);
-        }));
+        });
     }
     return m_notesPopup;
 }
