@@ -43,6 +43,24 @@ Entry block(const QDateTime &time, const QString &text)
     return e;
 }
 
+// Holds the writer's queue inside one piece of work until open(): what is saved meanwhile waits.
+struct QueueGate {
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<bool> holding = false;
+
+    // The work that holds the queue, as a save's completion. The work keeps its own copy of
+    // the future, so the gate may go before the writer's queue has let go of it.
+    std::function<void(bool)> holder()
+    {
+        return [opened = opened, holding = &holding](bool) {
+            *holding = true;
+            opened.wait();
+        };
+    }
+    void open() { gate.set_value(); }
+};
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -325,15 +343,10 @@ private slots:
         TranscriptWriter writer(m_folder);
         writer.begin(at(9, 15, 2));
         const QString file = *writer.fileURL();
-        std::promise<void> gate;
-        std::shared_future<void> opened = gate.get_future().share();
-        std::atomic<bool> holding = false;
+        QueueGate gate;
         Entries entries{caption(at(9, 15, 3), std::nullopt, QStringLiteral("Held"))};
-        writer.save(entries, false, [opened, &holding](bool) {
-            holding = true;
-            opened.wait();
-        });
-        QTRY_VERIFY(holding.load());
+        writer.save(entries, false, gate.holder());
+        QTRY_VERIFY(gate.holding.load());
 
         QList<QString> seen;
         std::mutex seenLock;
@@ -344,7 +357,7 @@ private slots:
                 seen.append(ok ? readText(file) : QString());
             });
         }
-        gate.set_value();
+        gate.open();
         writer.save(entries, true, {});
         const QString newest = kHeader + TranscriptWriter::body(entries);
         QCOMPARE(seen.size(), 100);
@@ -360,14 +373,9 @@ private slots:
         TranscriptWriter writer(m_folder);
         writer.begin(at(9, 15, 2));
         const QString file = *writer.fileURL();
-        std::promise<void> gate;
-        std::shared_future<void> opened = gate.get_future().share();
-        std::atomic<bool> holding = false;
-        writer.onQueue([opened, &holding] {
-            holding = true;
-            opened.wait();
-        });
-        QTRY_VERIFY(holding.load());
+        QueueGate gate;
+        writer.onQueue([hold = gate.holder()] { hold(true); });
+        QTRY_VERIFY(gate.holding.load());
 
         const Entries first{caption(at(9, 15, 3), std::nullopt, QStringLiteral("Replaced"))};
         const Entries newest{caption(at(9, 15, 4), QStringLiteral("最新"), QStringLiteral("Newest"))};
@@ -384,7 +392,7 @@ private slots:
         writer.saveMade(maker(first), false, [&](bool ok) { answered += ok ? 1 : 0; });
         writer.saveMade(maker(newest), false, [&](bool ok) { answered += ok ? 1 : 0; });
         QCOMPARE(made.load(), 0);
-        gate.set_value();
+        gate.open();
         QTRY_COMPARE(answered.load(), 2);
         QCOMPARE(made.load(), 1);
         QVERIFY(!madeOnCaller.load());
@@ -403,22 +411,16 @@ private slots:
         TranscriptWriter writer(m_folder);
         writer.begin(at(9, 15, 2));
         const QString file = *writer.fileURL();
-        std::promise<void> gate;
-        std::shared_future<void> opened = gate.get_future().share();
-        std::atomic<bool> holding = false;
-        writer.save({caption(at(9, 15, 3), std::nullopt, QStringLiteral("Held"))}, false,
-                    [opened, &holding](bool) {
-                        holding = true;
-                        opened.wait();
-                    });
-        QTRY_VERIFY(holding.load());
+        QueueGate gate;
+        writer.save({caption(at(9, 15, 3), std::nullopt, QStringLiteral("Held"))}, false, gate.holder());
+        QTRY_VERIFY(gate.holding.load());
         std::optional<QString> waitingSaw;
         writer.save({caption(at(9, 15, 4), std::nullopt, QStringLiteral("Older"))}, false,
                     [&, file](bool) { waitingSaw = readText(file); });
         const Entries last{caption(at(9, 15, 5), std::nullopt, QStringLiteral("The last word"))};
         std::thread opener([&gate] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            gate.set_value();
+            gate.open();
         });
         bool written = false;
         writer.save(last, true, [&](bool ok) { written = ok; });
@@ -455,15 +457,14 @@ private slots:
         laterFirst.append(caption(at(9, 15, 6), std::nullopt, QStringLiteral("Its last line")));
 
         // Hold the queue so that the second save is still waiting when the next meeting begins.
-        std::promise<void> gate;
-        std::shared_future<void> opened = gate.get_future().share();
-        writer.save(firstEntries, false, [opened](bool) { opened.wait(); });
+        QueueGate gate;
+        writer.save(firstEntries, false, gate.holder());
         writer.save(laterFirst, false, {});
 
         writer.begin(at(10, 0, 0));
         const QString secondFile = *writer.fileURL();
         QVERIFY(secondFile != firstFile);
-        gate.set_value();
+        gate.open();
         const Entries secondEntries{caption(at(10, 0, 1), std::nullopt, QStringLiteral("Second meeting"))};
         writer.save(secondEntries, true, {});
 
