@@ -6,6 +6,7 @@
 // minutes at most 1.5 times that of the first ten.
 
 #include "MemoryKeyring.h"
+#include "Percentiles.h"
 
 #include "common/Clock.h"
 #include "fakes/ModelRig.h"
@@ -26,13 +27,6 @@ struct LiveCall {
     DeepSeekTransport::FinishHandler onFinish;
 };
 
-double p99(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(0.99 * double(v.size())))];
-}
 
 void BM_Replay(benchmark::State &state)
 {
@@ -108,9 +102,9 @@ void BM_Replay(benchmark::State &state)
         }
         state.counters["events"] = double(samples.size());
         state.counters["lines"] = double(model.lines().size());
-        state.counters["p99_us"] = p99(all);
-        state.counters["p99_first10min_us"] = p99(first);
-        state.counters["p99_last10min_us"] = p99(last);
+        state.counters["p99_us"] = percentile(all, 0.99);
+        state.counters["p99_first10min_us"] = percentile(first, 0.99);
+        state.counters["p99_last10min_us"] = percentile(last, 0.99);
         state.counters["meeting_minutes"] = end / 60;
         benchmark::DoNotOptimize(viewed);
     }

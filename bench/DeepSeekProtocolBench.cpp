@@ -6,6 +6,7 @@
 //
 // Needs `nghttpd` (Debian's nghttp2-server) on PATH for the h2 answers; without it the cases
 // against the server offering h2 are skipped.
+#include "Percentiles.h"
 #include "fakes/FakeDeepSeekServer.h"
 #include "fakes/TlsServiceServer.h"
 #include "translation/DeepSeek.h"
@@ -24,7 +25,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -88,15 +88,6 @@ struct Http2Backend {
     }
 };
 
-void report(benchmark::State &state, std::vector<double> &times)
-{
-    if (times.empty())
-        return;
-    std::sort(times.begin(), times.end());
-    state.counters["p50_ms"] = times[times.size() / 2];
-    state.counters["p99_ms"] = times[times.size() * 99 / 100];
-    state.counters["max_ms"] = times.back();
-}
 
 // range(0): 2 = a server offering h2 and HTTP/1.1, 1 = an HTTP/1.1-only server; range(1): body bytes.
 void BM_ChatCall(benchmark::State &state)
@@ -148,7 +139,7 @@ void BM_ChatCall(benchmark::State &state)
     state.counters["body_bytes"] = double(body.size());
     state.counters["h2_connections"] = double(server.protocols.count(QSslConfiguration::ALPNProtocolHTTP2));
     state.counters["http1_connections"] = double(server.protocols.count(QByteArray(QSslConfiguration::NextProtocolHttp1_1)));
-    report(state, times);
+    reportSpread(state, times, "ms");
 }
 BENCHMARK(BM_ChatCall)
     ->ArgNames({"http", "bytes"})

@@ -2,6 +2,7 @@
 // time from the server writing one event to the transport's onDelta call (loopback socket,
 // Qt's network thread and the parse included), and the raw parse throughput. Goal: under 50 µs
 // per event.
+#include "Percentiles.h"
 #include "fakes/FakeDeepSeekServer.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
@@ -106,12 +107,7 @@ void BM_EventToDelta(benchmark::State &state)
     }
     while (!finished)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    std::sort(latencies.begin(), latencies.end());
-    if (!latencies.empty()) {
-        state.counters["p50_us"] = latencies[latencies.size() / 2];
-        state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
-        state.counters["max_us"] = latencies.back();
-    }
+    reportSpread(state, latencies, "us");
 }
 BENCHMARK(BM_EventToDelta)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 

@@ -21,6 +21,7 @@
 //   scripts/with-test-env build/rel/bench/bench_EndToEndLatencyBench [--sentences=N]
 
 #include "EventLoopWait.h"
+#include "Percentiles.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
 #include "fakes/FakeScribeServer.h"
@@ -446,14 +447,6 @@ private:
     qsizetype m_next = 0;
     int m_writing = -1;
 };
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 
 void BM_EndToEnd(benchmark::State &state)
 {

@@ -4,6 +4,7 @@
 #include "speech/EngineHarness.h"
 
 #include "EventLoopWait.h"
+#include "Percentiles.h"
 #include "common/SerialQueue.h"
 #include "fakes/FakeScribeServer.h"
 #include "speech/ScribeClient.h"
@@ -13,7 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -132,12 +132,7 @@ static void BM_ChunkSendToReceipt(benchmark::State &state)
         state.SetIterationTime(seconds);
         milliseconds.push_back(seconds * 1000.0);
     }
-    std::sort(milliseconds.begin(), milliseconds.end());
-    if (!milliseconds.empty()) {
-        state.counters["p50_ms"] = milliseconds[milliseconds.size() / 2];
-        state.counters["p99_ms"] = milliseconds[milliseconds.size() * 99 / 100];
-        state.counters["max_ms"] = milliseconds.back();
-    }
+    reportSpread(state, milliseconds, "ms");
 }
 BENCHMARK(BM_ChunkSendToReceipt)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
 
