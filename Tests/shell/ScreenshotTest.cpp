@@ -8,6 +8,7 @@
 #include "shell/chat/ChatView.h"
 #include "shell/import/ImportView.h"
 #include "records/MediaImporter.h"
+#include "shell/AppDelegate.h"
 #include "shell/SettingsView.h"
 #include "shell/StatsView.h"
 
@@ -111,7 +112,8 @@ private:
 void ScreenshotTest::initTestCase()
 {
     m_savedFont = QApplication::font();
-    QFont font = m_savedFont;
+    // The interface font as the application installs it, at 11 pt.
+    QFont font = AppDelegate::interfaceFont(m_savedFont);
     font.setPointSizeF(11);
     QApplication::setFont(font);
 }

@@ -53,6 +53,16 @@ bool AppDelegate::needsSettingsAtLaunch(const AppModel &model)
     return model.mode() != DisplayMode::english;
 }
 
+QFont AppDelegate::interfaceFont(const QFont &font)
+{
+    QFont interface = font;
+    QStringList families = interface.families();
+    if (families.isEmpty())
+        families.append(QFontInfo(interface).family());
+    interface.setFamilies(FontFamilies::withHanFace(families));
+    return interface;
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     // A termination signal from here on ends the application through quit (and so saves);
@@ -71,13 +81,7 @@ void AppDelegate::applicationDidFinishLaunching()
     }
     const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
 
-    // Interface text in Chinese draws in the sans CJK face whatever the locale.
-    QFont interface = QApplication::font();
-    QStringList families = interface.families();
-    if (families.isEmpty())
-        families.append(QFontInfo(interface).family());
-    interface.setFamilies(FontFamilies::withHanFace(families));
-    QApplication::setFont(interface);
+    QApplication::setFont(interfaceFont(QApplication::font()));
 
     AppModel &shared = model ? *model : *AppModel::shared();
     SettingsWindowController::model = &shared;
