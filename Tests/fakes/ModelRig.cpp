@@ -107,10 +107,10 @@ ModelRig::~ModelRig()
     Clock::reset();
 }
 
-AppModel &ModelRig::make()
+AppModel &ModelRig::make(AppModel::KeyReading keys)
 {
     destroyModel();
-    m_model = std::make_unique<AppModel>();
+    m_model = std::make_unique<AppModel>(nullptr, keys);
     return *m_model;
 }
 

@@ -34,7 +34,7 @@ public:
 
     QString recordsFolder() const { return records.filePath(QStringLiteral("records")); }
 
-    AppModel &make();
+    AppModel &make(AppModel::KeyReading keys = AppModel::KeyReading::atOnce);
     AppModel &model() { return *m_model; }
     bool hasModel() const { return m_model != nullptr; }
     void destroyModel();

@@ -10,6 +10,8 @@
 #include "translation/Keychain.h"
 
 #include <QMutex>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -388,6 +390,72 @@ private slots:
         QVERIFY(!model.hasDeepSeekKey() && !model.hasTranslationKey());
         QVERIFY(!model.keyStatus().contains(KeyProvider::deepSeek));
         QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
+    }
+
+    // The application's model reads its keys on request and waits for nobody: until the keyring
+    // answers it knows no keys, and when it does the flags and the list follow, also where the
+    // keyring cannot answer (then as a keyring without keys).
+    void keysReadOnRequest_data()
+    {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("keys stored") << true << true;
+        QTest::newRow("no keys") << false << true;
+        QTest::newRow("keyring cannot answer") << true << false;
+    }
+    void keysReadOnRequest()
+    {
+        QFETCH(bool, stored);
+        QFETCH(bool, answers);
+        ModelRig rig;
+        Checks hooks;
+        if (stored) {
+            ModelRig::storeKey(listAccount, R"(["el-a","el-b"])");
+            ModelRig::storeKey(activeAccount, QStringLiteral("el-a"));
+            ModelRig::storeKey(deepSeekAccount, QStringLiteral("sk-key"));
+        }
+        // As at a launch: the keys are in the keyring, not yet in the cache.
+        for (const QString &account : {listAccount, activeAccount, deepSeekAccount})
+            Keychain::forget(account);
+        auto gate = std::make_shared<QSemaphore>();
+        const auto realRead = Keychain::readItem;
+        const auto readerBack = qScopeGuard([realRead] {
+            Keychain::readItem = realRead;
+            Keychain::userActedOnKeys(); // a keyring that could not answer may be asked again
+        });
+        Keychain::readItem = [gate, answers, realRead](const QString &service, const QString &account) {
+            gate->acquire(); // the keyring's first answer is slow
+            gate->release();
+            return answers ? realRead(service, account) : SecretStore::Reading {};
+        };
+
+        AppModel &model = rig.make(AppModel::KeyReading::onRequest);
+        QSignalSpy known(&model, &AppModel::keysKnownChanged);
+        QSignalSpy recognition(&model, &AppModel::hasElevenLabsKeyChanged);
+        QVERIFY(!model.keysKnown());
+        model.readStoredKeys();
+        // Returned with the keyring still held: nothing waited for it.
+        QVERIFY(!model.keysKnown());
+        QVERIFY(!model.hasElevenLabsKey() && !model.hasDeepSeekKey() && !model.hasTranslationKey());
+        QVERIFY(model.elevenLabsKeys().keys.isEmpty());
+        QVERIFY(Keychain::waiting(deepSeekAccount));
+
+        gate->release();
+        QTRY_VERIFY(model.keysKnown());
+        QCOMPARE(known.count(), 1);
+        QVERIFY(!recognition.isEmpty());
+        const bool has = stored && answers;
+        QCOMPARE(model.hasElevenLabsKey(), has);
+        QCOMPARE(model.hasDeepSeekKey(), has);
+        QCOMPARE(model.hasTranslationKey(), has);
+        QCOMPARE(model.elevenLabsKeys(),
+                 has ? (ElevenLabsKeys {{"el-a", "el-b"}, 0}) : ElevenLabsKeys {});
+        // Asked again later, the keys come from the cache at once.
+        if (answers) {
+            model.readStoredKeys();
+            QVERIFY(model.keysKnown());
+            QCOMPARE(model.hasElevenLabsKey(), has);
+        }
     }
 
     void checkSavedKeysOncePerProvider()

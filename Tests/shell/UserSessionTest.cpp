@@ -21,6 +21,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMap>
 #include <QPixmap>
 #include <QScreen>
 #include <QProcess>
@@ -118,6 +119,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void hotKeyStartsOnTheFirstPress();
+    void settingsOpenOnlyWithoutKeys_data();
+    void settingsOpenOnlyWithoutKeys();
     void meetingAsAUserRunsIt();
 
 private:
@@ -270,6 +273,44 @@ void UserSessionTest::hotKeyStartsOnTheFirstPress()
         QCOMPARE(probe(QStringLiteral("hotKeys")).toInt(), 3);
         QVERIFY(quit(app));
     }
+}
+
+void UserSessionTest::settingsOpenOnlyWithoutKeys_data()
+{
+    QTest::addColumn<bool>("keys");
+    QTest::newRow("keys stored") << true;
+    QTest::newRow("no keys") << false;
+}
+
+// The icon does not wait for the keyring: the keys are read once it is up, and only then does
+// the launch know whether the settings window must open for a missing key.
+void UserSessionTest::settingsOpenOnlyWithoutKeys()
+{
+    QFETCH(bool, keys);
+    const QStringList accounts {Keychain::elevenLabsListAccount, Keychain::elevenLabsAccount,
+                                Keychain::deepSeekAccount};
+    QMap<QString, QString> stored;
+    for (const QString &account : accounts)
+        stored.insert(account, Keychain::get(account).value_or(QString()));
+    const auto keysBack = qScopeGuard([&stored] {
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            ModelRig::storeKey(it.key(), it.value());
+    });
+    if (!keys) {
+        for (const QString &account : accounts)
+            QVERIFY(Keychain::set(QString(), account));
+    }
+
+    QProcess app;
+    QVERIFY(launch(app, qEnvironmentVariable("DISPLAY")));
+    const auto appGone = qScopeGuard([&app] {
+        if (app.state() != QProcess::NotRunning)
+            quit(app);
+    });
+    QVERIFY(probePublished(app));
+    QTRY_VERIFY_WITH_TIMEOUT(probe(QStringLiteral("keysKnown")).toBool(), waitMs);
+    QCOMPARE(probe(QStringLiteral("settingsShown")).toBool(), !keys);
+    QVERIFY(quit(app));
 }
 
 void UserSessionTest::meetingAsAUserRunsIt()

@@ -40,12 +40,10 @@ const QString AppModel::microphoneDeniedText = QStringLiteral(
 
 std::function<AppModel::Measure(double)> AppModel::measurer = &AppModel::estimatedMeasure;
 
-AppModel::AppModel(QObject *parent) : QObject(parent)
+AppModel::AppModel(QObject *parent, KeyReading keys) : QObject(parent)
 {
-    // 1. Field values are the declared ones; the key flags come from the keychain.
-    m_hasElevenLabsKey = Keychain::get(Keychain::elevenLabsAccount).has_value();
-    m_hasDeepSeekKey = Keychain::get(Keychain::deepSeekAccount).has_value();
-    m_hasTranslationKey = m_hasDeepSeekKey;
+    // 1. Field values are the declared ones; the key flags come from the keychain (below, with
+    // the recognition keys, or when they are asked for).
 
     // 2.–14. Settings, read without running any setter.
     loadSettings();
@@ -56,8 +54,10 @@ AppModel::AppModel(QObject *parent) : QObject(parent)
     // 16.–20.
     installEngineCallbacks();
     installContextProviders();
-    loadElevenLabsKeys();
-    m_hasElevenLabsKey = Keychain::get(Keychain::elevenLabsAccount).has_value();
+    if (keys == KeyReading::atOnce)
+        loadStoredKeys();
+    else
+        m_keysKnown = false;
     installRoutingHooks();
     installTranslatorHandlers();
     installChat();
@@ -86,7 +86,7 @@ AppModel *AppModel::shared()
 {
     static QPointer<AppModel> model;
     if (!model) {
-        model = new AppModel(QCoreApplication::instance());
+        model = new AppModel(QCoreApplication::instance(), KeyReading::onRequest);
         // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
         // that keeps the last partial sentence and saves the record.
         if (QCoreApplication::instance())

@@ -130,9 +130,15 @@ public:
     Q_PROPERTY(Balances balances READ balances NOTIFY balancesChanged)
 
 public:
-    explicit AppModel(QObject *parent = nullptr);
+    // When a new model reads the stored keys: before its constructor returns, or only when
+    // readStoredKeys() is called.
+    enum class KeyReading { atOnce, onRequest };
+
+    explicit AppModel(QObject *parent = nullptr, KeyReading keys = KeyReading::atOnce);
     ~AppModel() override;
 
+    // The application's model. It reads its keys on request: the launch asks once the tray icon
+    // is up, as the keyring's first answer is slow and asking it meanwhile slows the launch.
     static AppModel *shared();
 
     // ---- Static hooks: platform services, replaced once at launch by the application. ----
@@ -202,6 +208,13 @@ public:
     bool hasElevenLabsKey() const { return m_hasElevenLabsKey; }
     bool hasTranslationKey() const { return m_hasTranslationKey; }
     bool hasDeepSeekKey() const { return m_hasDeepSeekKey; }
+    // The key flags and the recognition keys hold what the keyring stores. False until the
+    // keyring has answered a model that reads its keys on request: until then the flags say
+    // nothing about the keys, and keysKnownChanged follows once they do.
+    bool keysKnown() const { return m_keysKnown; }
+    // Asks the keyring for the stored keys on a thread of its own and returns at once; the key
+    // flags and the recognition keys follow when it answers (at once when they are known).
+    void readStoredKeys();
     const OptionalText &lastTranslation() const { return m_lastTranslation; }
     const OptionalText &transcriptProblem() const { return m_transcriptProblem; }
     const QSet<int> &backfillPending() const { return m_backfillPending; }
@@ -506,6 +519,7 @@ signals:
     void hasElevenLabsKeyChanged();
     void hasTranslationKeyChanged();
     void hasDeepSeekKeyChanged();
+    void keysKnownChanged();
     void lastTranslationChanged();
     void transcriptProblemChanged();
     void backfillPendingChanged();
@@ -601,6 +615,10 @@ private:
     void writeFlag(const QString &key, bool value);
 
     // Keys.
+    // The key flags and the recognition keys from the keyring; while a keyring query runs,
+    // nothing is read until it ends.
+    static QStringList storedKeyAccounts();
+    void loadStoredKeys();
     void loadElevenLabsKeys();
     // Answers whether the keyring took both items; if not the key row shows the problem.
     bool storeElevenLabsKeys(const ElevenLabsKeys &value);
@@ -658,6 +676,7 @@ private:
     bool m_hasElevenLabsKey = false;
     bool m_hasTranslationKey = false;
     bool m_hasDeepSeekKey = false;
+    bool m_keysKnown = true;
     OptionalText m_lastTranslation;
     OptionalText m_transcriptProblem;
     QSet<int> m_backfillPending;

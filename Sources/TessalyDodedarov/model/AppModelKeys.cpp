@@ -5,6 +5,7 @@
 #include "common/UserDefaults.h"
 #include "speech/Graphemes.h"
 #include "translation/Keychain.h"
+#include "translation/KeychainAnswers.h"
 
 #include <QPointer>
 
@@ -61,6 +62,37 @@ void AppModel::setBalance(KeyProvider provider, const std::optional<BalanceInfo>
     else
         m_balances.remove(provider);
     emit balancesChanged();
+}
+
+QStringList AppModel::storedKeyAccounts()
+{
+    return {Keychain::elevenLabsAccount, Keychain::deepSeekAccount, Keychain::elevenLabsListAccount};
+}
+
+void AppModel::readStoredKeys()
+{
+    Keychain::prefetch(storedKeyAccounts());
+    loadStoredKeys();
+}
+
+void AppModel::loadStoredKeys()
+{
+    // The keyring's first answer takes a while, longer still when it prompts to be unlocked:
+    // the keys are read when the query ends, and nobody waits for them meanwhile.
+    const QStringList accounts = storedKeyAccounts();
+    if (std::any_of(accounts.begin(), accounts.end(), &Keychain::waiting)) {
+        connect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this,
+                &AppModel::loadStoredKeys, Qt::UniqueConnection);
+        return;
+    }
+    disconnect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &AppModel::loadStoredKeys);
+    const bool deepSeek = Keychain::get(Keychain::deepSeekAccount).has_value();
+    publish(m_hasDeepSeekKey, deepSeek, &AppModel::hasDeepSeekKeyChanged);
+    publish(m_hasTranslationKey, deepSeek, &AppModel::hasTranslationKeyChanged);
+    loadElevenLabsKeys();
+    publish(m_hasElevenLabsKey, Keychain::get(Keychain::elevenLabsAccount).has_value(),
+            &AppModel::hasElevenLabsKeyChanged);
+    publish(m_keysKnown, true, &AppModel::keysKnownChanged);
 }
 
 void AppModel::loadElevenLabsKeys()

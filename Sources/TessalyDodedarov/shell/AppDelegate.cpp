@@ -19,9 +19,12 @@
 #include "shell/MenuContent.h"
 #include "shell/SettingsWindowController.h"
 #include "speech/MicrophoneCapture.h"
-#include "translation/Keychain.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -31,6 +34,29 @@
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <QUrl>
+
+namespace {
+
+// Whether the desktop shows tray icons. Qt's own answer makes a tray icon with a D-Bus connection
+// of its own and introspects the status-notifier watcher before it reads the one property it
+// rests on: a round of calls that the launch would wait for. That property is read on the
+// session bus instead, and only where it says no is Qt asked (for an XEmbed tray, say).
+bool trayHostAvailable()
+{
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    // Asking must not start a watcher that is not running.
+    get.setAutoStartService(false);
+    const QDBusReply<QDBusVariant> host = QDBusConnection::sessionBus().call(get);
+    if (host.isValid() && host.value().variant().toBool())
+        return true;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+} // namespace
 
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
@@ -71,15 +97,11 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(m_signals, &UnixSignalWatcher::terminationRequested, qApp, &QCoreApplication::quit);
 
     if (!model) {
-        // The model's first question is the stored keys, and the keyring's first answer is
-        // slow: it is asked now, and answers on its own thread while the steps below run.
-        Keychain::prefetch({Keychain::elevenLabsAccount, Keychain::deepSeekAccount,
-                            Keychain::elevenLabsListAccount});
-        // Reading the font configuration takes a while too, and the first text is laid out
-        // only in the panel: a worker reads it meanwhile.
+        // Reading the font configuration takes a while, and the first text is laid out only in
+        // the panel: a worker reads it meanwhile.
         QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
     }
-    const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool trayHost = trayHostAvailable();
 
     QApplication::setFont(interfaceFont(QApplication::font()));
 
@@ -108,6 +130,10 @@ void AppDelegate::applicationDidFinishLaunching()
     registerHotKeys(shared);
     if (m_tray)
         m_tray->show();
+    // The keyring's first answer is slow, and asking it while the steps above talk to the
+    // desktop slowed them: the keys are asked for now, and arrive on their own (hot keys that
+    // need a key meanwhile wait for the keyring's answer).
+    shared.readStoredKeys();
 
     // The captions, shown from the next turn of the event loop on. Made once the icon is up:
     // nothing reaches the panel before that turn, a click on the icon included, and the icon
@@ -116,8 +142,19 @@ void AppDelegate::applicationDidFinishLaunching()
     m_panel = new CaptionPanelController(&shared, this);
     m_panel->setContextMenu(menu());
 
-    if (needsSettingsAtLaunch(shared) || !m_tray)
+    // Without a tray icon the settings window is the only way in. Otherwise it opens when the
+    // keys are missing, which is known once the keyring has answered.
+    if (!m_tray) {
         SettingsWindowController::shared().show();
+    } else if (shared.keysKnown()) {
+        if (needsSettingsAtLaunch(shared))
+            SettingsWindowController::shared().show();
+    } else {
+        connect(&shared, &AppModel::keysKnownChanged, this, [&shared] {
+            if (shared.keysKnown() && needsSettingsAtLaunch(shared))
+                SettingsWindowController::shared().show();
+        }, Qt::SingleShotConnection);
+    }
 
     // Quitting saves the meeting once, however the end comes: the quit entry, a signal, the
     // session ending.

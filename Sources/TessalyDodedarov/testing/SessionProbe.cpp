@@ -7,6 +7,7 @@
 #include "display/HistoryView.h"
 #include "model/AppModel.h"
 #include "shell/AppDelegate.h"
+#include "shell/SettingsWindowController.h"
 #include "accounts/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
@@ -125,4 +126,16 @@ QString SessionProbe::historyText() const
 {
     const HistoryTextView *text = historyOf(m_delegate);
     return text ? text->toPlainText() : QString();
+}
+
+bool SessionProbe::keysKnown() const
+{
+    const AppModel *model = m_delegate->model ? m_delegate->model : AppModel::shared();
+    return model && model->keysKnown();
+}
+
+bool SessionProbe::settingsShown() const
+{
+    const QWidget *window = SettingsWindowController::shared().window();
+    return window && window->isVisible();
 }

@@ -21,6 +21,8 @@ class SessionProbe final : public QObject {
     Q_PROPERTY(bool newestInView READ newestInView)
     Q_PROPERTY(QString newestText READ newestText)
     Q_PROPERTY(QString historyText READ historyText)
+    Q_PROPERTY(bool keysKnown READ keysKnown)
+    Q_PROPERTY(bool settingsShown READ settingsShown)
 
 public:
     // Reads DODEDAROV_TEST_SCRIBE_URL, DODEDAROV_TEST_DEEPSEEK_URL and
@@ -44,6 +46,10 @@ public:
     QString newestText() const;
     // The whole history as plain text.
     QString historyText() const;
+    // The keyring has answered the model's question for the stored keys.
+    bool keysKnown() const;
+    // The settings window is on screen.
+    bool settingsShown() const;
 
 private:
     AppDelegate *m_delegate;

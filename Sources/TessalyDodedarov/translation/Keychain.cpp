@@ -1,5 +1,7 @@
 #include "translation/Keychain.h"
 
+#include "translation/KeychainAnswers.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHash>
@@ -86,8 +88,11 @@ void Keychain::startQuery(const QStringList &accounts)
                 state.userAsked = false;
             }
             state.answered.wakeAll();
-            if (last)
+            if (last) {
+                locker.unlock();
+                emit KeychainAnswers::shared()->queryEnded();
                 return;
+            }
         }
     }).detach();
 }

@@ -52,7 +52,8 @@ public:
 
     // A keyring query is still running and the account's value is not known yet: get() answered
     // nothing only because the keyring is slow, which says nothing about the key. Callers wait
-    // and ask again rather than tell the user that the key is missing.
+    // and ask again rather than tell the user that the key is missing; KeychainAnswers tells
+    // when the query has ended.
     static bool waiting(const QString &account);
 
     // Drops what the cache knows of one account, so the next get() asks the keyring. For tests.
