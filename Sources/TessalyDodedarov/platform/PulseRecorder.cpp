@@ -2,16 +2,102 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <QLibrary>
+
 #include <utility>
 
 namespace {
+
+// The sound server's client library, loaded on the first recording rather than with the
+// application: it maps a dozen more libraries (sound files and their codecs) that only a
+// meeting needs, and the start-up would wait for them.
+#define DODEDAROV_PULSE_FUNCTIONS(F) \
+    F(pa_channel_map_compatible) \
+    F(pa_channel_map_init_extend) \
+    F(pa_context_connect) \
+    F(pa_context_disconnect) \
+    F(pa_context_errno) \
+    F(pa_context_get_server_info) \
+    F(pa_context_get_sink_info_by_name) \
+    F(pa_context_get_source_info_by_name) \
+    F(pa_context_get_state) \
+    F(pa_context_new_with_proplist) \
+    F(pa_context_rttime_new) \
+    F(pa_context_set_state_callback) \
+    F(pa_context_set_subscribe_callback) \
+    F(pa_context_subscribe) \
+    F(pa_context_unref) \
+    F(pa_frame_size) \
+    F(pa_operation_cancel) \
+    F(pa_operation_get_state) \
+    F(pa_operation_unref) \
+    F(pa_proplist_free) \
+    F(pa_proplist_new) \
+    F(pa_proplist_sets) \
+    F(pa_rtclock_now) \
+    F(pa_sample_spec_equal) \
+    F(pa_sample_spec_valid) \
+    F(pa_stream_connect_record) \
+    F(pa_stream_disconnect) \
+    F(pa_stream_drop) \
+    F(pa_stream_get_sample_spec) \
+    F(pa_stream_get_state) \
+    F(pa_stream_new_with_proplist) \
+    F(pa_stream_peek) \
+    F(pa_stream_readable_size) \
+    F(pa_stream_set_read_callback) \
+    F(pa_stream_set_state_callback) \
+    F(pa_stream_unref) \
+    F(pa_strerror) \
+    F(pa_threaded_mainloop_free) \
+    F(pa_threaded_mainloop_get_api) \
+    F(pa_threaded_mainloop_lock) \
+    F(pa_threaded_mainloop_new) \
+    F(pa_threaded_mainloop_set_name) \
+    F(pa_threaded_mainloop_signal) \
+    F(pa_threaded_mainloop_start) \
+    F(pa_threaded_mainloop_stop) \
+    F(pa_threaded_mainloop_unlock) \
+    F(pa_threaded_mainloop_wait)
+
+struct PulseLibrary {
+#define DODEDAROV_DECLARE(name) decltype(&::name) name = nullptr;
+    DODEDAROV_PULSE_FUNCTIONS(DODEDAROV_DECLARE)
+#undef DODEDAROV_DECLARE
+    bool complete = false;
+    QString problem; // why it could not be loaded
+};
+
+// Loaded once and kept; every call through it runs once open() has found it whole.
+const PulseLibrary &pulse()
+{
+    static const PulseLibrary loaded = [] {
+        PulseLibrary library;
+        QLibrary file(QStringLiteral("pulse"), 0); // libpulse.so.0
+        if (!file.load()) {
+            library.problem = file.errorString();
+            return library;
+        }
+        bool complete = true;
+#define DODEDAROV_RESOLVE(name)                                                                    \
+    library.name = reinterpret_cast<decltype(library.name)>(file.resolve(#name));                \
+    complete = complete && library.name;
+        DODEDAROV_PULSE_FUNCTIONS(DODEDAROV_RESOLVE)
+#undef DODEDAROV_RESOLVE
+        library.complete = complete;
+        if (!complete)
+            library.problem = file.errorString();
+        return library;
+    }();
+    return loaded;
+}
 
 // An unresponsive server must not hang the caller's queue.
 constexpr pa_usec_t kServerTimeout = 5 * PA_USEC_PER_SEC;
 
 QString errorText(int code)
 {
-    return QString::fromUtf8(pa_strerror(code));
+    return QString::fromUtf8(pulse().pa_strerror(code));
 }
 
 } // namespace
@@ -37,15 +123,15 @@ struct PulseRecorder::Private {
     QString queriedDefault;
     bool timedOut = false;
 
-    void signal() { pa_threaded_mainloop_signal(loop, 0); }
+    void signal() { pulse().pa_threaded_mainloop_signal(loop, 0); }
 
     // Waits (lock held) until `done` holds or the server timeout passes.
     template <typename Done>
     bool waitUntil(Done done)
     {
         timedOut = false;
-        pa_time_event *timer = pa_context_rttime_new(
-            context, pa_rtclock_now() + kServerTimeout,
+        pa_time_event *timer = pulse().pa_context_rttime_new(
+            context, pulse().pa_rtclock_now() + kServerTimeout,
             [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata) {
                 auto *self = static_cast<Private *>(userdata);
                 self->timedOut = true;
@@ -53,9 +139,9 @@ struct PulseRecorder::Private {
             },
             this);
         while (!done() && !timedOut)
-            pa_threaded_mainloop_wait(loop);
+            pulse().pa_threaded_mainloop_wait(loop);
         if (timer)
-            pa_threaded_mainloop_get_api(loop)->time_free(timer);
+            pulse().pa_threaded_mainloop_get_api(loop)->time_free(timer);
         return done();
     }
 
@@ -65,12 +151,12 @@ struct PulseRecorder::Private {
     {
         if (!operation)
             return false;
-        waitUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        waitUntil([&] { return pulse().pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
         // Cancelled means the connection broke before the answer came.
-        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+        const bool done = pulse().pa_operation_get_state(operation) == PA_OPERATION_DONE;
         if (!done)
-            pa_operation_cancel(operation);
-        pa_operation_unref(operation);
+            pulse().pa_operation_cancel(operation);
+        pulse().pa_operation_unref(operation);
         return done && !queryFailed;
     }
 
@@ -92,7 +178,7 @@ struct PulseRecorder::Private {
     {
         if (timedOut)
             return PA_ERR_TIMEOUT;
-        const int code = context ? pa_context_errno(context) : PA_ERR_INTERNAL;
+        const int code = context ? pulse().pa_context_errno(context) : PA_ERR_INTERNAL;
         return code ? code : PA_ERR_UNKNOWN;
     }
 
@@ -100,7 +186,7 @@ struct PulseRecorder::Private {
     {
         auto *self = static_cast<Private *>(userdata);
         // A server that goes away while recording leaves nothing to record.
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+        if (!PA_CONTEXT_IS_GOOD(pulse().pa_context_get_state(context)))
             self->reportChange();
         self->signal();
     }
@@ -109,7 +195,7 @@ struct PulseRecorder::Private {
     {
         auto *self = static_cast<Private *>(userdata);
         // The stream may not move to another device, so losing the device ends it.
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+        if (!PA_STREAM_IS_GOOD(pulse().pa_stream_get_state(stream)))
             self->reportChange();
         self->signal();
     }
@@ -117,15 +203,15 @@ struct PulseRecorder::Private {
     static void onRead(pa_stream *stream, size_t, void *userdata)
     {
         auto *self = static_cast<Private *>(userdata);
-        while (pa_stream_readable_size(stream) > 0) {
+        while (pulse().pa_stream_readable_size(stream) > 0) {
             const void *bytes = nullptr;
             size_t count = 0;
-            if (pa_stream_peek(stream, &bytes, &count) < 0 || count == 0)
+            if (pulse().pa_stream_peek(stream, &bytes, &count) < 0 || count == 0)
                 return;
             // A null pointer with a size is a hole in the stream: nothing to deliver.
             if (bytes && self->data && self->frameBytes > 0)
                 self->data(static_cast<const float *>(bytes), qsizetype(count / self->frameBytes));
-            pa_stream_drop(stream);
+            pulse().pa_stream_drop(stream);
         }
     }
 
@@ -172,7 +258,7 @@ struct PulseRecorder::Private {
     static void onEvent(pa_context *context, pa_subscription_event_type_t, uint32_t, void *userdata)
     {
         auto *self = static_cast<Private *>(userdata);
-        pa_operation *operation = pa_context_get_server_info(
+        pa_operation *operation = pulse().pa_context_get_server_info(
             context,
             [](pa_context *, const pa_server_info *info, void *userdata) {
                 auto *self = static_cast<Private *>(userdata);
@@ -186,7 +272,7 @@ struct PulseRecorder::Private {
             },
             self);
         if (operation)
-            pa_operation_unref(operation);
+            pulse().pa_operation_unref(operation);
     }
 };
 
@@ -212,47 +298,49 @@ std::optional<PulseRecorder::Failure> PulseRecorder::open()
     close();
     d->info = {};
 
-    d->loop = pa_threaded_mainloop_new();
+    if (!pulse().complete)
+        return Failure{Step::connect, 0, pulse().problem};
+    d->loop = pulse().pa_threaded_mainloop_new();
     if (!d->loop)
         return d->failure(Step::connect, PA_ERR_INTERNAL);
-    pa_threaded_mainloop_set_name(d->loop, d->threadName.constData());
+    pulse().pa_threaded_mainloop_set_name(d->loop, d->threadName.constData());
 
-    pa_proplist *properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tessaly Dodedarov");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.tessalab.dodedarov");
-    d->context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(d->loop),
-                                              "Tessaly Dodedarov", properties);
-    pa_proplist_free(properties);
+    pa_proplist *properties = pulse().pa_proplist_new();
+    pulse().pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tessaly Dodedarov");
+    pulse().pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.tessalab.dodedarov");
+    d->context = pulse().pa_context_new_with_proplist(pulse().pa_threaded_mainloop_get_api(d->loop),
+                                                      "Tessaly Dodedarov", properties);
+    pulse().pa_proplist_free(properties);
     if (!d->context) {
         close();
         return d->failure(Step::connect, PA_ERR_INTERNAL);
     }
-    pa_context_set_state_callback(d->context, &Private::onContextState, d.get());
+    pulse().pa_context_set_state_callback(d->context, &Private::onContextState, d.get());
 
-    if (pa_threaded_mainloop_start(d->loop) < 0) {
+    if (pulse().pa_threaded_mainloop_start(d->loop) < 0) {
         close();
         return d->failure(Step::connect, PA_ERR_INTERNAL);
     }
 
-    pa_threaded_mainloop_lock(d->loop);
+    pulse().pa_threaded_mainloop_lock(d->loop);
     // Never start a sound server of our own: only a running one is used.
     std::optional<Failure> failure;
-    if (pa_context_connect(d->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (pulse().pa_context_connect(d->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         failure = d->failure(Step::connect, d->contextError());
     } else {
         const bool ready = d->waitUntil([this] {
-            const pa_context_state_t state = pa_context_get_state(d->context);
+            const pa_context_state_t state = pulse().pa_context_get_state(d->context);
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         });
         if (!ready)
             failure = d->failure(Step::connect, PA_ERR_TIMEOUT);
-        else if (pa_context_get_state(d->context) != PA_CONTEXT_READY)
+        else if (pulse().pa_context_get_state(d->context) != PA_CONTEXT_READY)
             failure = d->failure(Step::connect, d->contextError());
     }
 
     if (!failure) {
         d->queryFailed = false;
-        if (!d->finish(pa_context_get_server_info(d->context, &Private::onServerInfo, d.get())))
+        if (!d->finish(pulse().pa_context_get_server_info(d->context, &Private::onServerInfo, d.get())))
             failure = d->failure(Step::findDevice, d->contextError());
         else if (d->queriedDefault.isEmpty())
             failure = Failure{Step::findDevice, 0, QString()};
@@ -263,14 +351,16 @@ std::optional<PulseRecorder::Failure> PulseRecorder::open()
         const QByteArray name = d->queriedDefault.toUtf8();
         d->queryFailed = false;
         pa_operation *operation = d->device == Device::defaultOutputMonitor
-            ? pa_context_get_sink_info_by_name(d->context, name.constData(), &Private::onSinkInfo, d.get())
-            : pa_context_get_source_info_by_name(d->context, name.constData(), &Private::onSourceInfo, d.get());
+            ? pulse().pa_context_get_sink_info_by_name(d->context, name.constData(),
+                                                       &Private::onSinkInfo, d.get())
+            : pulse().pa_context_get_source_info_by_name(d->context, name.constData(),
+                                                         &Private::onSourceInfo, d.get());
         if (!d->finish(operation))
             failure = d->failure(Step::findDevice, d->contextError());
         else if (d->info.name.isEmpty())
             failure = Failure{Step::findDevice, 0, QString()};
     }
-    pa_threaded_mainloop_unlock(d->loop);
+    pulse().pa_threaded_mainloop_unlock(d->loop);
 
     if (failure)
         close();
@@ -289,29 +379,29 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(double sampleRate,
     spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = uint32_t(sampleRate);
     spec.channels = uint8_t(d->info.channels);
-    if (!pa_sample_spec_valid(&spec))
+    if (!pulse().pa_sample_spec_valid(&spec))
         return d->failure(Step::createStream, PA_ERR_INVALID);
     pa_channel_map map = d->channelMap;
-    if (!pa_channel_map_compatible(&map, &spec))
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    d->frameBytes = pa_frame_size(&spec);
+    if (!pulse().pa_channel_map_compatible(&map, &spec))
+        pulse().pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    d->frameBytes = pulse().pa_frame_size(&spec);
 
-    pa_threaded_mainloop_lock(d->loop);
+    pulse().pa_threaded_mainloop_lock(d->loop);
     std::optional<Failure> failure;
     // Deliberately no media role: a "phone" role makes PipeWire hand over a microphone.
-    pa_proplist *properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME,
+    pa_proplist *properties = pulse().pa_proplist_new();
+    pulse().pa_proplist_sets(properties, PA_PROP_MEDIA_NAME,
                      d->device == Device::defaultOutputMonitor ? "System sound" : "Microphone");
-    d->stream = pa_stream_new_with_proplist(d->context, "capture", &spec, &map, properties);
-    pa_proplist_free(properties);
+    d->stream = pulse().pa_stream_new_with_proplist(d->context, "capture", &spec, &map, properties);
+    pulse().pa_proplist_free(properties);
     if (!d->stream) {
         failure = d->failure(Step::createStream, d->contextError());
     } else {
         d->data = std::move(data);
         d->changed = std::move(changed);
         d->changeReported = false;
-        pa_stream_set_state_callback(d->stream, &Private::onStreamState, d.get());
-        pa_stream_set_read_callback(d->stream, &Private::onRead, d.get());
+        pulse().pa_stream_set_state_callback(d->stream, &Private::onStreamState, d.get());
+        pulse().pa_stream_set_read_callback(d->stream, &Private::onRead, d.get());
 
         pa_buffer_attr attr{};
         attr.maxlength = uint32_t(-1);
@@ -323,18 +413,18 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(double sampleRate,
         // Not movable: if the device goes away the stream ends and the owner is told, rather
         // than the server quietly switching us to some other input.
         const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_record(d->stream, source.constData(), &attr, flags) < 0) {
+        if (pulse().pa_stream_connect_record(d->stream, source.constData(), &attr, flags) < 0) {
             failure = d->failure(Step::startStream, d->contextError());
         } else {
             const bool settled = d->waitUntil([this] {
-                const pa_stream_state_t state = pa_stream_get_state(d->stream);
+                const pa_stream_state_t state = pulse().pa_stream_get_state(d->stream);
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             });
             if (!settled)
                 failure = d->failure(Step::startStream, PA_ERR_TIMEOUT);
-            else if (pa_stream_get_state(d->stream) != PA_STREAM_READY)
+            else if (pulse().pa_stream_get_state(d->stream) != PA_STREAM_READY)
                 failure = d->failure(Step::startStream, d->contextError());
-            else if (!pa_sample_spec_equal(pa_stream_get_sample_spec(d->stream), &spec))
+            else if (!pulse().pa_sample_spec_equal(pulse().pa_stream_get_sample_spec(d->stream), &spec))
                 // The data would be read in the wrong layout.
                 failure = d->failure(Step::startStream, PA_ERR_NOTSUPPORTED);
         }
@@ -343,13 +433,13 @@ std::optional<PulseRecorder::Failure> PulseRecorder::record(double sampleRate,
     if (!failure) {
         d->recording = true;
         // Without the subscription capture still runs, only without device-change notices.
-        pa_context_set_subscribe_callback(d->context, &Private::onEvent, d.get());
-        pa_operation *operation = pa_context_subscribe(d->context, PA_SUBSCRIPTION_MASK_SERVER,
+        pulse().pa_context_set_subscribe_callback(d->context, &Private::onEvent, d.get());
+        pa_operation *operation = pulse().pa_context_subscribe(d->context, PA_SUBSCRIPTION_MASK_SERVER,
                                                        nullptr, nullptr);
         if (operation)
-            pa_operation_unref(operation);
+            pulse().pa_operation_unref(operation);
     }
-    pa_threaded_mainloop_unlock(d->loop);
+    pulse().pa_threaded_mainloop_unlock(d->loop);
 
     if (failure)
         close();
@@ -360,26 +450,26 @@ void PulseRecorder::close()
 {
     if (!d->loop)
         return;
-    pa_threaded_mainloop_lock(d->loop);
+    pulse().pa_threaded_mainloop_lock(d->loop);
     d->recording = false;
     if (d->stream) {
-        pa_stream_set_state_callback(d->stream, nullptr, nullptr);
-        pa_stream_set_read_callback(d->stream, nullptr, nullptr);
-        pa_stream_disconnect(d->stream);
-        pa_stream_unref(d->stream);
+        pulse().pa_stream_set_state_callback(d->stream, nullptr, nullptr);
+        pulse().pa_stream_set_read_callback(d->stream, nullptr, nullptr);
+        pulse().pa_stream_disconnect(d->stream);
+        pulse().pa_stream_unref(d->stream);
         d->stream = nullptr;
     }
     if (d->context) {
-        pa_context_set_state_callback(d->context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(d->context, nullptr, nullptr);
-        pa_context_disconnect(d->context);
-        pa_context_unref(d->context);
+        pulse().pa_context_set_state_callback(d->context, nullptr, nullptr);
+        pulse().pa_context_set_subscribe_callback(d->context, nullptr, nullptr);
+        pulse().pa_context_disconnect(d->context);
+        pulse().pa_context_unref(d->context);
         d->context = nullptr;
     }
-    pa_threaded_mainloop_unlock(d->loop);
+    pulse().pa_threaded_mainloop_unlock(d->loop);
     // Joins the server thread: no handler runs after this.
-    pa_threaded_mainloop_stop(d->loop);
-    pa_threaded_mainloop_free(d->loop);
+    pulse().pa_threaded_mainloop_stop(d->loop);
+    pulse().pa_threaded_mainloop_free(d->loop);
     d->loop = nullptr;
     d->data = nullptr;
     d->changed = nullptr;
