@@ -78,13 +78,13 @@ void AppModel::readStoredKeys()
 void AppModel::loadStoredKeys()
 {
     // The keyring's first answer takes a while, longer still when it prompts to be unlocked:
-    // the keys are read when the query ends, and nobody waits for them meanwhile.
+    // the keys are read when the query ends, and nobody waits for them meanwhile. Listening
+    // starts before the question, so that a query ending in between is not missed.
+    connect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &AppModel::loadStoredKeys,
+            Qt::UniqueConnection);
     const QStringList accounts = storedKeyAccounts();
-    if (std::any_of(accounts.begin(), accounts.end(), &Keychain::waiting)) {
-        connect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this,
-                &AppModel::loadStoredKeys, Qt::UniqueConnection);
+    if (std::any_of(accounts.begin(), accounts.end(), &Keychain::waiting))
         return;
-    }
     disconnect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &AppModel::loadStoredKeys);
     const bool deepSeek = Keychain::get(Keychain::deepSeekAccount).has_value();
     publish(m_hasDeepSeekKey, deepSeek, &AppModel::hasDeepSeekKeyChanged);
