@@ -347,10 +347,10 @@ private slots:
         r.rig.tick();
         QTRY_VERIFY_WITH_TIMEOUT(request(first) >= 0, 10000);
         r.server.reply(request(first), {QStringLiteral("我们卖了很多台")});
-        QTRY_VERIFY_WITH_TIMEOUT(r.server.count() >= 2, 10000);
+        const QString numbersHint = QStringLiteral("原文里的每个数字");
+        QTRY_VERIFY_WITH_TIMEOUT(request(numbersHint) >= 0, 10000);
         QCOMPARE(model.stats().numberRechecks, 1);
-        const int recheck = request(QStringLiteral("原文里的每个数字"));
-        QVERIFY(recheck >= 0);
+        const int recheck = request(numbersHint);
         QVERIFY(r.server.at(recheck).lastUser().contains(first));
 
         if (grows) {
