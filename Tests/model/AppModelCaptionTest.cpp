@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QMutexLocker>
 #include <QSignalSpy>
 #include <QTest>
@@ -313,6 +314,68 @@ private slots:
                          QStringLiteral("so what we decided is to wait."), QStringLiteral("所以我们决定等待。"), {});
             QCOMPARE(model.lines().at(0).revised.has_value(), !grown);
             QCOMPARE(model.lines().at(1).merged, !grown);
+        }
+    }
+
+    // A line whose translation lost its numbers is re-checked through the translator; the
+    // answer becomes the line's revision. When a second part of the speech continues the line
+    // while the re-check is out, the answer covers only the text that was sent, so it is
+    // dropped, even though it carries every number of the grown line.
+    void recheckThroughTheTranslator_data()
+    {
+        QTest::addColumn<bool>("grows");
+        QTest::newRow("line unchanged") << false;
+        QTest::newRow("line grew meanwhile") << true;
+    }
+
+    void recheckThroughTheTranslator()
+    {
+        QFETCH(bool, grows);
+        AskingRig r;
+        AppModel &model = *r.model;
+        // The request that holds the text in one of its messages, once it has come.
+        const auto request = [&r](const QString &text) {
+            for (int i = 0; i < r.server.count(); ++i)
+                if (QString::fromUtf8(QJsonDocument(r.server.at(i).json).toJson()).contains(text))
+                    return i;
+            return -1;
+        };
+        // Half a sentence goes to translation after a quiet moment, and stays open for more.
+        const QString first = QStringLiteral("We sold 300 units in 2024");
+        model.handleCommitted(first);
+        r.rig.now += 3.0;
+        r.rig.tick();
+        QTRY_VERIFY_WITH_TIMEOUT(request(first) >= 0, 10000);
+        r.server.reply(request(first), {QStringLiteral("我们卖了很多台")});
+        const QString numbersHint = QStringLiteral("原文里的每个数字");
+        QTRY_VERIFY_WITH_TIMEOUT(request(numbersHint) >= 0, 10000);
+        QCOMPARE(model.stats().numberRechecks, 1);
+        const int recheck = request(numbersHint);
+        QVERIFY(r.server.at(recheck).lastUser().contains(first));
+
+        if (grows) {
+            const QString rest = QStringLiteral("and the margin grew.");
+            model.handleCommitted(rest);
+            QTRY_VERIFY_WITH_TIMEOUT(request(rest) >= 0, 10000);
+            r.server.reply(request(rest), {QStringLiteral("，利润率也提高了。")});
+            QTRY_VERIFY_WITH_TIMEOUT(model.lines().at(0).finished, 10000);
+            QCOMPARE(model.lines().size(), 1);
+            QCOMPARE(model.lines().at(0).english, first + u' ' + rest);
+        }
+        const QString answer = grows ? QStringLiteral("我们在2024年卖了300台，利润率也提高了。")
+                                     : QStringLiteral("我们在2024年卖了300台");
+        r.server.reply(recheck, {answer});
+        QTRY_VERIFY_WITH_TIMEOUT(model.translator().backfillInFlight().isEmpty(), 10000);
+        QCoreApplication::processEvents();
+        const std::optional<CaptionLine::Revision> revised = model.lines().at(0).revised;
+        if (grows) {
+            QVERIFY2(!revised, qPrintable(QStringLiteral("the grown line was revised as: ")
+                                          + revised.value_or(CaptionLine::Revision {}).translation));
+            QCOMPARE(model.lines().at(0).chinese, QStringLiteral("我们卖了很多台，利润率也提高了。"));
+        } else {
+            QVERIFY(revised);
+            QCOMPARE(*revised, (CaptionLine::Revision {first, answer, QString()}));
+            QCOMPARE(model.lines().at(0).chinese, QStringLiteral("我们卖了很多台"));
         }
     }
 

@@ -12,6 +12,8 @@
 #include <QSemaphore>
 #include <QUuid>
 
+#include <atomic>
+
 namespace {
 using Entry = std::tuple<QString, bool, SpeechLanguage>;
 using Rig = TranslatorRig;
@@ -45,6 +47,7 @@ private slots:
     void missingKeyKeepsQueuedSpeech();
     void slowKeyringIsWaitedFor_data();
     void slowKeyringIsWaitedFor();
+    void slowKeyringLeavesMainThreadFree();
     void resetSilencesOldRequest();
     void resetDropsHeldHead();
     void queueAccess();
@@ -554,6 +557,52 @@ void TranslatorTest::slowKeyringIsWaitedFor()
         QVERIFY(rig.translator.backfillItems().isEmpty());
         QCOMPARE(rig.server.count(), 0);
     }
+}
+
+// As at a launch: the keys are being read on the keyring's own thread when the first speech
+// comes, and the main thread keeps the app's own limit on how long it would wait for an answer.
+// Speech waits for the key without the main thread waiting with it.
+void TranslatorTest::slowKeyringLeavesMainThreadFree()
+{
+    // The user's own prompt is past, so the main thread would give up only after its usual wait.
+    QCOMPARE(Keychain::get(QStringLiteral("probe-") + QUuid::createUuid().toString()), std::nullopt);
+    enum Verdict { pending, served, blocked };
+    auto verdict = std::make_shared<std::atomic_int>(pending);
+    auto answer = std::make_shared<QSemaphore>();
+    Keychain::readItem = [verdict, answer](const QString &, const QString &) {
+        // An event posted to the main thread while the keyring is slow is handled well within
+        // the main thread's own wait for the keyring, unless that wait is what it is doing.
+        auto handled = std::make_shared<QSemaphore>();
+        QMetaObject::invokeMethod(qApp, [handled] { handled->release(); }, Qt::QueuedConnection);
+        verdict->store(handled->tryAcquire(1, Keychain::mainThreadWaitMs / 2) ? served : blocked);
+        // The keyring answers when the test lets it (or, without the bound, after 20 s).
+        if (!answer->tryAcquire(1, 20000))
+            return SecretStore::Reading{};
+        return SecretStore::Reading{SecretStore::Reading::Status::found, "sk-slow"};
+    };
+    const auto restore = qScopeGuard([answer] {
+        // The query's thread calls the fake: let it end before the fake goes.
+        answer->release();
+        Keychain::get(Keychain::deepSeekAccount);
+        Keychain::readItem = &SecretStore::read;
+        Keychain::forget(Keychain::deepSeekAccount);
+    });
+    Keychain::forget(Keychain::deepSeekAccount);
+    Keychain::prefetch({Keychain::deepSeekAccount});
+    QVERIFY(Keychain::waiting(Keychain::deepSeekAccount));
+
+    Rig rig;
+    rig.enqueue(QStringLiteral("Hello there."), SpeechLanguage::english, true);
+    rig.translator.pump();
+    QTRY_VERIFY(verdict->load() != pending);
+    QVERIFY2(verdict->load() == served, "the main thread handled no event while the keyring was slow");
+    QCOMPARE(rig.events, QStringList());
+    QCOMPARE(rig.translator.queue.size(), 1);
+
+    answer->release();
+    QTRY_COMPARE(rig.server.count(), 1);
+    QCOMPARE(rig.server.at(0).lastUser(), QStringLiteral("Hello there."));
+    QCOMPARE(rig.events, (QStringList{"begin 100 Hello there. [turn]", "language 100 en"}));
 }
 
 void TranslatorTest::resetSilencesOldRequest()
