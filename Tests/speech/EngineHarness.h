@@ -96,7 +96,13 @@ public:
         });
     }
     void enqueue(const QList<float> &samples) { engine.enqueue(samples); }
-    void handle(const PcmBuffer &buffer) { engine.handle(buffer); }
+    void handle(const PcmBuffer &buffer) { engine.handle(buffer, Clock::uptime()); }
+    // A batch handed over as capture hands it over, arriving at the clock's present time.
+    void captured(const QList<float> &samples)
+    {
+        const PcmBuffer batch(SystemAudioTap::outputFormat(), samples);
+        onQueue([this, &batch] { engine.handleBatch(batch); });
+    }
     void mix(const PcmBuffer &buffer, AudioMixer::Input from)
     {
         onQueue([&] { engine.mix(buffer, from); });
@@ -111,7 +117,7 @@ public:
             if (advance)
                 now = now + bufferSeconds;
             const PcmBuffer buffer(SystemAudioTap::outputFormat(), QList<float>(bufferSamples, value));
-            onQueue([this, &buffer] { engine.handle(buffer); });
+            onQueue([this, &buffer] { engine.handle(buffer, Clock::uptime()); });
         }
     }
     void voice(double seconds, bool advance = true) { feed(seconds, 0.3f, advance); }
@@ -121,7 +127,7 @@ public:
         for (qsizetype i = 0; i + bufferSamples <= audio.size(); i += bufferSamples) {
             now = now + bufferSeconds;
             const PcmBuffer buffer(SystemAudioTap::outputFormat(), audio.mid(i, bufferSamples));
-            onQueue([this, &buffer] { engine.handle(buffer); });
+            onQueue([this, &buffer] { engine.handle(buffer, Clock::uptime()); });
         }
     }
     void silence(double seconds) { feed(seconds, 0.0f); }

@@ -52,6 +52,8 @@ private slots:
     void keytermRejectionWithoutTermsCounts();
     void keytermRejectionAfterSessionStartCounts();
     void bothWaitsForTheMixer();
+    void capturedBatchesAreJudgedPieceByPiece_data();
+    void capturedBatchesAreJudgedPieceByPiece();
     void classifierKeepsTheGateOpenForSpeech();
     void fatalStops_data();
     void fatalStops();
@@ -607,6 +609,59 @@ void EngineTest::bothWaitsForTheMixer()
     QTRY_COMPARE(server->last().audio().size(), 3200);
     const QByteArray audio = server->last().audio();
     QCOMPARE(qint16(quint16(uchar(audio[0])) | quint16(uchar(audio[1])) << 8), qint16(0.6f * 32767.0f));
+}
+
+namespace {
+// One batch of capture: `loud` samples of `value` after `quietBefore` silent ones, then
+// silence up to `frames`, arriving `at` seconds after the test's start.
+struct Batch {
+    double at = 0;
+    qsizetype quietBefore = 0;
+    qsizetype loud = 0;
+    float value = 0.3f;
+    qsizetype frames = 1600;
+};
+}
+Q_DECLARE_METATYPE(QList<Batch>)
+
+void EngineTest::capturedBatchesAreJudgedPieceByPiece_data()
+{
+    QTest::addColumn<QList<Batch>>("batches");
+    QTest::addColumn<double>("voiceEnds"); // the end of the loud interval, from the start
+
+    // 20 ms at -46 dB is loud; spread over the whole 100 ms batch it would be -53 dB.
+    QTest::newRow("a short quiet word opens the gate") << QList<Batch>{{0.0, 1280, 320, 0.005f}} << 0.0;
+    // The batch arrives when its last sample is heard; its first 60 ms were heard before.
+    QTest::newRow("sound at the head of a batch ends before its arrival")
+        << QList<Batch>{{0.0, 0, 960}} << -0.04;
+    // A batch that arrives soon after the one ahead (its thread was late) was still heard after it.
+    QTest::newRow("a batch right behind another is not timed before it")
+        << QList<Batch>{{0.0, 0, 1600}, {0.02, 0, 320}} << 0.0;
+}
+
+void EngineTest::capturedBatchesAreJudgedPieceByPiece()
+{
+    QFETCH(QList<Batch>, batches);
+    QFETCH(double, voiceEnds);
+    EngineHarness h(server->address());
+    QVERIFY(h.start());
+    h.takeOverInput();
+    const double start = h.now;
+    for (const Batch &batch : batches) {
+        h.now = start + batch.at;
+        QList<float> samples(batch.frames, 0.0f);
+        std::fill(samples.begin() + batch.quietBefore, samples.begin() + batch.quietBefore + batch.loud, batch.value);
+        h.captured(samples);
+    }
+    QCOMPARE(h.phase(), Engine::Phase::recognizing);
+    // Silence after it, until the timeline closes the interval.
+    for (int i = 1; i <= 5; ++i) {
+        h.now = start + 0.1 * i;
+        h.captured(QList<float>(1600, 0.0f));
+    }
+    QMutexLocker lock(&h.engine.timelineLock());
+    QVERIFY(!h.engine.timeline().intervals.empty());
+    QCOMPARE(h.engine.timeline().intervals.back().end, start + voiceEnds);
 }
 
 void EngineTest::classifierKeepsTheGateOpenForSpeech()

@@ -195,7 +195,7 @@ std::optional<QString> Engine::startCapture()
                 if (source == AudioSource::both)
                     mix(buffer, input);
                 else
-                    handle(buffer);
+                    handleBatch(buffer);
             });
         };
     };

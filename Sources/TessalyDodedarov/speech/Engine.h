@@ -90,7 +90,8 @@ private:
     std::optional<QString> startCapture();
     void stopCapture();
     void tick();
-    void handle(const PcmBuffer &buffer);
+    void handleBatch(const PcmBuffer &batch);
+    void handle(const PcmBuffer &buffer, double now);
     void mix(const PcmBuffer &buffer, AudioMixer::Input from);
     void enqueue(const QList<float> &samples);
     void flush(bool all);
@@ -120,6 +121,9 @@ private:
     QByteArray m_pending;
     qint64 m_billedSamples = 0;
     double m_lastVoice = 0;
+    // When the newest piece of captured audio was heard: the pieces of a batch are timed
+    // back from its arrival, and never before the piece ahead of them.
+    double m_heardAt = 0;
     double m_nextConnectAllowed = 0;
     int m_failedConnects = 0;
     // The failure count when the current session started, for a session that the service

@@ -1,5 +1,5 @@
-// The engine's audio path: every captured buffer feeds the classifier, the voice timeline and
-// the gate; what the gate passes becomes 16-bit PCM sent in 100 ms chunks.
+// The engine's audio path: every 20 ms of captured audio feeds the classifier, the voice
+// timeline and the gate; what the gate passes becomes 16-bit PCM sent in 100 ms chunks.
 #include "speech/Engine.h"
 
 #include "common/Clock.h"
@@ -9,6 +9,17 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
+namespace {
+
+// Capture hands over about 100 ms at a time; the classifier, the timeline and the gate still
+// take it 20 ms at a time, so that a short word is heard on its own and the gate's times keep
+// to the sound within a batch.
+constexpr qsizetype kPieceFrames = 320;
+
+} // namespace
+
 void Engine::mix(const PcmBuffer &buffer, AudioMixer::Input from)
 {
     const float *data = buffer.floatChannelData(0);
@@ -17,10 +28,27 @@ void Engine::mix(const PcmBuffer &buffer, AudioMixer::Input from)
         return;
     QList<float> mixed = m_mixer.push(QList<float>(data, data + frames), from);
     if (!mixed.isEmpty())
-        handle(PcmBuffer(SystemAudioTap::outputFormat(), std::move(mixed)));
+        handleBatch(PcmBuffer(SystemAudioTap::outputFormat(), std::move(mixed)));
 }
 
-void Engine::handle(const PcmBuffer &buffer)
+void Engine::handleBatch(const PcmBuffer &batch)
+{
+    const float *data = batch.floatChannelData(0);
+    const qsizetype frames = batch.frameLength();
+    if (!data || frames == 0)
+        return;
+    // The last piece was heard just now, each one before it a piece earlier: the gate's
+    // hangover and the timeline's intervals then keep the times of the sound itself.
+    const double now = Clock::uptime();
+    const double rate = batch.format().sampleRate;
+    for (qsizetype start = 0; start < frames; start += kPieceFrames) {
+        const qsizetype count = std::min(kPieceFrames, frames - start);
+        m_heardAt = std::max(m_heardAt, now - double(frames - start - count) / rate);
+        handle(PcmBuffer(batch.format(), QList<float>(data + start, data + start + count)), m_heardAt);
+    }
+}
+
+void Engine::handle(const PcmBuffer &buffer, double now)
 {
     const float *data = buffer.floatChannelData(0);
     const qsizetype frames = buffer.frameLength();
@@ -37,7 +65,6 @@ void Engine::handle(const PcmBuffer &buffer)
     }
 
     const float level = VoiceGate::levelDB(samples);
-    const double now = Clock::uptime();
     {
         QMutexLocker lock(&m_timelineLock);
         m_timeline.feed(level, now);

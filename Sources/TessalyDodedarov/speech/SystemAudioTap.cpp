@@ -10,8 +10,10 @@
 
 namespace {
 
-// About 20 ms per buffer: prompt enough for the gate, few enough calls to stay cheap.
-constexpr double kFragmentSeconds = 0.02;
+// What the sound server hands over at a time. The audio leaves in 100 ms chunks, so smaller
+// pieces would only wake this thread and the engine's queue more often (each wake-up costs
+// more than the work it brings); the engine still judges every 20 ms of it on its own.
+constexpr double kFragmentSeconds = 0.1;
 
 QString stepLabel(PulseRecorder::Step step)
 {

@@ -13,9 +13,10 @@ class PulseRecorder;
 class SerialQueue;
 
 // Captures the sound the computer plays (whatever application plays it) by recording the
-// monitor of the default output, and delivers it as 16 kHz mono float buffers. Buffers arrive
-// on the capture's own "com.tessalab.dodedarov.audio-io" thread; a change of the default output
-// is reported on the owner's queue so the owner can restart capture on the new device.
+// monitor of the default output, and delivers it as 16 kHz mono float buffers of about 100 ms
+// each. Buffers arrive on the capture's own "com.tessalab.dodedarov.audio-io" thread; a change
+// of the default output is reported on the owner's queue so the owner can restart capture on
+// the new device.
 // Owned by the engine, which starts and stops it on its queue.
 class SystemAudioTap final {
 public:
