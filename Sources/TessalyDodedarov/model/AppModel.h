@@ -472,7 +472,9 @@ public:
 
     // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
     struct DiagnosticsSnapshot {
-        QList<DiagnosticEvent> events;
+        DiagnosticLog log;                   // unpacked on the writer's queue
+        QList<DiagnosticEvent> laterEvents;  // what the work after the meeting adds
+
         QMap<int, double> latency;
         QStringList researchNames;
         QStringList noteNames;

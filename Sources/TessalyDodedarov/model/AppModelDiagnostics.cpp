@@ -26,7 +26,7 @@ QString AppModel::meetingRecordText() const
 AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
 {
     DiagnosticsSnapshot snapshot;
-    snapshot.events = m_diag.events;
+    snapshot.log = m_diag;
     snapshot.latency = m_lineLatency;
     snapshot.researchNames = m_research.names;
     snapshot.noteNames = SessionNotes::merged(m_notes).names;
@@ -144,12 +144,12 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
         context.settings = snapshot.settings;
         context.minutes = snapshot.minutes;
         context.lines = diagnosticLines(kept, snapshot.latency, original, fixed, notes);
-        context.events = snapshot.events;
+        context.events = snapshot.log.events() + snapshot.laterEvents;
         context.researchNames = snapshot.researchNames;
         context.notes = snapshot.notes;
         context.stats = snapshot.stats;
         const QList<Diagnostics::Finding> findings = Diagnostics::findings(
-            context.lines, snapshot.researchNames, snapshot.noteNames, snapshot.events, 4.0);
+            context.lines, snapshot.researchNames, snapshot.noteNames, context.events, 4.0);
         const bool written = DiagnosticFiles::write(*writer, context, findings);
         QString user;
         if (key) {

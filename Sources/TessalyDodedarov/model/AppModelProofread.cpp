@@ -323,9 +323,9 @@ void AppModel::finishProofread(const std::shared_ptr<ProofreadRun> &run)
         setProofreadStatus(status);
     }
     DiagnosticsSnapshot snapshot = meeting.diagnostics;
-    snapshot.events.append(DiagnosticEvent{snapshot.minutes * 60, QStringLiteral("proofread"),
-                                           {{QStringLiteral("summary"),
-                                             QStringLiteral("改了 ") + changed + QStringLiteral(" 段")}}});
+    snapshot.laterEvents.append(DiagnosticEvent{snapshot.minutes * 60, QStringLiteral("proofread"),
+                                                {{QStringLiteral("summary"),
+                                                  QStringLiteral("改了 ") + changed + QStringLiteral(" 段")}}});
     writeDiagnostics(meeting.file, snapshot, run->kept, run->original, run->working, run->notes);
 }
 
