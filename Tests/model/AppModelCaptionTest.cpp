@@ -39,13 +39,13 @@ QString rowsText(const AppModel &model)
     return model.layout().rows.join(u'|');
 }
 
-const DiagnosticEvent *lastEvent(const AppModel &model, const QString &kind)
+std::optional<DiagnosticEvent> lastEvent(const AppModel &model, const QString &kind)
 {
-    const QList<DiagnosticEvent> &events = model.diag().events;
+    const QList<DiagnosticEvent> events = model.diag().events();
     for (qsizetype i = events.size() - 1; i >= 0; --i)
         if (events.at(i).kind == kind)
-            return &events.at(i);
-    return nullptr;
+            return events.at(i);
+    return std::nullopt;
 }
 
 // A model whose background questions go to a server that holds every answer open, so a test
@@ -184,7 +184,7 @@ private slots:
         QVERIFY(model.lines().at(0).finished);
         QVERIFY(model.lines().at(0).failed);
         QVERIFY(rowsText(model).contains(QStringLiteral("Nobody translated this")));
-        const DiagnosticEvent *event = lastEvent(model, QStringLiteral("translated"));
+        const std::optional<DiagnosticEvent> event = lastEvent(model, QStringLiteral("translated"));
         QVERIFY(event);
         QCOMPARE(event->fields.value(QStringLiteral("success")), QStringLiteral("0"));
         QCOMPARE(event->fields.value(QStringLiteral("text")), QStringLiteral("Nobody translated this"));

@@ -39,7 +39,7 @@ void storeKeys(ModelRig &rig, bool translation = true)
 int eventCount(const AppModel &model, const QString &kind)
 {
     int n = 0;
-    for (const DiagnosticEvent &event : model.diag().events)
+    for (const DiagnosticEvent &event : model.diag().events())
         n += event.kind == kind ? 1 : 0;
     return n;
 }
@@ -157,7 +157,7 @@ private slots:
         // Notes typed while no meeting was open are this meeting's.
         QCOMPARE(model.notes().size(), 1);
         QCOMPARE(model.meetingSerial(), 1);
-        const QList<DiagnosticEvent> &events = model.diag().events;
+        const QList<DiagnosticEvent> events = model.diag().events();
         QCOMPARE(events.size(), 1);
         QCOMPARE(events[0].kind, QStringLiteral("start"));
         QCOMPARE(events[0].fields.value(QStringLiteral("source")), QStringLiteral("system"));

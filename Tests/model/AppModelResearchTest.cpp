@@ -183,7 +183,7 @@ private slots:
         QVERIFY(!offersTools(requests.last()));
         QCOMPARE(model.webSearchRejected(), rejected);
         const DiagnosticEvent reply = [&] {
-            for (const DiagnosticEvent &e : model.diag().events)
+            for (const DiagnosticEvent &e : model.diag().events())
                 if (e.kind == QStringLiteral("research_reply"))
                     return e;
             return DiagnosticEvent();

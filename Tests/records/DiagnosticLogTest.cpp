@@ -9,6 +9,9 @@
 #include <limits>
 
 using Fields = QMap<QString, QString>;
+using Events = QList<DiagnosticEvent>;
+
+Q_DECLARE_METATYPE(Events)
 
 namespace {
 
@@ -31,12 +34,12 @@ private slots:
         DiagnosticLog log;
         for (int i = 0; i < DiagnosticLog::maxEvents; ++i)
             log.add(i, QStringLiteral("asr"));
-        QCOMPARE(log.events.size(), 30000);
+        QCOMPARE(log.events().size(), 30000);
         log.add(1e6, QStringLiteral("pause"), {{QStringLiteral("text"), QStringLiteral("late")}});
-        QCOMPARE(log.events.size(), 30000);
+        QCOMPARE(log.events().size(), 30000);
         QCOMPARE(log.count(QStringLiteral("pause")), 0);
         QCOMPARE(log.count(QStringLiteral("asr")), 30000);
-        QCOMPARE(log.events.last().t, 29999.0);
+        QCOMPARE(log.events().last().t, 29999.0);
     }
 
     void fieldValuesAreCut_data()
@@ -67,10 +70,10 @@ private slots:
         QFETCH(QString, kept);
         DiagnosticLog log;
         log.add(1, QStringLiteral("translated"), {{QStringLiteral("zh"), value}, {QStringLiteral("x"), QStringLiteral("y")}});
-        QCOMPARE(log.events.size(), 1);
-        QCOMPARE(log.events[0].fields.value(QStringLiteral("zh")), kept);
-        QCOMPARE(log.events[0].fields.value(QStringLiteral("x")), QStringLiteral("y"));
-        QCOMPARE(log.events[0].kind, QStringLiteral("translated"));
+        QCOMPARE(log.events().size(), 1);
+        QCOMPARE(log.events()[0].fields.value(QStringLiteral("zh")), kept);
+        QCOMPARE(log.events()[0].fields.value(QStringLiteral("x")), QStringLiteral("y"));
+        QCOMPARE(log.events()[0].kind, QStringLiteral("translated"));
     }
 
     void countsByKind()
@@ -82,6 +85,56 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("pause")), 2);
         QCOMPARE(log.count(QStringLiteral("resume")), 1);
         QCOMPARE(log.count(QStringLiteral("chat")), 0);
+    }
+
+    // The log keeps its events packed: what reads back is exactly what went in, whatever the
+    // texts hold, and a long meeting's events run over several blocks of the log.
+    void eventsReadBackAsAdded_data()
+    {
+        QTest::addColumn<Events>("events");
+
+        const QString text = QStringLiteral("text");
+        QString lone = QStringLiteral("a");
+        lone += QChar(0xD800);
+        QTest::newRow("no fields") << Events{{12.25, QStringLiteral("pause"), {}}};
+        QTest::newRow("Latin-1 beyond ASCII")
+            << Events{{1, QStringLiteral("unit"),
+                                       {{text, QStringLiteral("caf\u00e9 \u00fcber \u00ff")}, {QStringLiteral("\u00e9"), QStringLiteral("x")}}}};
+        QTest::newRow("Chinese, emoji, a lone surrogate, empty texts")
+            << Events{{-3.5, QStringLiteral("翻译"),
+                                       {{text, QString::fromUtf8("你好😀")}, {QStringLiteral("reply"), lone},
+                                        {QString(), QString()}, {QStringLiteral("z"), QStringLiteral("")}}}};
+        Events meeting;
+        for (int i = 0; i < 3000; ++i) {
+            const QString words = QStringLiteral("word ").repeated(i % 300) + QString::number(i);
+            meeting.append({i * 2.5, i % 2 ? QStringLiteral("unit") : QStringLiteral("translated"),
+                            {{QStringLiteral("id"), QString::number(i)},
+                             {QStringLiteral("zh"), QStringLiteral("第%1句。").arg(i)},
+                             {text, words}}});
+        }
+        QTest::newRow("a meeting's worth, texts past 127 units") << meeting;
+    }
+
+    void eventsReadBackAsAdded()
+    {
+        QFETCH(Events, events);
+        DiagnosticLog log;
+        for (const DiagnosticEvent &event : events)
+            log.add(event.t, event.kind, event.fields);
+        QCOMPARE(log.size(), events.size());
+        const QList<DiagnosticEvent> read = log.events();
+        QCOMPARE(read.size(), events.size());
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            QCOMPARE(read[i].t, events[i].t);
+            QCOMPARE(read[i].kind, events[i].kind);
+            QCOMPARE(read[i].fields, events[i].fields);
+        }
+        QCOMPARE(DiagnosticLog::jsonl(read), DiagnosticLog::jsonl(events));
+        // A copy handed to another thread keeps what it had when the log goes on.
+        const DiagnosticLog copy = log;
+        log.add(1e4, QStringLiteral("later"));
+        QCOMPARE(copy.events().size(), events.size());
+        QCOMPARE(log.count(QStringLiteral("later")), 1);
     }
 
     void jsonLine_data()
@@ -220,7 +273,7 @@ private slots:
         log.add(0.04, QStringLiteral("start"));
         log.add(std::nan(""), QStringLiteral("broken"));
         log.add(12.25, QStringLiteral("pause"), {{QStringLiteral("text"), QStringLiteral("x")}});
-        QCOMPARE(DiagnosticLog::jsonl(log.events),
+        QCOMPARE(DiagnosticLog::jsonl(log.events()),
                  QStringLiteral("{\"kind\":\"start\",\"t\":0}\n"
                                 "\n"
                                 "{\"kind\":\"pause\",\"t\":12.3,\"text\":\"x\"}\n"));

@@ -43,6 +43,16 @@ Entry block(const QDateTime &time, const QString &text)
     return e;
 }
 
+// The proofread copy of `entries`, waited for: the path it was written to, or nothing.
+std::optional<QString> copied(TranscriptWriter &writer, const QString &of, const QList<Entry> &entries,
+                              const QString &note)
+{
+    std::promise<std::optional<QString>> done;
+    writer.saveCopy(of, [entries] { return entries; }, QStringLiteral("校对版"), note,
+                    [&done](const std::optional<QString> &path) { done.set_value(path); });
+    return done.get_future().get();
+}
+
 // Holds the writer's queue inside one piece of work until open(): what is saved meanwhile waits.
 struct QueueGate {
     std::promise<void> gate;
@@ -485,7 +495,7 @@ private slots:
         writer.save({caption(at(9, 15, 3), std::nullopt, QStringLiteral("x"))}, true,
                     [&](bool ok) { result = ok; });
         QCOMPARE(result, std::optional<bool>(false));
-        QVERIFY(!writer.saveCopy(*writer.fileURL(), {}, QStringLiteral("校对版"), QStringLiteral("n")));
+        QVERIFY(!copied(writer, *writer.fileURL(), {}, QStringLiteral("n")));
         QVERIFY(!writer.saveSidecar(*writer.fileURL(), QStringLiteral("问答"), QStringLiteral("t")));
         QVERIFY(!writer.writeDiagnostic(QStringLiteral("汇总.md"), QStringLiteral("t")));
         QVERIFY(writer.diagnosticSummaries().isEmpty());
@@ -522,8 +532,7 @@ private slots:
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         std::optional<bool> result;
         writer.save(big, true, [&](bool ok) { result = ok; });
-        const std::optional<QString> copy =
-            writer.saveCopy(*writer.fileURL(), big, QStringLiteral("校对版"), QStringLiteral("note"));
+        const std::optional<QString> copy = copied(writer, *writer.fileURL(), big, QStringLiteral("note"));
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
 
@@ -564,7 +573,7 @@ private slots:
         TranscriptWriter writer(m_folder);
         const Entries entries{caption(at(9, 15, 3), QStringLiteral("改好了"), QStringLiteral("Fixed"))};
         const QString note = QStringLiteral("校对改动 1 行：2026-01-05 09.15.02.txt");
-        const std::optional<QString> copy = writer.saveCopy(recordFile, entries, QStringLiteral("校对版"), note);
+        const std::optional<QString> copy = copied(writer, recordFile, entries, note);
         QCOMPARE(copy, std::optional<QString>(QDir(m_folder).filePath(QStringLiteral("2026-01-05 09.15.02 校对版.txt"))));
         QCOMPARE(readText(*copy), head + note + QStringLiteral("\n\n") + TranscriptWriter::body(entries));
         if (record)

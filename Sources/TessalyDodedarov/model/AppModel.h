@@ -472,7 +472,9 @@ public:
 
     // What the diagnostics report of an ended meeting reads; taken when the meeting ends.
     struct DiagnosticsSnapshot {
-        QList<DiagnosticEvent> events;
+        DiagnosticLog log;                   // unpacked on the writer's queue
+        QList<DiagnosticEvent> laterEvents;  // what the work after the meeting adds
+
         QMap<int, double> latency;
         QStringList researchNames;
         QStringList noteNames;
@@ -480,11 +482,14 @@ public:
         Diagnostics::Pairs stats;
         Diagnostics::Pairs settings;
         double minutes = 0;
-        QString recordText;
+        // Makes the record's entries on the writer's queue, for the excerpt the review reads.
+        TranscriptWriter::EntryMaker recordEntries;
     };
     DiagnosticsSnapshot diagnosticsSnapshot() const;
+    // Made and written on the writer's queue from the meeting's lines (those of the record
+    // are kept) and, after proofreading, what it changed, indexed by kept line.
     void writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
-                          const QList<CaptionLine> &kept,
+                          const QList<CaptionLine> &lines,
                           const std::optional<QList<Proofread::Line>> &original,
                           const std::optional<QList<Proofread::Line>> &fixed,
                           const QMap<int, QString> &notes);
@@ -582,7 +587,11 @@ private:
     void correctProofreadLines(const std::shared_ptr<ProofreadRun> &run);
     static constexpr qsizetype proofreadSliceLines = 250;
     void proofreadChunk(const std::shared_ptr<ProofreadRun> &run);
+    // Makes and writes the proofread copy on the writer's queue; then, back on the main
+    // thread, the status and the diagnostics.
     void finishProofread(const std::shared_ptr<ProofreadRun> &run);
+    void proofreadCopied(const std::shared_ptr<ProofreadRun> &run, const QString &changed,
+                         const std::optional<QString> &copy);
     void setProofreadStatus(const OptionalText &text);
     // A finished line of a unit heard but never translated (queued at the end, or at quit).
     CaptionLine untranslatedLine(const QString &source) const;

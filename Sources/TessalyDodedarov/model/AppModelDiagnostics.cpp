@@ -14,6 +14,9 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <iterator>
+
 QString AppModel::meetingRecordText() const
 {
     QList<TranscriptWriter::Entry> entries;
@@ -26,7 +29,7 @@ QString AppModel::meetingRecordText() const
 AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
 {
     DiagnosticsSnapshot snapshot;
-    snapshot.events = m_diag.events;
+    snapshot.log = m_diag;
     snapshot.latency = m_lineLatency;
     snapshot.researchNames = m_research.names;
     snapshot.noteNames = SessionNotes::merged(m_notes).names;
@@ -60,7 +63,7 @@ AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
         {QStringLiteral("声音来源"), audioSourceToString(m_audioSource)},
     };
     snapshot.minutes = std::max(0.0, Clock::uptime() - m_meetingStartedAt) / 60.0;
-    snapshot.recordText = meetingRecordText();
+    snapshot.recordEntries = recordMaker();
     return snapshot;
 }
 
@@ -122,12 +125,12 @@ QList<Diagnostics::Line> diagnosticLines(const QList<CaptionLine> &kept, const Q
 }
 
 void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &snapshot,
-                                const QList<CaptionLine> &kept,
+                                const QList<CaptionLine> &lines,
                                 const std::optional<QList<Proofread::Line>> &original,
                                 const std::optional<QList<Proofread::Line>> &fixed,
                                 const QMap<int, QString> &notes)
 {
-    if (!m_diagnosticsEnabled || kept.isEmpty())
+    if (!m_diagnosticsEnabled || std::none_of(lines.cbegin(), lines.cend(), &AppModel::inRecord))
         return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     const QString name = QFileInfo(file).completeBaseName();
@@ -143,19 +146,22 @@ void AppModel::writeDiagnostics(const QString &file, const DiagnosticsSnapshot &
         context.version = version;
         context.settings = snapshot.settings;
         context.minutes = snapshot.minutes;
+        QList<CaptionLine> kept;
+        std::copy_if(lines.cbegin(), lines.cend(), std::back_inserter(kept), &AppModel::inRecord);
         context.lines = diagnosticLines(kept, snapshot.latency, original, fixed, notes);
-        context.events = snapshot.events;
+        context.events = snapshot.log.events() + snapshot.laterEvents;
         context.researchNames = snapshot.researchNames;
         context.notes = snapshot.notes;
         context.stats = snapshot.stats;
         const QList<Diagnostics::Finding> findings = Diagnostics::findings(
-            context.lines, snapshot.researchNames, snapshot.noteNames, snapshot.events, 4.0);
+            context.lines, snapshot.researchNames, snapshot.noteNames, context.events, 4.0);
         const bool written = DiagnosticFiles::write(*writer, context, findings);
         QString user;
         if (key) {
             const QString report = Diagnostics::report(context, findings, QString());
+            const QString record = TranscriptWriter::body(snapshot.recordEntries());
             user = QStringLiteral("【自查报告】\n") + TextCut::left(report, 30000)
-                   + QStringLiteral("\n\n【会议记录节选】\n") + TextCut::left(snapshot.recordText, 20000);
+                   + QStringLiteral("\n\n【会议记录节选】\n") + TextCut::left(record, 20000);
         }
         QMetaObject::invokeMethod(self, [=] {
             self->diagnosticsWritten(written, context, findings, key, user);

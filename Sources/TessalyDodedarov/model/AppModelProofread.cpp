@@ -2,6 +2,7 @@
 // chunks with the language model and writing the proofread copy and the diagnostics.
 #include "model/AppModel.h"
 
+#include "captions/ChineseScript.h"
 #include "intelligence/NameFix.h"
 #include "intelligence/SessionNotes.h"
 #include "speech/Segmenter.h"
@@ -10,7 +11,9 @@
 #include "translation/Keychain.h"
 #include "translation/Proofread.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -37,6 +40,8 @@ struct AppModel::ProofreadRun {
     std::shared_ptr<AppModel::EndedMeeting> meeting;
     QString key;
     QString name;
+    QList<CaptionLine> lines;  // the meeting's, the kept ones picked a slice at a time
+    qsizetype nextLine = 0;
     QList<CaptionLine> kept;
     QList<Proofread::Line> original;
     QList<Proofread::Line> fixed;
@@ -49,11 +54,6 @@ struct AppModel::ProofreadRun {
 };
 
 namespace {
-
-bool keptLine(const CaptionLine &line)
-{
-    return line.finished && !line.merged && !line.english.isEmpty();
-}
 
 std::optional<QString> differing(const QString &value, const QString &from)
 {
@@ -130,11 +130,7 @@ void AppModel::afterSettled(const std::shared_ptr<EndedMeeting> &meeting)
         startProofread(meeting, lines);
         return;
     }
-    QList<CaptionLine> kept;
-    for (const CaptionLine &line : lines)
-        if (keptLine(line))
-            kept.append(line);
-    writeDiagnostics(meeting->file, meeting->diagnostics, kept, std::nullopt, std::nullopt, {});
+    writeDiagnostics(meeting->file, meeting->diagnostics, lines, std::nullopt, std::nullopt, {});
 }
 
 void AppModel::handEndedLines()
@@ -147,36 +143,28 @@ void AppModel::handEndedLines()
 
 void AppModel::startProofread(const std::shared_ptr<EndedMeeting> &meeting, const QList<CaptionLine> &lines)
 {
-    auto run = std::make_shared<ProofreadRun>();
-    run->meeting = meeting;
+    // Only whether there are enough words counts: the first kept lines tell.
     int words = 0;
-    for (const CaptionLine &line : lines) {
-        if (!keptLine(line))
-            continue;
-        run->kept.append(line);
-        // Only whether there are enough words counts.
-        if (words < minimumProofreadWords)
-            words += int(Segmenter::words(line.english).size());
-    }
+    for (qsizetype i = 0; i < lines.size() && words < minimumProofreadWords; ++i)
+        if (inRecord(lines.at(i)))
+            words += int(Segmenter::words(lines.at(i).english).size());
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key || words < minimumProofreadWords) {
-        writeDiagnostics(meeting->file, meeting->diagnostics, run->kept, std::nullopt, std::nullopt, {});
+        writeDiagnostics(meeting->file, meeting->diagnostics, lines, std::nullopt, std::nullopt, {});
         return;
     }
+    auto run = std::make_shared<ProofreadRun>();
+    run->meeting = meeting;
+    run->lines = lines;
     run->key = *key;
-    for (const CaptionLine &line : std::as_const(run->kept)) {
-        run->original.append(line.revised ? Proofread::Line{line.revised->source, line.revised->translation}
-                                          : Proofread::Line{line.english, line.chinese});
-    }
-    run->fixed.reserve(run->original.size());
     run->name = QFileInfo(meeting->file).completeBaseName();
     correctProofreadLines(run);
 }
 
 void AppModel::correctProofreadLines(const std::shared_ptr<ProofreadRun> &run)
 {
-    // A long meeting's lines take far longer than a frame to correct: a slice of them per turn
-    // of the event loop.
+    // A long meeting's lines take far longer than a frame to pick and correct: a slice of
+    // them per turn of the event loop.
     const EndedMeeting &meeting = *run->meeting;
     const NameFix::WordTest isWord = [](const QString &word) { return isDictionaryWord(word); };
     const auto corrected = [&](const QString &text) {
@@ -184,13 +172,20 @@ void AppModel::correctProofreadLines(const std::shared_ptr<ProofreadRun> &run)
                                         isWord)
             .text;
     };
-    const qsizetype end = std::min(run->original.size(), run->fixed.size() + proofreadSliceLines);
-    for (qsizetype i = run->fixed.size(); i < end; ++i) {
-        const Proofread::Line &original = run->original.at(i);
+    const qsizetype end = std::min(run->lines.size(), run->nextLine + proofreadSliceLines);
+    for (; run->nextLine < end; ++run->nextLine) {
+        const CaptionLine &line = run->lines.at(run->nextLine);
+        if (!inRecord(line))
+            continue;
+        run->kept.append(line);
+        const Proofread::Line original = line.revised
+            ? Proofread::Line{line.revised->source, line.revised->translation}
+            : Proofread::Line{line.english, line.chinese};
+        run->original.append(original);
         run->fixed.append({corrected(original.source), corrected(original.translation)});
     }
     QPointer<AppModel> self(this);
-    if (run->fixed.size() < run->original.size()) {
+    if (run->nextLine < run->lines.size()) {
         QTimer::singleShot(0, this, [self, run] {
             if (self)
                 self->correctProofreadLines(run);
@@ -292,23 +287,44 @@ void AppModel::proofreadChunk(const std::shared_ptr<ProofreadRun> &run)
 void AppModel::finishProofread(const std::shared_ptr<ProofreadRun> &run)
 {
     const EndedMeeting &meeting = *run->meeting;
-    QList<TranscriptWriter::Entry> entries;
-    const int count = int(std::min(run->kept.size(), run->working.size()));
-    for (int i = 0; i < count; ++i) {
-        CaptionLine line = run->kept.at(i);
-        const QString alt = line.revised ? line.revised->alt : line.alt;
-        line.revised = CaptionLine::Revision{run->working.at(i).source, run->working.at(i).translation, alt};
-        TranscriptWriter::Entry entry = recordEntry(line);
-        entry.note = run->notes.contains(i) ? std::optional<QString>(run->notes.value(i)) : std::nullopt;
-        entries.append(entry);
-    }
-    entries = TranscriptWriter::interleave(entries, meeting.backgroundLog);
     const QString changed = QString::number(run->changed.size());
     const QString note = QStringLiteral("（会后校对版：DeepSeek 改了 ") + changed
         + QStringLiteral(" 段的识别或翻译错误，每处改动写在那一段下面的〔校对〕里；原始记录是“")
         + QFileInfo(meeting.file).fileName() + QStringLiteral("”）");
-    const std::optional<QString> copy =
-        m_transcript->saveCopy(meeting.file, entries, QStringLiteral("校对版"), note);
+    std::function<QString(const QString &)> traditional;
+    if (DeepSeek::traditional)
+        traditional = ChineseScript::toTraditional;
+    // The proofread copy of a long meeting is megabytes: its entries and text are made and
+    // written on the writer's queue, from implicitly shared copies of the run's lines.
+    auto entries = [kept = run->kept, working = run->working, notes = run->notes,
+                    background = meeting.backgroundLog, traditional = std::move(traditional)] {
+        QList<TranscriptWriter::Entry> entries;
+        const int count = int(std::min(kept.size(), working.size()));
+        entries.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            CaptionLine line = kept.at(i);
+            const QString alt = line.revised ? line.revised->alt : line.alt;
+            line.revised = CaptionLine::Revision{working.at(i).source, working.at(i).translation, alt};
+            TranscriptWriter::Entry entry = recordEntry(line, traditional);
+            entry.note = notes.contains(i) ? std::optional<QString>(notes.value(i)) : std::nullopt;
+            entries.append(entry);
+        }
+        return TranscriptWriter::interleave(entries, background);
+    };
+    QPointer<AppModel> self(this);
+    m_transcript->saveCopy(meeting.file, std::move(entries), QStringLiteral("校对版"), note,
+                           [self, run, changed](const std::optional<QString> &copy) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, run, changed, copy] {
+            if (self)
+                self->proofreadCopied(run, changed, copy);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppModel::proofreadCopied(const std::shared_ptr<ProofreadRun> &run, const QString &changed,
+                               const std::optional<QString> &copy)
+{
+    const EndedMeeting &meeting = *run->meeting;
     if (!copy) {
         setProofreadStatus(QStringLiteral("校对版保存失败，请检查“文档”文件夹的访问权限。"));
     } else {
@@ -323,10 +339,10 @@ void AppModel::finishProofread(const std::shared_ptr<ProofreadRun> &run)
         setProofreadStatus(status);
     }
     DiagnosticsSnapshot snapshot = meeting.diagnostics;
-    snapshot.events.append(DiagnosticEvent{snapshot.minutes * 60, QStringLiteral("proofread"),
-                                           {{QStringLiteral("summary"),
-                                             QStringLiteral("改了 ") + changed + QStringLiteral(" 段")}}});
-    writeDiagnostics(meeting.file, snapshot, run->kept, run->original, run->working, run->notes);
+    snapshot.laterEvents.append(DiagnosticEvent{snapshot.minutes * 60, QStringLiteral("proofread"),
+                                                {{QStringLiteral("summary"),
+                                                  QStringLiteral("改了 ") + changed + QStringLiteral(" 段")}}});
+    writeDiagnostics(meeting.file, snapshot, run->lines, run->original, run->working, run->notes);
 }
 
 void AppModel::setProofreadStatus(const OptionalText &text)

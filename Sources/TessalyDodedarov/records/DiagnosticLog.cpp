@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -160,6 +161,84 @@ bool appendLine(QString &out, const DiagnosticEvent &event)
     return true;
 }
 
+// The packed form of an event: its time as the bytes of a double, then its kind, the number of
+// fields and each field's key and value. A number is written seven bits a byte, low bits first,
+// the top bit set on every byte but the last. A text is a number, its length in UTF-16 units
+// times two, plus one when its units follow as UTF-16; without, they follow as Latin-1, one
+// byte each, which every text without a unit above U+00FF can be, and that is most of them.
+void putNumber(QByteArray &out, quint64 n)
+{
+    while (n >= 0x80) {
+        out.append(char((n & 0x7F) | 0x80));
+        n >>= 7;
+    }
+    out.append(char(n));
+}
+
+void putText(QByteArray &out, QStringView text)
+{
+    const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
+    putNumber(out, quint64(text.size()) * 2 + (wide ? 1 : 0));
+    if (wide) {
+        out.append(reinterpret_cast<const char *>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+        return;
+    }
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char *bytes = out.data() + at;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        bytes[i] = char(text[i].unicode());
+}
+
+// Reads the packed events of one block in order.
+class Reader final {
+public:
+    explicit Reader(const QByteArray &block) : m_at(block.constData()), m_end(block.constData() + block.size()) {}
+
+    bool atEnd() const { return m_at >= m_end; }
+    double time()
+    {
+        double t = 0;
+        std::memcpy(&t, m_at, sizeof t);
+        m_at += sizeof t;
+        return t;
+    }
+    quint64 number()
+    {
+        quint64 n = 0;
+        for (int shift = 0;; shift += 7) {
+            const auto byte = quint8(*m_at++);
+            n |= quint64(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return n;
+        }
+    }
+    QString text()
+    {
+        const quint64 header = number();
+        const auto length = qsizetype(header / 2);
+        if (!(header & 1)) {
+            const QString text = QString::fromLatin1(m_at, length);
+            m_at += length;
+            return text;
+        }
+        // The block keeps no alignment for the units: copied byte by byte.
+        QString text(length, Qt::Uninitialized);
+        std::memcpy(text.data(), m_at, size_t(length) * sizeof(char16_t));
+        m_at += length * qsizetype(sizeof(char16_t));
+        return text;
+    }
+    void skipText()
+    {
+        const quint64 header = number();
+        m_at += qsizetype(header / 2) * ((header & 1) ? 2 : 1);
+    }
+
+private:
+    const char *m_at;
+    const char *m_end;
+};
+
 } // namespace
 
 QString DiagnosticLog::firstCharacters(const QString &text, qsizetype limit)
@@ -188,20 +267,61 @@ QString DiagnosticEvent::jsonLine() const
 
 void DiagnosticLog::add(double t, const QString &kind, const QMap<QString, QString> &fields)
 {
-    if (events.size() >= maxEvents)
+    if (m_size >= maxEvents)
         return;
-    QMap<QString, QString> kept = fields;
-    for (auto it = kept.begin(); it != kept.end(); ++it) {
-        if (it.value().size() > maxFieldCharacters)
-            it.value() = firstCharacters(it.value(), maxFieldCharacters);
+    QByteArray record;
+    record.append(reinterpret_cast<const char *>(&t), sizeof t);
+    putText(record, kind);
+    putNumber(record, quint64(fields.size()));
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
+        putText(record, it.key());
+        putText(record, it.value().size() > maxFieldCharacters ? firstCharacters(it.value(), maxFieldCharacters)
+                                                                 : it.value());
     }
-    events.append(DiagnosticEvent{t, kind, std::move(kept)});
+    // A block that is full is left as it is: appending past its capacity would copy it.
+    if (m_blocks.isEmpty() || m_blocks.last().size() + record.size() > m_blocks.last().capacity()) {
+        QByteArray block;
+        block.reserve(std::max(blockBytes, record.size()));
+        m_blocks.append(block);
+    }
+    m_blocks.last().append(record);
+    m_size += 1;
 }
 
 qsizetype DiagnosticLog::count(const QString &kind) const
 {
-    return std::count_if(events.cbegin(), events.cend(),
-                         [&kind](const DiagnosticEvent &e) { return e.kind == kind; });
+    qsizetype n = 0;
+    for (const QByteArray &block : m_blocks) {
+        for (Reader reader(block); !reader.atEnd();) {
+            reader.time();
+            if (reader.text() == kind)
+                n += 1;
+            for (quint64 fields = reader.number(); fields > 0; --fields) {
+                reader.skipText();
+                reader.skipText();
+            }
+        }
+    }
+    return n;
+}
+
+QList<DiagnosticEvent> DiagnosticLog::events() const
+{
+    QList<DiagnosticEvent> out;
+    out.reserve(m_size);
+    for (const QByteArray &block : m_blocks) {
+        for (Reader reader(block); !reader.atEnd();) {
+            DiagnosticEvent event;
+            event.t = reader.time();
+            event.kind = reader.text();
+            for (quint64 fields = reader.number(); fields > 0; --fields) {
+                QString key = reader.text();
+                event.fields.insert(key, reader.text());
+            }
+            out.append(std::move(event));
+        }
+    }
+    return out;
 }
 
 QString DiagnosticLog::jsonl(const QList<DiagnosticEvent> &events)

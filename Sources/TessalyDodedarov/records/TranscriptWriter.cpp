@@ -243,23 +243,23 @@ void TranscriptWriter::answer(const std::vector<std::function<void(bool)>> &comp
             done(ok);
 }
 
-std::optional<QString> TranscriptWriter::saveCopy(const QString &of, const QList<Entry> &entries,
-                                                  const QString &suffix, const QString &note)
+void TranscriptWriter::saveCopy(const QString &of, EntryMaker entries, const QString &suffix, const QString &note,
+                                std::function<void(const std::optional<QString> &)> completion)
 {
-    const QString target = siblingPath(of, suffix);
-    const QString rest = note + QStringLiteral("\n\n") + body(entries);
-    bool ok = false;
-    // The record is read on the queue, after any save of it still waiting there.
-    m_ioQueue.sync([&] {
-        QString head;
+    m_ioQueue.async([of, entries = std::move(entries), note, completion = std::move(completion),
+                     target = siblingPath(of, suffix), folder = m_directory] {
+        // The record is read here, after any save of it that waited on the queue.
+        QString text;
         if (const std::optional<QString> existing = readUtf8(of)) {
             const qsizetype cut = existing->indexOf(QStringLiteral("\n\n"));
             if (cut >= 0)
-                head = existing->left(cut) + u'\n';
+                text = existing->left(cut) + u'\n';
         }
-        ok = write(head + rest, target, m_directory);
+        text += note + QStringLiteral("\n\n") + body(entries());
+        const bool ok = write(text, target, folder);
+        if (completion)
+            completion(ok ? std::optional<QString>(target) : std::nullopt);
     });
-    return ok ? std::optional<QString>(target) : std::nullopt;
 }
 
 std::optional<QString> TranscriptWriter::saveSidecar(const QString &of, const QString &suffix,

@@ -74,9 +74,13 @@ public:
     // makes an empty list; its callers hear success then, as nothing was lost.
     void saveMade(EntryMaker entries, bool synchronously, std::function<void(bool)> completion);
     // "<record name> <suffix>.txt" beside the record: the record's header lines,
-    // the note, a blank line and the body of `entries`. Waits for the write.
-    std::optional<QString> saveCopy(const QString &of, const QList<Entry> &entries,
-                                    const QString &suffix, const QString &note);
+    // the note, a blank line and the body of the entries. The entries, the text and
+    // the write are made on the queue, after any save of the record waiting there,
+    // so the caller's thread neither makes nor waits for the copy of a long meeting;
+    // the completion runs on the queue with the copy's path, or nothing when it
+    // could not be written.
+    void saveCopy(const QString &of, EntryMaker entries, const QString &suffix, const QString &note,
+                  std::function<void(const std::optional<QString> &)> completion);
     // "<record name> <suffix>.txt" holding `text` unchanged. Waits for the write.
     std::optional<QString> saveSidecar(const QString &of, const QString &suffix, const QString &text);
     // A file of the "诊断" subfolder. Waits for the write.
