@@ -6,12 +6,12 @@
 
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
+#include "platform/Keychain.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 #include "platform/SessionEvents.h"
 #include "accounts/AppInfo.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 
 #include "platform/AudioExtractor.h"
+#include "platform/Keychain.h"
 #include "records/TranscriptWriter.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDir>
