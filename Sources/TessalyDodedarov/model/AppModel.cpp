@@ -87,11 +87,6 @@ AppModel *AppModel::shared()
     static QPointer<AppModel> model;
     if (!model) {
         model = new AppModel(QCoreApplication::instance(), KeyReading::onRequest);
-        // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
-        // that keeps the last partial sentence and saves the record.
-        if (QCoreApplication::instance())
-            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
-                             &AppModel::quitOnce);
         model->watchSession();
     }
     return model;
