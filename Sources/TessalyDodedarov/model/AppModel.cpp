@@ -42,16 +42,17 @@ std::function<AppModel::Measure(double)> AppModel::measurer = &AppModel::estimat
 
 AppModel::AppModel(QObject *parent, KeyReading keys) : QObject(parent)
 {
-    // 1. Field values are the declared ones; the key flags come from the keychain (below, with
+    // Field values are the declared ones; the key flags come from the keychain (below, with
     // the recognition keys, or when they are asked for).
 
-    // 2.–14. Settings, read without running any setter.
+    // Settings, read without running any setter: nothing is listening yet, and a setter would
+    // write the value straight back. This also makes the engine, translator and record writer.
     loadSettings();
 
-    // 15.
+    // The caption rows are laid out for the loaded look, with the pipeline made above.
     relayout();
 
-    // 16.–20.
+    // The components report to the model and ask it for context; installed once they exist.
     installEngineCallbacks();
     installContextProviders();
     if (keys == KeyReading::atOnce)
