@@ -6,9 +6,9 @@
 // closed loopback port, so the re-translations asked for cost only their queuing.
 
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "platform/SpellChecker.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

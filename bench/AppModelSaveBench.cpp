@@ -8,7 +8,7 @@
 #include "MemoryKeyring.h"
 
 #include "fakes/ModelRig.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 

@@ -4,9 +4,9 @@
 // per event.
 #include "Percentiles.h"
 #include "fakes/FakeDeepSeekServer.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/StreamLineReader.h"
 
 #include <QCoreApplication>

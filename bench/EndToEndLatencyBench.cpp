@@ -26,9 +26,9 @@
 #include "fakes/FakeDeepSeekServer.h"
 #include "fakes/FakeScribeServer.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/Proofread.h"
 
 #include <QCoreApplication>

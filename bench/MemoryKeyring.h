@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/Keychain.h"
 #include "platform/SecretStore.h"
-#include "translation/Keychain.h"
 
 #include <QByteArray>
 #include <QHash>

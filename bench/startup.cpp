@@ -8,7 +8,7 @@
 // The goal: the application's median at most twice the bare application's, and under 55 MB
 // resident. Run inside scripts/with-test-env (it supplies the bus, the keyring and the X server).
 #include "fakes/FakeStatusNotifierWatcher.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

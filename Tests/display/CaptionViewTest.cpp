@@ -9,7 +9,7 @@
 #include "display/HistoryView.h"
 #include "captions/FontFamilies.h"
 #include "fakes/ModelRig.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QApplication>
 #include <QDir>

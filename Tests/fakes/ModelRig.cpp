@@ -8,7 +8,7 @@
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 // Every static the model or a test may replace, as it was before the rig.

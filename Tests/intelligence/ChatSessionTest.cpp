@@ -8,9 +8,9 @@
 #include "fakes/ManualDeepSeekServer.h"
 #include "intelligence/ChatSession.h"
 #include "intelligence/MeetingChat.h"
+#include "platform/Keychain.h"
 #include "records/TranscriptWriter.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QFileInfo>

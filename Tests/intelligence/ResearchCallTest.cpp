@@ -5,8 +5,8 @@
 
 #include "fakes/FakeDeepSeekServer.h"
 #include "intelligence/ResearchCall.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeek.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QJsonArray>

@@ -8,7 +8,7 @@
 #include "speech/Engine.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "common/Clock.h"
 #include "fakes/ModelRig.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QFile>
 #include <QProcess>

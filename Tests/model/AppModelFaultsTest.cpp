@@ -2,9 +2,9 @@
 
 #include "common/Clock.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QFile>
 #include <QTest>

@@ -7,7 +7,7 @@
 #include "accounts/KeyCheck.h"
 #include "translation/DeepSeekTransport.h"
 #include "speech/ScribeClient.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QMutex>
 #include <QScopeGuard>

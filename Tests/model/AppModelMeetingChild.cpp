@@ -2,9 +2,9 @@
 
 #include "common/Clock.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "platform/UnixSignalWatcher.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
 #include <QTest>

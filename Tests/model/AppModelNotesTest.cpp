@@ -1,7 +1,7 @@
 #include "TestMain.h"
 
 #include "fakes/ModelRig.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,8 +2,8 @@
 
 #include "fakes/ManualDeepSeekServer.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QSignalSpy>
 #include <QTest>

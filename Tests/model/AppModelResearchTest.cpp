@@ -1,8 +1,8 @@
 #include "TestMain.h"
 
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "platform/SpellChecker.h"
-#include "translation/Keychain.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

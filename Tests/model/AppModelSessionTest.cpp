@@ -4,8 +4,8 @@
 #include "fakes/FakeScreenSaver.h"
 #include "fakes/FakeSessionManager.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "platform/SessionEvents.h"
-#include "translation/Keychain.h"
 
 #include <QFile>
 #include <QSignalSpy>

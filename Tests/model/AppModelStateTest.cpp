@@ -1,8 +1,8 @@
 #include "TestMain.h"
 
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QSignalSpy>

@@ -11,7 +11,7 @@
 #include "records/TranscriptWriter.h"
 #include "accounts/KeyCheck.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QDir>
 #include <QFile>

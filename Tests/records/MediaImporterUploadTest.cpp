@@ -4,6 +4,7 @@
 #include "TestMain.h"
 
 #include "fakes/FakeSpeechToTextServer.h"
+#include "fakes/FileSizeLimit.h"
 #include "records/MediaImporter.h"
 #include "accounts/KeyCheck.h"
 
@@ -12,9 +13,6 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -342,18 +340,15 @@ private slots:
     void writeFailureSendsNothing()
     {
         const QString audio = makeFile(QStringLiteral("a.m4a"), randomBytes(300000));
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 100000;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         std::optional<MediaImporter::UploadResult> result;
-        MediaImporter::upload(audio, key, {}, false, m_folder->path(),
-                              [&result](const MediaImporter::UploadResult &r) { result = r; });
-        const bool arrived = QTest::qWaitFor([&] { return result.has_value(); }, 30000);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
+        bool arrived = false;
+        {
+            const FileSizeLimit limit(100000);
+            QVERIFY(limit.holds());
+            MediaImporter::upload(audio, key, {}, false, m_folder->path(),
+                                  [&result](const MediaImporter::UploadResult &r) { result = r; });
+            arrived = QTest::qWaitFor([&] { return result.has_value(); }, 30000);
+        }
         QVERIFY(arrived);
         QVERIFY(result->error);
         QCOMPARE(result->error->message, QStringLiteral("无法准备上传文件。"));

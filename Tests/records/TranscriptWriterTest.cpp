@@ -1,5 +1,6 @@
 #include "TestMain.h"
 
+#include "fakes/FileSizeLimit.h"
 #include "records/TranscriptWriter.h"
 
 #include <QCoreApplication>
@@ -10,11 +11,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <csignal>
 #include <future>
 #include <mutex>
 #include <thread>
-#include <sys/resource.h>
 
 using Entry = TranscriptWriter::Entry;
 using Entries = QList<Entry>;
@@ -524,17 +523,14 @@ private slots:
         Entries big = good;
         for (int i = 0; i < lines; ++i)
             big.append(caption(at(9, 20, 0), QStringLiteral("很长的一句话"), QStringLiteral("A long line")));
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 1024;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         std::optional<bool> result;
-        writer.save(big, true, [&](bool ok) { result = ok; });
-        const std::optional<QString> copy = copied(writer, *writer.fileURL(), big, QStringLiteral("note"));
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        std::optional<QString> copy;
+        {
+            const FileSizeLimit limit(1024);
+            QVERIFY(limit.holds());
+            writer.save(big, true, [&](bool ok) { result = ok; });
+            copy = copied(writer, *writer.fileURL(), big, QStringLiteral("note"));
+        }
 
         QCOMPARE(result, std::optional<bool>(false));
         QVERIFY(!copy);

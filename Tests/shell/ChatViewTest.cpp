@@ -9,7 +9,7 @@
 #include "shell/chat/ChatWindowController.h"
 #include "shell/MenuContent.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCheckBox>
 #include <QInputMethodEvent>

@@ -6,7 +6,7 @@
 #include "shell/import/ImportView.h"
 #include "records/MediaImporter.h"
 #include "accounts/KeyCheck.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -3,10 +3,10 @@
 #include "common/UserDefaults.h"
 #include "display/FloatingWindow.h"
 #include "fakes/ModelRig.h"
+#include "platform/Keychain.h"
 #include "shell/SettingsView.h"
 #include "shell/SettingsWindowController.h"
 #include "translation/DeepSeek.h"
-#include "translation/Keychain.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

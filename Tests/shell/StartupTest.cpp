@@ -21,7 +21,7 @@
 #include "captions/ChineseScript.h"
 #include "shell/SettingsWindowController.h"
 #include "shell/SingleInstance.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>

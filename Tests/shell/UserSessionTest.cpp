@@ -5,7 +5,7 @@
 #include "fakes/FakeStatusNotifierWatcher.h"
 #include "fakes/ModelRig.h"
 #include "fakes/TestSound.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -5,9 +5,9 @@
 
 #include "fakes/FakeDeepSeekServer.h"
 #include "fakes/TlsServiceServer.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #include "TestMain.h"
 
 #include "fakes/TranslatorRig.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 using Item = Translator::BackfillItem;
 

@@ -3,8 +3,8 @@
 #include <QJsonDocument>
 
 #include "fakes/TranslatorRig.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/Translator.h"
 
 #include <QJsonArray>

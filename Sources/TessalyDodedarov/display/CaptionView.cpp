@@ -1,5 +1,6 @@
 #include "display/CaptionView.h"
 
+#include "display/Colors.h"
 #include "display/HistoryScrollState.h"
 #include "display/HistoryView.h"
 #include "display/NotesBar.h"
@@ -22,20 +23,6 @@
 #include <algorithm>
 
 namespace {
-
-QColor colorOf(const RGBA &c, double alpha)
-{
-    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(alpha));
-}
-
-QString rgba(const QColor &color)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(QString::number(color.alphaF(), 'f', 3));
-}
 
 const QColor green(52, 199, 89);
 const QColor yellow(255, 204, 0);
@@ -130,7 +117,7 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     m_jump->setToolTip(QStringLiteral("回到最新正在识别的字幕，之后自动跟随"));
     m_jump->setStyleSheet(QStringLiteral("QPushButton { color: white; border: none; border-radius: 12px;"
                                          " padding: 5px 12px; background: %1; }")
-                              .arg(rgba([this] {
+                              .arg(Colors::css([this] {
                                   QColor accent = palette().color(QPalette::Highlight);
                                   accent.setAlphaF(0.9f);
                                   return accent;
@@ -241,9 +228,10 @@ QColor CaptionView::backgroundColor() const
 {
     if (!m_model)
         return Qt::transparent;
-    const RGBA &background = m_model->appearance().background;
-    const bool opaque = m_opaque || m_model->maximized();
-    return colorOf(background, opaque ? 1.0 : background.a);
+    QColor background = Colors::toQColor(m_model->appearance().background);
+    if (m_opaque || m_model->maximized())
+        background.setAlphaF(1.0f);
+    return background;
 }
 
 QString CaptionView::statusText() const
@@ -361,7 +349,7 @@ void CaptionView::refresh()
         return;
     AppModel &model = *m_model;
     const CaptionAppearance effective = model.appearance().effective();
-    const QColor chinese = colorOf(effective.chineseColor, effective.chineseColor.a);
+    const QColor chinese = Colors::toQColor(effective.chineseColor);
 
     m_dot->setToolTip(statusText());
     const QString dotStyle = QStringLiteral("background: %1; border-radius: 3px;").arg(statusColor().name());
@@ -378,7 +366,7 @@ void CaptionView::refresh()
         m_empty->setFont(font);
         QColor color = chinese;
         color.setAlphaF(color.alphaF() * 0.75f);
-        m_empty->setStyleSheet(QStringLiteral("color: %1;").arg(rgba(model.notice() ? orange : color)));
+        m_empty->setStyleSheet(QStringLiteral("color: %1;").arg(Colors::css(model.notice() ? orange : color)));
     }
 
     if (!empty) {

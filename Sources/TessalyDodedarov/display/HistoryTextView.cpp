@@ -1,6 +1,7 @@
 #include "display/HistoryTextView.h"
 
 #include "captions/FontFamilies.h"
+#include "display/Colors.h"
 #include "display/HistoryScrollState.h"
 #include "speech/SpeechLanguage.h"
 
@@ -23,11 +24,6 @@
 #include <cmath>
 
 namespace {
-
-QColor colorOf(const RGBA &c)
-{
-    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
-}
 
 // Outlined text carries its shadow's strength (the text's own alpha) in this property; the
 // separators and anything else without it cast no shadow.
@@ -117,11 +113,11 @@ struct HistoryTextView::Style {
         const CaptionAppearance effective = look.effective();
         chineseFont = captionFont(effective.chineseFont, effective.chineseSize, true);
         englishFont = captionFont(effective.englishFont, effective.englishSize, false);
-        chineseColor = colorOf(effective.chineseColor);
-        englishColor = colorOf(effective.englishColor);
+        chineseColor = Colors::toQColor(effective.chineseColor);
+        englishColor = Colors::toQColor(effective.englishColor);
         outline = effective.outline;
         chineseSize = effective.chineseSize;
-        highlightColor = colorOf(effective.highlightColor());
+        highlightColor = Colors::toQColor(effective.highlightColor());
     }
 
     // Working out a text's language cuts it into words: across thousands of paragraphs that is

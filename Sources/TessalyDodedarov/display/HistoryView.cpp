@@ -1,5 +1,6 @@
 #include "display/HistoryView.h"
 
+#include "display/Colors.h"
 #include "display/HistoryTextView.h"
 #include "captions/ChineseScript.h"
 #include "speech/SpeechLanguage.h"
@@ -142,9 +143,7 @@ bool HistoryView::setInputs(const Inputs &inputs)
     m_inputs = inputs;
     m_text->setPaused(inputs.paused);
     m_text->update(cachedParagraphs(inputs), inputs.appearance);
-    const RGBA &background = inputs.appearance.background;
-    static_cast<Fade *>(m_fade)->color = QColor::fromRgbF(float(background.r), float(background.g),
-                                                          float(background.b), float(background.a));
+    static_cast<Fade *>(m_fade)->color = Colors::toQColor(inputs.appearance.background);
     m_fade->setVisible(fades());
     m_fade->update();
     return true;

@@ -1,6 +1,7 @@
 #include "display/NotesBar.h"
 
 #include "display/BusyIndicator.h"
+#include "display/Colors.h"
 #include "model/AppModel.h"
 
 #include <QHBoxLayout>
@@ -9,19 +10,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-
-namespace {
-
-QString rgba(const QColor &color, double opacity)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(QString::number(color.alphaF() * opacity, 'f', 3));
-}
-
-}
 
 NotesBar::NotesBar(AppModel *model, QWidget *parent)
     : QWidget(parent)
@@ -92,7 +80,7 @@ void NotesBar::restyle(const QColor &color)
     m_button->setFont(small);
     m_button->setStyleSheet(QStringLiteral("QPushButton#notesButton { border: none; border-radius: 11px;"
                                            " background: %1; } QLabel { color: %2; }")
-                                .arg(rgba(color, 0.12), rgba(color, 0.85)));
+                                .arg(Colors::css(color, 0.12), Colors::css(color, 0.85)));
     if (auto *label = m_button->findChild<QLabel *>(QStringLiteral("notesCount")))
         label->setFont(small);
 
@@ -101,7 +89,7 @@ void NotesBar::restyle(const QColor &color)
     m_field->setFont(fieldFont);
     m_field->setStyleSheet(QStringLiteral("QLineEdit#noteField { color: %1; background: %2;"
                                           " border: 0.5px solid %3; border-radius: 6px; }")
-                               .arg(rgba(color, 1.0), rgba(color, 0.12), rgba(color, 0.25)));
+                               .arg(Colors::css(color, 1.0), Colors::css(color, 0.12), Colors::css(color, 0.25)));
 }
 
 void NotesBar::submit()

@@ -6,12 +6,12 @@
 
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
+#include "platform/Keychain.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 #include "translation/TranslationRouting.h"
 
 #include <QCoreApplication>
@@ -42,16 +42,17 @@ std::function<AppModel::Measure(double)> AppModel::measurer = &AppModel::estimat
 
 AppModel::AppModel(QObject *parent, KeyReading keys) : QObject(parent)
 {
-    // 1. Field values are the declared ones; the key flags come from the keychain (below, with
+    // Field values are the declared ones; the key flags come from the keychain (below, with
     // the recognition keys, or when they are asked for).
 
-    // 2.–14. Settings, read without running any setter.
+    // Settings, read without running any setter: nothing is listening yet, and a setter would
+    // write the value straight back. This also makes the engine, translator and record writer.
     loadSettings();
 
-    // 15.
+    // The caption rows are laid out for the loaded look, with the pipeline made above.
     relayout();
 
-    // 16.–20.
+    // The components report to the model and ask it for context; installed once they exist.
     installEngineCallbacks();
     installContextProviders();
     if (keys == KeyReading::atOnce)
@@ -87,11 +88,6 @@ AppModel *AppModel::shared()
     static QPointer<AppModel> model;
     if (!model) {
         model = new AppModel(QCoreApplication::instance(), KeyReading::onRequest);
-        // "退出", SIGTERM, SIGINT and the end of the session all end in aboutToQuit: one path
-        // that keeps the last partial sentence and saves the record.
-        if (QCoreApplication::instance())
-            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, model.data(),
-                             &AppModel::quitOnce);
         model->watchSession();
     }
     return model;

@@ -3,10 +3,10 @@
 #include "model/AppModel.h"
 
 #include "intelligence/SessionNotes.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "intelligence/ChatSession.h"
 #include "intelligence/MeetingChat.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QFileInfo>
 

@@ -6,7 +6,7 @@
 #include "intelligence/ChatSession.h"
 #include "intelligence/NameFix.h"
 #include "intelligence/QuickResearch.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 namespace {
 

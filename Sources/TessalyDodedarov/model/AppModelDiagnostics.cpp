@@ -4,10 +4,10 @@
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
 #include "intelligence/TextCut.h"
+#include "platform/Keychain.h"
 #include "records/DiagnosticFiles.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,9 +3,9 @@
 #include "model/AppModel.h"
 
 #include "common/UserDefaults.h"
+#include "platform/Keychain.h"
+#include "platform/KeychainAnswers.h"
 #include "speech/Graphemes.h"
-#include "translation/Keychain.h"
-#include "translation/KeychainAnswers.h"
 
 #include <QPointer>
 

@@ -6,7 +6,7 @@
 #include "platform/SessionEvents.h"
 #include "accounts/AppInfo.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -102,15 +102,17 @@ void AppModel::startOrResume()
 
 void AppModel::beginMeeting()
 {
-    // 1. The previous meeting's record is completed first.
+    // The previous meeting's record is completed first, while its lines and its serial are
+    // still here to be written and handed on.
     finalizeRecord();
     flushDeltas();
     // Post-meeting work still waiting for the ending meeting's translations takes its lines as
     // they were completed here, not the new meeting's.
     handEndedLines();
-    // 2.
+    // The translator drops its queue and context and starts a new generation, so an answer
+    // still on its way for the old lines is dropped rather than applied to the new meeting's.
     m_translator->reset();
-    // 3.
+    // The caption flow starts empty.
     setBackfillPending({});
     m_pendingDeltas.clear();
     m_lines.clear();
@@ -122,35 +124,35 @@ void AppModel::beginMeeting()
     m_englishBacklog.clear();
     m_pendingTurn = false;
     setTurnCount(0);
-    // 4.
+    // Recap, research, tab matching and proofreading answers carry the serial they were asked
+    // under: from here on the old meeting's are dropped. Notes (below) take the new serial.
     m_meetingSerial += 1;
-    // 5.
+    // The recap starts empty, and its interval counts from now.
     setRecap(QString());
     m_recapBusy = false;
     m_recapLine = 0;
     m_recapSent.clear();
     m_lastRecapAt = Clock::uptime();
-    // 6.
+    // Research and the browser tab it reads are matched afresh to the new meeting's speech.
     setResearch(ResearchResult());
     m_backgroundLog.clear();
     m_tabChecks = 0;
     m_tabMatched = false;
     m_tabBusy = false;
-    // 7. The chat lives with the meeting's research and notes; it starts empty.
+    // The chat lives with the meeting's research and notes; it starts empty.
     // The suspect queue, the corrections waiting for their lines and the chat are this
     // meeting's own.
     resetMeetingChecks();
-    // 8.
+    // A fresh diagnostics log and latency figures. Its times count from the meeting's start,
+    // so the start is set before the first event, "start", goes in.
     m_diag = DiagnosticLog();
     m_lineLatency.clear();
     m_shortRetried.clear();
     m_smoothing.clear();
-    // 9.
     m_meetingStartedAt = Clock::uptime();
-    // 10.
     log(QStringLiteral("start"), {{QStringLiteral("version"), AppInfo::version()},
                                   {QStringLiteral("source"), sourceName(m_audioSource)}});
-    // 11.
+    // Quick checks may start at once; research waits its full interval from now.
     m_quickBusy = false;
     m_quickCount = 0;
     m_lastQuickAt = -1000;
@@ -158,34 +160,36 @@ void AppModel::beginMeeting()
     m_researchBusy = false;
     m_researchLine = 0;
     m_lastResearchAt = Clock::uptime();
-    // 12.
+    // Statistics and the sentence merging start from the first line; the last meeting's
+    // translation trouble is no news to this one.
     m_stats = SessionStats();
     m_mergeCursor = 0;
     setTranslationTrouble(std::nullopt);
-    // 13. Notes typed while no meeting was open belong to this one; an earlier meeting's go.
+    // Notes typed while no meeting was open belong to this one; an earlier meeting's go.
     if (!m_notesMeeting && !m_notes.isEmpty()) {
         m_notesMeeting = m_meetingSerial;
     } else if (m_notesMeeting) {
         setNotes({});
         m_notesMeeting.reset();
     }
-    // 14. Text in the raw language is shown as heard and not translated.
+    // Text in the raw language is shown as heard and not translated.
     std::optional<SpeechLanguage> raw;
     if (m_mode == DisplayMode::chinese)
         raw = SpeechLanguage::chinese;
     else if (m_mode == DisplayMode::english)
         raw = SpeechLanguage::english;
     m_pipeline = std::make_unique<CaptionPipeline>(raw);
-    // 15.
+    // The record is named after the new start; an earlier save's problem no longer applies.
     m_transcript->begin(wallClock());
     setTranscriptProblem(std::nullopt);
-    // 16.
+    // The caption rows start empty.
     m_layout.rows = QStringList{QString()};
     m_layout.firstRowIndex = 0;
     m_layout.rowWidth = 0;
     m_layout.lastCharacter.reset();
     m_layout.pendingWord.clear();
-    // 17.
+    // Billing counts from zero. The windows hear of the meeting and get its rows last: their
+    // slots read the model at once, and everything above is the new meeting's by then.
     m_billedBase = 0;
     publish(m_billedSeconds, 0.0, &AppModel::billedSecondsChanged);
     setMeetingActiveState(true);

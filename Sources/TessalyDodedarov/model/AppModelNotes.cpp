@@ -5,10 +5,10 @@
 #include "intelligence/BackgroundLogic.h"
 #include "intelligence/SessionNotes.h"
 #include "intelligence/TextCut.h"
+#include "platform/Keychain.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 
 namespace {
 

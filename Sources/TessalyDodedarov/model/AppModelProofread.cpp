@@ -5,10 +5,10 @@
 #include "captions/ChineseScript.h"
 #include "intelligence/NameFix.h"
 #include "intelligence/SessionNotes.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 #include "translation/Proofread.h"
 
 #include <QCoreApplication>

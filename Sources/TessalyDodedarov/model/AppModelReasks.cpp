@@ -6,9 +6,9 @@
 #include "intelligence/NumberCheck.h"
 #include "intelligence/Overlap.h"
 #include "intelligence/SentenceMerge.h"
+#include "platform/Keychain.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
-#include "translation/Keychain.h"
 #include "translation/Proofread.h"
 
 #include <algorithm>

@@ -3,10 +3,10 @@
 
 #include "common/Clock.h"
 #include "intelligence/Recap.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
 
 #include <QPointer>
 

@@ -4,9 +4,9 @@
 
 #include "common/Clock.h"
 #include "intelligence/Research.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ const QList<int> &AppModel::autoPauseChoices()
 
 void AppModel::loadSettings()
 {
-    // 2.–4.
+    // The stored choices that need nothing else; a flag that is absent or unreadable is on.
     m_captionParts = CaptionParts::load();
     m_audioSource = audioSourceFromString(UserDefaults::text(audioSourceKey).value_or(QString()))
                         .value_or(AudioSource::system);
@@ -62,14 +62,16 @@ void AppModel::loadSettings()
     m_diagnosticsEnabled = flagOrOn(diagnosticsKey);
     m_chatWebSearch = flagOrOn(chatWebSearchKey);
 
-    // 5. The components.
+    // The components, made before anything is installed into them. The engine reads its own
+    // settings from the file each time it starts.
     m_engine = std::make_unique<Engine>();
     m_translator = std::make_unique<Translator>(&DeepSeekTransport::stream);
     m_translator->clock = [] { return Clock::uptime(); };
     m_transcript = std::make_unique<TranscriptWriter>(recordsFolder());
     m_pipeline = std::make_unique<CaptionPipeline>(std::nullopt);
 
-    // 6.–7.
+    // Defaults for the settings that other readers take from the file themselves (the engine
+    // reads the speaker setting when it connects), registered before any of them can run.
     m_openRecordsAfterMeeting = flagOrOn(openRecordsKey);
     UserDefaults::registerDefaults({
         {QStringLiteral("fontSize"), 26.0},
@@ -82,7 +84,8 @@ void AppModel::loadSettings()
         {keepAwakeKey, true},
     });
 
-    // 8.–11.
+    // The rest of the stored choices. The process-wide switches are set here, after the caption
+    // parts are read: the translation prompts ask for the script those chose.
     m_keepAwake = UserDefaults::flag(keepAwakeKey).value_or(true);
     m_appearance = loadAppearance();
     Segmenter::interpreterMode = true;
@@ -91,7 +94,7 @@ void AppModel::loadSettings()
     m_autoPauseMinutes = int(std::clamp<qint64>(minutes, INT_MIN, INT_MAX));
     m_proofreadAfterMeeting = UserDefaults::flag(proofreadKey).value_or(true);
 
-    // 12.–14. Every launch listens to every language and shows both.
+    // Every launch listens to every language and shows both.
     m_mode = DisplayMode::both;
     UserDefaults::setText(displayModeKey, DisplayModes::toString(DisplayMode::both));
     m_hideFromSharing = UserDefaults::flag(hideKey).value_or(true);

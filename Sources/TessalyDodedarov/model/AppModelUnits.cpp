@@ -6,10 +6,10 @@
 #include "common/Clock.h"
 #include "intelligence/Overlap.h"
 #include "intelligence/RawParagraphs.h"
+#include "platform/Keychain.h"
 #include "speech/Fillers.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
-#include "translation/Keychain.h"
 
 #include <algorithm>
 #include <span>

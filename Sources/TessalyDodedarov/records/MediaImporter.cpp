@@ -1,14 +1,14 @@
 #include "records/MediaImporter.h"
 
 
+#include "common/SafeFile.h"
 #include "platform/AudioExtractor.h"
+#include "platform/Keychain.h"
 #include "records/TranscriptWriter.h"
-#include "translation/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -20,21 +20,6 @@ const QString noRecognitionKey = QStringLiteral(
     "导入音视频生成字幕目前要用 ElevenLabs 转写：请在设置的“API 密钥”里填 ElevenLabs 的密钥。");
 const QString nothingRecognised = QStringLiteral("没有识别出任何讲话。");
 const QString invalidReply = QStringLiteral("ElevenLabs 没有返回有效响应。");
-
-bool writeText(const QString &path, const QString &text)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    // commit() takes a write cut short by the disk (a full disk, a file-size limit) for
-    // success and keeps the cut file; an explicit flush reports it.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 } // namespace
 
@@ -248,12 +233,12 @@ void MediaImporter::writeOutputs(const JobPtr &job)
     }
     const QString base = QDir(folder).filePath(source.completeBaseName());
     const QString subtitles = unique(base + subtitleSuffix);
-    if (!writeText(subtitles, Subtitles::srt(job->cues, true))) {
+    if (!SafeFile::write(subtitles, Subtitles::srt(job->cues, true))) {
         fail(job, subtitleFailure);
         return;
     }
     const QString transcript = unique(base + transcriptSuffix);
-    if (!writeText(transcript, Subtitles::transcript(job->cues, source.fileName()))) {
+    if (!SafeFile::write(transcript, Subtitles::transcript(job->cues, source.fileName()))) {
         fail(job, QStringLiteral("文稿保存失败，请检查“") + shown + QStringLiteral("”的访问权限。"));
         return;
     }

@@ -4,9 +4,9 @@
 #include "records/MediaImporter.h"
 
 #include "intelligence/SessionNotes.h"
+#include "platform/Keychain.h"
 #include "speech/SpeechLanguage.h"
 #include "translation/DeepSeek.h"
-#include "translation/Keychain.h"
 
 #include <QPointer>
 

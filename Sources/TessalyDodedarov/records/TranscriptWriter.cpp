@@ -1,12 +1,12 @@
 #include "records/TranscriptWriter.h"
 
 #include "common/Clock.h"
+#include "common/SafeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTime>
@@ -73,35 +73,9 @@ std::optional<QString> readUtf8(const QString &path, qint64 limit = -1)
     return text;
 }
 
-// Writes `file` through `body`, which puts the bytes into the file it is given and says
-// whether every one of them went in.
-bool writeSafely(const QString &file, const QString &folder, const std::function<bool(QSaveFile &)> &body)
-{
-    if (!QDir().mkpath(folder))
-        return false;
-    // QSaveFile writes a temporary file beside the target and renames it over
-    // the target on commit, so a failed or interrupted write leaves the last
-    // good version in place. Never fall back to writing the target directly.
-    QSaveFile out(file);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    // commit() alone does not notice when the final flush of the write buffer
-    // lands only part of the bytes (a full disk, a file-size limit) and would
-    // rename the truncated file over the good one: flush and check first.
-    if (!body(out) || !out.flush()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
-}
-
 bool write(const QString &text, const QString &file, const QString &folder)
 {
-    return writeSafely(file, folder, [&text](QSaveFile &out) {
-        const QByteArray bytes = text.toUtf8();
-        return out.write(bytes) == bytes.size();
-    });
+    return QDir().mkpath(folder) && SafeFile::write(file, text);
 }
 
 // A long meeting frees as much as it allocates, and glibc keeps most of what is freed in its
@@ -220,7 +194,9 @@ bool TranscriptWriter::writeRecord(const QString &header, const EntryMaker &entr
     // long meeting is megabytes, and holding it whole in UTF-16 and again in UTF-8 on every
     // save would keep that much more memory in use. Pieces end between entries, so no
     // character is ever cut in two.
-    return writeSafely(file, folder, [&header, &made](QSaveFile &out) {
+    if (!QDir().mkpath(folder))
+        return false;
+    return SafeFile::write(file, [&header, &made](QIODevice &out) {
         constexpr qsizetype pieceCharacters = 64 * 1024;
         QString piece = header;
         for (qsizetype i = 0; i < made.size(); ++i) {

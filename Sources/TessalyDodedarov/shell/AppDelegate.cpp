@@ -156,8 +156,9 @@ void AppDelegate::applicationDidFinishLaunching()
         }, Qt::SingleShotConnection);
     }
 
-    // Quitting saves the meeting once, however the end comes: the quit entry, a signal, the
-    // session ending.
+    // Quitting saves the meeting once, however the end comes: "退出", SIGTERM and SIGINT all
+    // end in aboutToQuit, and the session's end asks to commit first. Either way the model
+    // keeps the last partial sentence and saves the record; a second call does nothing.
     QPointer<AppModel> guarded(&shared);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [guarded] {
         if (guarded)

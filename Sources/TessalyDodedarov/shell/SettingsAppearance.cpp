@@ -1,6 +1,7 @@
 #include "shell/SettingsView.h"
 
 #include "captions/FontFamilies.h"
+#include "display/Colors.h"
 #include "model/AppModel.h"
 
 #include <QAbstractButton>
@@ -21,11 +22,6 @@
 #include <cmath>
 
 namespace {
-
-QColor toColor(const RGBA &c)
-{
-    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
-}
 
 RGBA fromColor(const QColor &picked)
 {
@@ -66,7 +62,7 @@ protected:
         // Nearly clear backgrounds get a grey backing so the tile is visible at all.
         if (look.background.a < 0.2)
             painter.fillPath(shape, QColor::fromRgbF(0.5, 0.5, 0.5, 0.35f));
-        painter.fillPath(shape, toColor(look.background));
+        painter.fillPath(shape, Colors::toQColor(look.background));
         QFont chinese = font();
         chinese.setPixelSize(13);
         chinese.setWeight(QFont::DemiBold);
@@ -80,7 +76,7 @@ protected:
                 painter.setPen(Qt::black);
                 painter.drawText(rect.translated(0.6, 0.6), Qt::AlignCenter, text);
             }
-            painter.setPen(toColor(colour));
+            painter.setPen(Colors::toQColor(colour));
             painter.drawText(rect, Qt::AlignCenter, text);
         };
         drawLine(top, chinese, QStringLiteral("字幕"), look.chineseColor);
@@ -298,7 +294,7 @@ QWidget *SettingsView::colorWell(const QString &title, int which)
         // The background well shows its colour opaque; the opacity has its own slider.
         if (which == 2)
             colour.a = 1;
-        return toColor(colour);
+        return Colors::toQColor(colour);
     };
     connect(well, &QPushButton::clicked, this, [this, which, shown, title] {
         const QColor picked = QColorDialog::getColor(shown(), this, title);

@@ -3,8 +3,8 @@
 #include "display/FloatingWindow.h"
 #include "display/WindowPlacement.h"
 #include "model/AppModel.h"
+#include "platform/Keychain.h"
 #include "shell/SettingsView.h"
-#include "translation/Keychain.h"
 
 #include <QVBoxLayout>
 

@@ -1,7 +1,7 @@
 #include "translation/DeepSeekTransport.h"
 
 #include "common/ServiceRequest.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 #include "translation/StreamLineReader.h"
 #include "translation/TranslationRouting.h"
 

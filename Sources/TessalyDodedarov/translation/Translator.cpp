@@ -1,9 +1,9 @@
 #include "translation/Translator.h"
 
 #include "common/Clock.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -2,8 +2,8 @@
 // answer before reporting; at most `backfillWorkers` run at once, oldest first.
 #include "translation/Translator.h"
 
+#include "platform/Keychain.h"
 #include "translation/Glossary.h"
-#include "translation/Keychain.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
-#include "translation/KeychainAnswers.h"
+#include "platform/KeychainAnswers.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -3,7 +3,7 @@
 #include "TestMain.h"
 
 #include "fakes/TestKeyring.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QSemaphore>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "translation/KeychainAnswers.h"
+#include "platform/KeychainAnswers.h"
 
 KeychainAnswers *KeychainAnswers::shared()
 {
