@@ -83,7 +83,7 @@ QList<CaptionLine> shownLines()
 void prepare(ModelRig &rig)
 {
     DeepSeekTransport::baseAddress = QUrl(QStringLiteral("http://127.0.0.1:9"));
-    AppModel::isDictionaryWord = [](const QString &word) { return spelling().isWord(word); };
+    rig.platform.isDictionaryWord = [](const QString &word) { return spelling().isWord(word); };
     AppModel &model = rig.make();
     model.setResearch(fullResult());
 }

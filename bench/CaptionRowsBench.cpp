@@ -29,7 +29,7 @@ struct Meeting {
 
     explicit Meeting(int lines)
     {
-        AppModel::measurer = AppModel::estimatedMeasure;
+        rig.platform.measurer = AppModel::estimatedMeasure;
         model = &rig.make();
         rig.useRawPipeline(SpeechLanguage::english);
         for (int i = 0; i < lines; ++i) {

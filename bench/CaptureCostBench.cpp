@@ -26,7 +26,7 @@
 #include "fakes/ModelRig.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -255,7 +255,7 @@ void BM_CaptureCost(benchmark::State &state)
 
         ModelRig rig;
         Clock::reset();
-        AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
         DeepSeekTransport::baseAddress = services->chatAddress();
         ScribeClient::baseAddress = services->scribeAddress();
         ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(services->scribeKey()));

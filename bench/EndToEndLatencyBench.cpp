@@ -472,7 +472,7 @@ void BM_EndToEnd(benchmark::State &state)
 
         ModelRig rig;
         Clock::reset();
-        AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
         DeepSeekTransport::baseAddress = services->chatAddress();
         ScribeClient::baseAddress = services->scribeAddress();
         ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(services->scribeKey()));

@@ -535,6 +535,8 @@ void BM_LongMeeting(benchmark::State &state)
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-bench-long-meeting"));
         // The debounced save fires on the meeting's clock, a simulated second after a change.
         AppModel::saveDelay = 1e6;
+        // Real glyph widths for the live rows, as the application's platform measures them.
+        rig.platform.measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
         AppModel &model = rig.make();
         // The research results arrive from the replay rather than from periodic requests.
         model.setResearchEnabled(false);
@@ -624,8 +626,6 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TimedApplication app(argc, argv);
     useMemoryKeyring();
-    // Real glyph widths for the live rows, as the application installs them.
-    AppModel::measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -376,7 +376,7 @@ void CaptionViewTest::controlsCallTheModel()
 {
     ViewRig v;
     int settings = 0;
-    AppModel::showSettings = [&] { ++settings; };
+    v.rig.platform.showSettings = [&] { ++settings; };
     int chats = 0;
     const auto chat = CaptionView::showChat;
     const auto restoreChat = qScopeGuard([&] { CaptionView::showChat = chat; });

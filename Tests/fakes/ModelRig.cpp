@@ -13,20 +13,6 @@
 
 // Every static the model or a test may replace, as it was before the rig.
 struct ModelRig::Saved {
-    decltype(AppModel::fetchPage) fetchPage = AppModel::fetchPage;
-    decltype(AppModel::requestMicrophone) requestMicrophone = AppModel::requestMicrophone;
-    decltype(AppModel::setKeepAwake) setKeepAwake = AppModel::setKeepAwake;
-    decltype(AppModel::checkKey) checkKey = AppModel::checkKey;
-    decltype(AppModel::fetchBalance) fetchBalance = AppModel::fetchBalance;
-    decltype(AppModel::currentBrowserPage) currentBrowserPage = AppModel::currentBrowserPage;
-    decltype(AppModel::browserTabs) browserTabs = AppModel::browserTabs;
-    decltype(AppModel::isDictionaryWord) isDictionaryWord = AppModel::isDictionaryWord;
-    decltype(AppModel::revealFile) revealFile = AppModel::revealFile;
-    decltype(AppModel::measurer) measurer = AppModel::measurer;
-    decltype(AppModel::showSettings) showSettings = AppModel::showSettings;
-    decltype(AppModel::openFolder) openFolder = AppModel::openFolder;
-    decltype(AppModel::wallClock) wallClock = AppModel::wallClock;
-    decltype(AppModel::recordsFolder) recordsFolder = AppModel::recordsFolder;
     double tickInterval = AppModel::tickInterval;
     double deltaFlushDelay = AppModel::deltaFlushDelay;
     double saveDelay = AppModel::saveDelay;
@@ -57,8 +43,8 @@ ModelRig::ModelRig() : m_saved(std::make_unique<Saved>())
     ScribeClient::baseAddress = scribe.address();
     KeyCheck::elevenLabsAddress = QUrl(QStringLiteral("http://127.0.0.1:9")); // no fake: tests set one
     Clock::source = [this] { return now; };
-    AppModel::wallClock = [this] { return wallNow; };
-    AppModel::recordsFolder = [this] { return recordsFolder(); };
+    platform.wallClock = [this] { return wallNow; };
+    platform.recordsFolder = [this] { return recordsFolder(); };
     for (const QString &account : {Keychain::deepSeekAccount, Keychain::elevenLabsAccount,
                                    Keychain::elevenLabsListAccount})
         storeKey(account, QString());
@@ -71,20 +57,6 @@ ModelRig::~ModelRig()
                                    Keychain::elevenLabsListAccount})
         Keychain::set(QString(), account);
     const Saved &s = *m_saved;
-    AppModel::fetchPage = s.fetchPage;
-    AppModel::requestMicrophone = s.requestMicrophone;
-    AppModel::setKeepAwake = s.setKeepAwake;
-    AppModel::checkKey = s.checkKey;
-    AppModel::fetchBalance = s.fetchBalance;
-    AppModel::currentBrowserPage = s.currentBrowserPage;
-    AppModel::browserTabs = s.browserTabs;
-    AppModel::isDictionaryWord = s.isDictionaryWord;
-    AppModel::revealFile = s.revealFile;
-    AppModel::measurer = s.measurer;
-    AppModel::showSettings = s.showSettings;
-    AppModel::openFolder = s.openFolder;
-    AppModel::wallClock = s.wallClock;
-    AppModel::recordsFolder = s.recordsFolder;
     AppModel::tickInterval = s.tickInterval;
     AppModel::deltaFlushDelay = s.deltaFlushDelay;
     AppModel::saveDelay = s.saveDelay;
@@ -110,7 +82,26 @@ ModelRig::~ModelRig()
 AppModel &ModelRig::make(AppModel::KeyReading keys)
 {
     destroyModel();
-    m_model = std::make_unique<AppModel>(nullptr, keys);
+    AppModel::Platform calls;
+    calls.fetchPage = [this](const QUrl &url, auto done) { platform.fetchPage(url, std::move(done)); };
+    calls.requestMicrophone = [this](auto done) { platform.requestMicrophone(std::move(done)); };
+    calls.setKeepAwake = [this](bool on) { platform.setKeepAwake(on); };
+    calls.checkKey = [this](KeyProvider provider, const QString &key, auto done) {
+        platform.checkKey(provider, key, std::move(done));
+    };
+    calls.fetchBalance = [this](KeyProvider provider, const QString &key, auto done) {
+        platform.fetchBalance(provider, key, std::move(done));
+    };
+    calls.currentBrowserPage = [this](auto done) { platform.currentBrowserPage(std::move(done)); };
+    calls.browserTabs = [this](auto done) { platform.browserTabs(std::move(done)); };
+    calls.isDictionaryWord = [this](const QString &word) { return platform.isDictionaryWord(word); };
+    calls.revealFile = [this](const QString &path) { platform.revealFile(path); };
+    calls.measurer = [this](double fontSize) { return platform.measurer(fontSize); };
+    calls.showSettings = [this] { platform.showSettings(); };
+    calls.openFolder = [this](const QString &folder) { platform.openFolder(folder); };
+    calls.recordsFolder = [this] { return platform.recordsFolder(); };
+    calls.wallClock = [this] { return platform.wallClock(); };
+    m_model = std::make_unique<AppModel>(std::move(calls), keys);
     return *m_model;
 }
 

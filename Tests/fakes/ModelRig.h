@@ -14,8 +14,9 @@
 
 // One meeting model for a test, on everything a test may change and must put back: a settings
 // folder of its own, the service addresses on loopback fakes, the three key items of the test
-// keyring emptied, the uptime and the wall clock moved by hand, and the model's static hooks,
-// the transport's and routing's hooks and the process-wide switches restored afterwards.
+// keyring emptied, the uptime and the wall clock moved by hand, fake platform services for the
+// model, and the transport's and routing's hooks and the process-wide switches restored
+// afterwards.
 // The model itself is made by `make()`, after the test has written settings or keys.
 class ModelRig final {
 public:
@@ -33,6 +34,11 @@ public:
     QDateTime wallNow = QDateTime(QDate(2026, 5, 4), QTime(9, 30, 15)); // the wall clock
 
     QString recordsFolder() const { return records.filePath(QStringLiteral("records")); }
+
+    // The services the model is made with: the defaults, the records folder above and the
+    // wall clock `wallNow`. A test replaces any of them, before or after `make()`: the model is
+    // handed hooks that call the ones here at the time of the call.
+    AppModel::Platform platform;
 
     AppModel &make(AppModel::KeyReading keys = AppModel::KeyReading::atOnce);
     AppModel &model() { return *m_model; }

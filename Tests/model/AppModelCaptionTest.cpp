@@ -820,7 +820,9 @@ private slots:
         AppModel &model = rig.make();
         const auto saved = ChineseScript::toTraditional;
         ChineseScript::toTraditional = [](const QString &text) { return QStringLiteral("[繁]") + text; };
-        DeepSeek::traditional = traditional;
+        CaptionParts parts = model.captionParts();
+        parts.traditional = traditional;
+        model.setCaptionParts(parts);
         const TranscriptWriter::Entry entry = model.recordEntry(line);
         ChineseScript::toTraditional = saved;
         QCOMPARE(entry.chinese, chinese);
@@ -941,7 +943,7 @@ private slots:
     void rowsKeepTheLastThree()
     {
         ModelRig rig;
-        AppModel::measurer = [](double) { return [](QStringView text) { return 10.0 * text.size(); }; };
+        rig.platform.measurer = [](double) { return [](QStringView text) { return 10.0 * text.size(); }; };
         AppModel &model = rig.make();
         QVERIFY(model.rows().size() <= 1);
         for (int i = 0; i < 5; ++i) {

@@ -133,7 +133,7 @@ private slots:
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-diag"));
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("- 问题一"), QStringLiteral("：识别")}));
         QString revealed;
-        AppModel::revealFile = [&](const QString &path) { revealed = path; };
+        rig.platform.revealFile = [&](const QString &path) { revealed = path; };
         AppModel &model = rig.make();
         const QString folder = QDir(rig.recordsFolder()).filePath(QStringLiteral("诊断"));
         model.revealDiagnostics();

@@ -31,13 +31,13 @@ private slots:
         ModelRig rig;
         // The engine's voice gate runs on real time here.
         Clock::reset();
-        AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
         ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(rig.scribe.expectedKey));
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-end-to-end"));
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("大家"), QStringLiteral("早上好。")}));
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("今天我们看季度数字。")}));
         QStringList revealed;
-        AppModel::revealFile = [&](const QString &file) { revealed.append(file); };
+        rig.platform.revealFile = [&](const QString &file) { revealed.append(file); };
         AppModel &model = rig.make();
         model.setProofreadAfterMeeting(false);
         model.setDiagnosticsEnabled(false);

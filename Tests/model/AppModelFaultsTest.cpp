@@ -115,7 +115,7 @@ void AppModelFaultsTest::faultSurvived()
     ModelRig rig;
     // Real time: the engine spaces its reconnections and the model flushes on real timers.
     Clock::reset();
-    AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+    rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
     const double idleTimeout = DeepSeekTransport::timeoutInterval;
     const int handshakeTimeout = ScribeClient::handshakeTimeoutMs;
     const auto restore = qScopeGuard([&] {

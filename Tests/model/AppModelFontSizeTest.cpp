@@ -42,7 +42,7 @@ private slots:
         UserDefaults::remove(QStringLiteral("captionAppearance"));
         QSignalSpy changed(&model, &AppModel::appearanceChanged);
         int measured = 0;
-        AppModel::measurer = [&](double size) {
+        rig.platform.measurer = [&](double size) {
             ++measured;
             return AppModel::estimatedMeasure(size);
         };

@@ -38,12 +38,12 @@ struct Checks {
     QList<Call> checks;
     QList<BalanceCall> balances;
 
-    Checks()
+    explicit Checks(ModelRig &rig)
     {
-        AppModel::checkKey = [this](KeyProvider p, const QString &k, std::function<void(const KeyStatus &)> d) {
+        rig.platform.checkKey = [this](KeyProvider p, const QString &k, std::function<void(const KeyStatus &)> d) {
             checks.append({p, k, std::move(d)});
         };
-        AppModel::fetchBalance = [this](KeyProvider p, const QString &k,
+        rig.platform.fetchBalance = [this](KeyProvider p, const QString &k,
                                         std::function<void(const std::optional<BalanceInfo> &)> d) {
             balances.append({p, k, std::move(d)});
         };
@@ -110,7 +110,7 @@ private slots:
     void addToAnEmptyList()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         QVERIFY(!model.hasElevenLabsKey());
         model.addElevenLabsKey(QStringLiteral("  key-A\n"));
@@ -150,7 +150,7 @@ private slots:
     void removeKeys()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         for (const char *key : {"A", "B", "C"})
             model.addElevenLabsKey(QString::fromLatin1(key));
@@ -207,7 +207,7 @@ private slots:
             reason = handshakeRefusal(rig.scribe, FakeScribeServer::Mode::refuse403);
         QVERIFY2(reason.startsWith(QStringLiteral("ElevenLabs")) || reason.startsWith(QStringLiteral("DeepSeek")),
                  qPrintable(reason));
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         for (const char *key : {"A", "B", "C"})
             model.addElevenLabsKey(QString::fromLatin1(key));
@@ -244,7 +244,7 @@ private slots:
     void singleKeyDoesNotSwitch()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         model.addElevenLabsKey(QStringLiteral("A"));
         QVERIFY(!model.switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
@@ -347,7 +347,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, masked);
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         model.saveKey(KeyProvider::deepSeek, key);
         QCOMPARE(model.maskedKey(KeyProvider::deepSeek), std::optional<QString>(masked));
@@ -358,7 +358,7 @@ private slots:
     void translationKey()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         QSignalSpy has(&model, &AppModel::hasTranslationKeyChanged);
         model.saveKey(KeyProvider::deepSeek, QStringLiteral(" sk-first-key \n"));
@@ -410,7 +410,7 @@ private slots:
         QFETCH(bool, stored);
         QFETCH(bool, answers);
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         if (stored) {
             ModelRig::storeKey(listAccount, R"(["el-a","el-b"])");
             ModelRig::storeKey(activeAccount, QStringLiteral("el-a"));
@@ -471,7 +471,7 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(activeAccount, QStringLiteral("el-key"));
         ModelRig::storeKey(deepSeekAccount, QStringLiteral("ds-key"));
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         QVERIFY(model.hasElevenLabsKey() && model.hasDeepSeekKey());
         model.checkSavedKeys();
@@ -501,7 +501,7 @@ private slots:
     void refusedKeyringWrite()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         const auto realWrite = Keychain::writeItem;
         Keychain::writeItem = [](const QString &, const QString &, const QByteArray &) { return false; };
@@ -525,7 +525,7 @@ private slots:
     void failoverWhoseStoreFails()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         model.addElevenLabsKey(QStringLiteral("A"));
         model.addElevenLabsKey(QStringLiteral("B"));
@@ -548,8 +548,8 @@ private slots:
         accounts.expectedKey = "sk-real-check";
         DeepSeekTransport::baseAddress = accounts.baseUrl();
         KeyCheck::elevenLabsAddress = accounts.baseUrl();
-        AppModel::checkKey = &KeyCheck::check;
-        AppModel::fetchBalance = &KeyCheck::balance;
+        rig.platform.checkKey = &KeyCheck::check;
+        rig.platform.fetchBalance = &KeyCheck::balance;
         accounts.script("/models", {402, "{}", false});
         accounts.script("/user/balance",
                         {200, R"({"balance_infos":[{"currency":"CNY","total_balance":"1.50"}]})", false});
@@ -575,7 +575,7 @@ private slots:
     void answersAfterTheModelIsGone()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         rig.make().addElevenLabsKey(QStringLiteral("A"));
         rig.destroyModel();
         hooks.checks.first().done(KeyStatus::ok());

@@ -80,7 +80,7 @@ private slots:
         if (!recognitionKey)
             ModelRig::storeKey(Keychain::elevenLabsAccount, QString());
         int settingsShown = 0;
-        AppModel::showSettings = [&] { ++settingsShown; };
+        rig.platform.showSettings = [&] { ++settingsShown; };
         AppModel &model = rig.make();
         model.setMode(mode);
 
@@ -106,7 +106,7 @@ private slots:
         ModelRig rig;
         storeKeys(rig);
         QList<bool> keepAwake;
-        AppModel::setKeepAwake = [&](bool on) { keepAwake.append(on); };
+        rig.platform.setKeepAwake = [&](bool on) { keepAwake.append(on); };
         AppModel &model = rig.make();
         model.toggle();
         QVERIFY(model.running());
@@ -191,7 +191,7 @@ private slots:
         ModelRig rig;
         storeKeys(rig);
         QStringList revealed;
-        AppModel::revealFile = [&](const QString &file) { revealed.append(file); };
+        rig.platform.revealFile = [&](const QString &file) { revealed.append(file); };
         AppModel &model = rig.make();
         model.setProofreadAfterMeeting(false);
         model.setDiagnosticsEnabled(false);
@@ -231,7 +231,7 @@ private slots:
         ModelRig rig;
         storeKeys(rig);
         QStringList revealed;
-        AppModel::revealFile = [&](const QString &file) { revealed.append(file); };
+        rig.platform.revealFile = [&](const QString &file) { revealed.append(file); };
         AppModel &model = rig.make();
         model.setProofreadAfterMeeting(false);
         std::optional<QString> first;
@@ -279,7 +279,7 @@ private slots:
         ModelRig rig;
         storeKeys(rig);
         QList<bool> keepAwake;
-        AppModel::setKeepAwake = [&](bool on) { keepAwake.append(on); };
+        rig.platform.setKeepAwake = [&](bool on) { keepAwake.append(on); };
         AppModel &model = rig.make();
         model.startOrResume();
         rig.setLines({finishedLine(0, QStringLiteral("Before the end."), QStringLiteral("结束前。"))});
@@ -322,7 +322,7 @@ private slots:
     {
         ModelRig rig;
         QStringList opened;
-        AppModel::openFolder = [&](const QString &folder) { opened.append(folder); };
+        rig.platform.openFolder = [&](const QString &folder) { opened.append(folder); };
         AppModel &model = rig.make();
         QVERIFY(!QDir(rig.recordsFolder()).exists());
         model.openTranscripts();

@@ -29,9 +29,9 @@ private slots:
 
         ModelRig rig;
         DeepSeekTransport::baseAddress = QUrl(deepSeek);
-        AppModel::recordsFolder = [records] { return records; };
+        rig.platform.recordsFolder = [records] { return records; };
         Clock::reset();
-        AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-child"));
         AppModel &model = rig.make();
         model.setDiagnosticsEnabled(false);

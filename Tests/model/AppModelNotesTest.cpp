@@ -102,7 +102,7 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test"));
         QList<QUrl> fetched;
-        AppModel::fetchPage = [&](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
+        rig.platform.fetchPage = [&](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
             fetched.append(url);
             done(kVideoPage);
         };
@@ -227,10 +227,10 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test"));
         if (!address.isEmpty())
-            AppModel::currentBrowserPage = [address](std::function<void(const std::optional<QUrl> &)> done) {
+            rig.platform.currentBrowserPage = [address](std::function<void(const std::optional<QUrl> &)> done) {
                 done(QUrl(address));
             };
-        AppModel::fetchPage = [](const QUrl &, std::function<void(const AppModel::OptionalText &)> done) { done(kVideoPage); };
+        rig.platform.fetchPage = [](const QUrl &, std::function<void(const AppModel::OptionalText &)> done) { done(kVideoPage); };
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({kExtracted}));
         AppModel &model = rig.make();
         if (alreadyNoted)
@@ -258,7 +258,7 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test"));
         int asked = 0;
-        AppModel::browserTabs = [&](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
+        rig.platform.browserTabs = [&](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
             ++asked;
             done({});
         };
@@ -319,12 +319,12 @@ private slots:
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test"));
         const QString talk = QStringLiteral("https://www.youtube.com/watch?v=talk");
         int asked = 0;
-        AppModel::browserTabs = [&](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
+        rig.platform.browserTabs = [&](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
             ++asked;
             done({{QUrl(kVideo), QStringLiteral("Other")}, {QUrl(talk), QStringLiteral("Talk")}});
         };
         // The chosen tab's own note stays in extraction: its page never arrives.
-        AppModel::fetchPage = [](const QUrl &, std::function<void(const AppModel::OptionalText &)>) {};
+        rig.platform.fetchPage = [](const QUrl &, std::function<void(const AppModel::OptionalText &)>) {};
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({reply}));
         AppModel &model = rig.make();
         QList<SessionNote> notes{automaticNote(1, kVideo)};

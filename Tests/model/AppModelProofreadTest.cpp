@@ -118,7 +118,7 @@ private slots:
     void localAndModelFixes()
     {
         ProofRig p;
-        AppModel::isDictionaryWord = [](const QString &word) { return word != QLatin1String("Tarwick"); };
+        p.rig.platform.isDictionaryWord = [](const QString &word) { return word != QLatin1String("Tarwick"); };
         SessionNote note;
         note.id = 1;
         note.text = QStringLiteral("Tarvick");

@@ -231,7 +231,7 @@ private slots:
     void soundAlikes()
     {
         ModelRig rig;
-        AppModel::isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
+        rig.platform.isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
         AppModel &model = rig.make();
         ResearchResult known;
         known.fixes = {{QStringLiteral("Tarwick"), QStringLiteral("Tarvick")}};
@@ -257,7 +257,7 @@ private slots:
     {
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, kKey);
-        AppModel::isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
+        rig.platform.isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("{\"items\":[]}")}));
         rig.deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("{\"items\":[]}")}));
         AppModel &model = rig.make();
@@ -293,7 +293,7 @@ private slots:
     {
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, kKey);
-        AppModel::isDictionaryWord = [](const QString &) { return false; };
+        rig.platform.isDictionaryWord = [](const QString &) { return false; };
         AppModel &model = rig.make();
         model.setRunningState(true);
         for (int i = 0; i < 40; ++i)
@@ -318,7 +318,7 @@ private slots:
     {
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, kKey);
-        AppModel::isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
+        rig.platform.isDictionaryWord = [this](const QString &word) { return m_spelling.isWord(word); };
         AppModel &model = rig.make();
         QList<CaptionLine> lines;
         // An old line beyond the last 150, then 13 candidates, a Chinese line, a line whose

@@ -278,7 +278,7 @@ private slots:
         ModelRig rig;
         AppModel &model = rig.make();
         int measures = 0;
-        AppModel::measurer = [&measures](double size) {
+        rig.platform.measurer = [&measures](double size) {
             ++measures;
             return AppModel::estimatedMeasure(size);
         };
@@ -331,7 +331,7 @@ private slots:
         QFETCH(double, width);
         ModelRig rig;
         double measuredAt = 0;
-        AppModel::measurer = [&](double size) {
+        rig.platform.measurer = [&](double size) {
             measuredAt = size;
             return AppModel::estimatedMeasure(size);
         };
@@ -359,7 +359,7 @@ private slots:
         ModelRig rig;
         AppModel &model = rig.make();
         QList<QPair<bool, std::optional<bool>>> calls; // (hook argument, stored value then)
-        AppModel::setKeepAwake = [&calls](bool on) {
+        rig.platform.setKeepAwake = [&calls](bool on) {
             calls.append({on, UserDefaults::flag(QStringLiteral("keepAwake"))});
         };
         model.setKeepAwakeSetting(false);
@@ -398,7 +398,7 @@ private slots:
         AppModel &model = rig.make();
         int asked = 0;
         std::optional<QString> storedWhenAsked;
-        AppModel::requestMicrophone = [&](std::function<void(bool)> done) {
+        rig.platform.requestMicrophone = [&](std::function<void(bool)> done) {
             ++asked;
             storedWhenAsked = UserDefaults::text(QStringLiteral("audioSource"));
             done(granted == 1);

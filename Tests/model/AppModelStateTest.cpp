@@ -56,7 +56,7 @@ private slots:
             edit(c);
             QVERIFY(!(c == a));
         }
-        QCOMPARE(AppModel::recordsFolder(), TranscriptWriter::defaultDirectory());
+        QCOMPARE(AppModel::Platform().recordsFolder(), TranscriptWriter::defaultDirectory());
         QCOMPARE(DisplayModes::fromString(QStringLiteral("english")), DisplayMode::english);
         QVERIFY(!DisplayModes::fromString(QStringLiteral("Both")));
     }
@@ -74,7 +74,7 @@ private slots:
         QCOMPARE(model.panelWidth, 680.0);
         QCOMPARE(model.statusNote(), std::nullopt);
         QCOMPARE(model.transcript().directory(), rig.recordsFolder());
-        QCOMPARE(AppModel::recordsFolder(), rig.recordsFolder());
+        QCOMPARE(model.platform().recordsFolder(), rig.recordsFolder());
         rig.now = 4321.5;
         QCOMPARE(model.translator().clock(), 4321.5);
     }

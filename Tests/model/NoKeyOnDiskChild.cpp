@@ -37,9 +37,9 @@ private slots:
         const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
-        AppModel::recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
+        rig.platform.recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
         Clock::reset();
-        AppModel::wallClock = [] { return QDateTime::currentDateTime(); };
+        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
 
         // The key checks of the application, over loopback: the recognition key is known to the
         // account fake, the translation key's checks go to the chat fake, which refuses them.
@@ -47,10 +47,10 @@ private slots:
         QVERIFY(accounts.listen());
         accounts.expectedKey = NoKeyOnDiskKeys::elevenLabs().toUtf8();
         KeyCheck::elevenLabsAddress = accounts.baseUrl();
-        AppModel::checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
+        rig.platform.checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
             KeyCheck::check(provider, key, [done](const KeyStatus &status) { done(status); });
         };
-        AppModel::fetchBalance = [](KeyProvider provider, const QString &key,
+        rig.platform.fetchBalance = [](KeyProvider provider, const QString &key,
                                     std::function<void(const std::optional<BalanceInfo> &)> done) {
             KeyCheck::balance(provider, key, [done](const std::optional<BalanceInfo> &info) { done(info); });
         };

@@ -233,7 +233,7 @@ void MenuContentTest::entriesAct()
     ModelRig rig;
     AppModel &model = rig.make();
     int asked = 0;
-    AppModel::showSettings = [&asked] { ++asked; };
+    rig.platform.showSettings = [&asked] { ++asked; };
     MenuContent content(model);
     model.setMeetingActiveState(true);
     model.setPanelVisible(true);

@@ -61,10 +61,10 @@ QColor textColor(const QWidget *label)
 struct Checks {
     int checks = 0;
     int balances = 0;
-    Checks()
+    explicit Checks(ModelRig &rig)
     {
-        AppModel::checkKey = [this](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) { ++checks; };
-        AppModel::fetchBalance = [this](KeyProvider, const QString &,
+        rig.platform.checkKey = [this](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) { ++checks; };
+        rig.platform.fetchBalance = [this](KeyProvider, const QString &,
                                         std::function<void(const std::optional<BalanceInfo> &)>) { ++balances; };
     }
 };
@@ -138,7 +138,7 @@ void SettingsViewTest::windowTitleCardsAndSize()
 void SettingsViewTest::showTwiceKeepsOneWindowAndTypedText()
 {
     ModelRig rig;
-    Checks checks;
+    Checks checks(rig);
     ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-deepseek-0123456789"));
     ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"el-0123456789abcdef\"]"));
     ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("el-0123456789abcdef"));
@@ -166,7 +166,7 @@ void SettingsViewTest::showTwiceKeepsOneWindowAndTypedText()
 void SettingsViewTest::showAsksAKeyringThatDidNotAnswer()
 {
     ModelRig rig;
-    Checks checks;
+    Checks checks(rig);
     rig.make();
     // A keyring that cannot answer (its unlock prompt dismissed) is not asked again on every
     // read; opening the settings is the user's cue that it may be asked once more.
@@ -248,7 +248,7 @@ void SettingsViewTest::keyRows()
     QFETCH(bool, failover);
 
     ModelRig rig;
-    Checks checks;
+    Checks checks(rig);
     if (!keys.isEmpty()) {
         ModelRig::storeKey(Keychain::elevenLabsListAccount, ElevenLabsKeys::encode(keys));
         ModelRig::storeKey(Keychain::elevenLabsAccount, keys.first());
@@ -286,7 +286,7 @@ void SettingsViewTest::keyRows()
 void SettingsViewTest::keyButtonsTrimOnlyBlanks()
 {
     ModelRig rig;
-    Checks checks;
+    Checks checks(rig);
     AppModel &model = rig.make();
     SettingsView *view = open(rig);
     auto *field = view->findChild<QLineEdit *>(QStringLiteral("deepSeekField"));
@@ -328,7 +328,7 @@ void SettingsViewTest::keyButtonsTrimOnlyBlanks()
 void SettingsViewTest::useKeySwitchesKeys()
 {
     ModelRig rig;
-    Checks checks;
+    Checks checks(rig);
     AppModel &model = rig.make();
     SettingsView *view = open(rig);
     auto *field = view->findChild<QLineEdit *>(QStringLiteral("elevenLabsField"));
@@ -352,10 +352,10 @@ void SettingsViewTest::useKeySwitchesKeys()
 void SettingsViewTest::keyStatusLines()
 {
     ModelRig rig;
-    AppModel::checkKey = [](KeyProvider provider, const QString &, std::function<void(const KeyStatus &)> done) {
+    rig.platform.checkKey = [](KeyProvider provider, const QString &, std::function<void(const KeyStatus &)> done) {
         done(provider == KeyProvider::deepSeek ? KeyStatus::ok() : KeyStatus::invalid());
     };
-    AppModel::fetchBalance = [](KeyProvider provider, const QString &,
+    rig.platform.fetchBalance = [](KeyProvider provider, const QString &,
                                 std::function<void(const std::optional<BalanceInfo> &)> done) {
         if (provider == KeyProvider::deepSeek)
             done(BalanceInfo::money(QStringLiteral("余额 ¥12.00")));

@@ -140,7 +140,7 @@ void StartupTest::firstRunRule()
     QFETCH(bool, translationKey);
     QFETCH(bool, opens);
     ModelRig rig;
-    AppModel::checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
+    rig.platform.checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
     if (recognitionKey) {
         ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"el-0123456789abcdef\"]"));
         ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("el-0123456789abcdef"));
@@ -159,6 +159,7 @@ void StartupTest::launchWithoutTrayHost()
     AppModel &model = rig.make();
     {
         AppDelegate delegate;
+        rig.platform = delegate.desktopPlatform(rig.platform);
         delegate.model = &model;
         delegate.applicationDidFinishLaunching();
         QVERIFY(!delegate.hasTrayIcon());
@@ -176,7 +177,7 @@ void StartupTest::launchWithoutTrayHost()
         // The dictionary is not read at start-up: only when the first meeting starts.
         QVERIFY(!delegate.spellChecker()->isLoading());
         QVERIFY(!delegate.spellChecker()->isLoaded());
-        QVERIFY(AppModel::isDictionaryWord(QStringLiteral("helo")));
+        QVERIFY(model.platform().isDictionaryWord(QStringLiteral("helo")));
         QSignalSpy loaded(delegate.spellChecker(), &SpellChecker::loaded);
         model.setRunningState(true);
         QVERIFY(delegate.spellChecker()->isLoading() || delegate.spellChecker()->isLoaded());
@@ -184,19 +185,19 @@ void StartupTest::launchWithoutTrayHost()
         if (QFile::exists(SpellChecker::defaultDictionary)) {
             if (!delegate.spellChecker()->isLoaded())
                 QVERIFY(loaded.wait(20000));
-            QVERIFY(AppModel::isDictionaryWord(QStringLiteral("hello")));
-            QVERIFY(!AppModel::isDictionaryWord(QStringLiteral("helo")));
+            QVERIFY(model.platform().isDictionaryWord(QStringLiteral("hello")));
+            QVERIFY(!model.platform().isDictionaryWord(QStringLiteral("helo")));
         }
 
         // Keep-awake through the screen saver: true twice holds one inhibition, false releases it.
         FakeScreenSaver screenSaver;
         QVERIFY(screenSaver.start());
-        AppModel::setKeepAwake(true);
-        AppModel::setKeepAwake(true);
+        model.platform().setKeepAwake(true);
+        model.platform().setKeepAwake(true);
         QTRY_VERIFY_WITH_TIMEOUT(delegate.keepAwake()->held(), 10000);
         QCOMPARE(screenSaver.inhibitions.size(), 1);
         QCOMPARE(screenSaver.inhibitions.first().application, QStringLiteral("泰萨利字幕"));
-        AppModel::setKeepAwake(false);
+        model.platform().setKeepAwake(false);
         QTRY_COMPARE_WITH_TIMEOUT(screenSaver.released.size(), 1, 10000);
         QVERIFY(!delegate.keepAwake()->held());
 
@@ -207,11 +208,11 @@ void StartupTest::launchWithoutTrayHost()
         {
             FakeFileManager1 fileManager;
             QVERIFY(fileManager.start());
-            AppModel::revealFile(file);
+            model.platform().revealFile(file);
             QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 10000);
             QCOMPARE(fileManager.shown.first().uris, QStringList {QUrl::fromLocalFile(file).toString()});
         }
-        AppModel::revealFile(file);
+        model.platform().revealFile(file);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.opened.size(), 1, 10000);
         QCOMPARE(desktop.opened.first(), QUrl::fromLocalFile(rig.records.path()));
 
@@ -229,13 +230,14 @@ void StartupTest::launchWithKeysWithoutTrayHost()
     // Keys stored, so the first-run rule alone would not open the settings: without a tray host
     // they open all the same, as the only way in besides the panel's right-click menu.
     ModelRig rig;
-    AppModel::checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
+    rig.platform.checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)>) {};
     ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"el-0123456789abcdef\"]"));
     ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("el-0123456789abcdef"));
     ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-0123456789abcdef"));
     AppModel &model = rig.make();
     QVERIFY(!AppDelegate::needsSettingsAtLaunch(model));
     AppDelegate delegate;
+    rig.platform = delegate.desktopPlatform(rig.platform);
     delegate.model = &model;
     delegate.applicationDidFinishLaunching();
     QVERIFY(!delegate.hasTrayIcon());
@@ -276,6 +278,7 @@ void StartupTest::interfaceChineseIsSans()
     ModelRig rig;
     AppModel &model = rig.make();
     AppDelegate delegate;
+    rig.platform = delegate.desktopPlatform(rig.platform);
     delegate.model = &model;
     delegate.applicationDidFinishLaunching();
 
@@ -315,6 +318,7 @@ void StartupTest::panelAtTheModelsWidthLaysOutWithItsFont()
                           QStringLiteral("40 40 %1 120").arg(int(model.panelWidth)));
     {
         AppDelegate delegate;
+        rig.platform = delegate.desktopPlatform(rig.platform);
         delegate.model = &model;
         delegate.applicationDidFinishLaunching();
         QCOMPARE(model.panelWidth, 680.0);
@@ -350,12 +354,13 @@ void StartupTest::browserTabsAfterLaunch()
     ModelRig rig;
     AppModel &model = rig.make();
     AppDelegate delegate;
+    rig.platform = delegate.desktopPlatform(rig.platform);
     delegate.model = &model;
     delegate.applicationDidFinishLaunching();
 
     std::optional<QList<BrowserTabs::Tab>> tabs;
     bool onMainThread = false;
-    AppModel::browserTabs([&](const QList<BrowserTabs::Tab> &found) {
+    model.platform().browserTabs([&](const QList<BrowserTabs::Tab> &found) {
         onMainThread = QThread::currentThread() == qApp->thread();
         tabs = found;
     });
@@ -373,6 +378,7 @@ void StartupTest::sessionEndSavesOnce()
     ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-test-deepseek"));
     AppModel &model = rig.make();
     AppDelegate delegate;
+    rig.platform = delegate.desktopPlatform(rig.platform);
     delegate.model = &model;
     delegate.applicationDidFinishLaunching();
     FakeScreenSaver screenSaver;

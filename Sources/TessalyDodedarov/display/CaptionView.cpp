@@ -161,7 +161,10 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
     // Shown while paused once the meeting has something to ask about.
     m_chat = addControl(QStringLiteral("bubble.left.and.bubble.right"),
                         QStringLiteral("问问这场会议：就会议记录提问"), [] { showChat(); });
-    addControl(QStringLiteral("gearshape"), QStringLiteral("设置"), [] { AppModel::showSettings(); });
+    addControl(QStringLiteral("gearshape"), QStringLiteral("设置"), [this] {
+                   if (m_model)
+                       m_model->platform().showSettings();
+               });
     addControl(QStringLiteral("minus"),
                QStringLiteral("最小化到任务栏：识别和翻译在后台继续，点任务栏里的图标恢复"), [this] {
                    if (m_model)

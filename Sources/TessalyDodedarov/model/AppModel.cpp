@@ -38,9 +38,8 @@ bool isWide(char32_t c)
 const QString AppModel::microphoneDeniedText = QStringLiteral(
     "泰萨利字幕没有麦克风权限。请到“系统设置 > 声音 > 输入”里打开，或把声音来源改回“系统声音”。");
 
-std::function<AppModel::Measure(double)> AppModel::measurer = &AppModel::estimatedMeasure;
-
-AppModel::AppModel(QObject *parent, KeyReading keys) : QObject(parent)
+AppModel::AppModel(Platform platform, KeyReading keys, QObject *parent)
+    : QObject(parent), m_platform(std::move(platform))
 {
     // Field values are the declared ones; the key flags come from the keychain (below, with
     // the recognition keys, or when they are asked for).
@@ -83,14 +82,32 @@ AppModel::~AppModel()
         m_translator->handlers = {};
 }
 
-AppModel *AppModel::shared()
+namespace {
+
+// The application's one model, for the windows made on demand that have no other way to it.
+// Process-wide by nature: one application, one meeting model.
+QPointer<AppModel> &sharedModel()
 {
     static QPointer<AppModel> model;
-    if (!model) {
-        model = new AppModel(QCoreApplication::instance(), KeyReading::onRequest);
-        model->watchSession();
-    }
     return model;
+}
+
+} // namespace
+
+AppModel *AppModel::makeShared(Platform platform)
+{
+    QPointer<AppModel> &model = sharedModel();
+    Q_ASSERT(!model);
+    model = new AppModel(std::move(platform), KeyReading::onRequest, QCoreApplication::instance());
+    model->watchSession();
+    return model;
+}
+
+AppModel *AppModel::shared()
+{
+    if (!sharedModel())
+        return makeShared(Platform());
+    return sharedModel();
 }
 
 AppModel::Measure AppModel::estimatedMeasure(double fontSize)
@@ -191,7 +208,7 @@ void AppModel::noteTranslationResult(TranslationService, const OptionalText &fai
     const QString host = endpoint.host().isEmpty() ? endpoint.toString() : endpoint.host();
     const QString outcome = failure ? QStringLiteral("失败：") + *failure : QStringLiteral("成功");
     const QString text = QStringLiteral("最近一次翻译：DeepSeek（") + host + QStringLiteral("）· ")
-        + outcome + QStringLiteral(" · ") + wallClock().toString(QStringLiteral("HH:mm:ss"));
+        + outcome + QStringLiteral(" · ") + m_platform.wallClock().toString(QStringLiteral("HH:mm:ss"));
     publishChanged(m_lastTranslation, OptionalText(text), &AppModel::lastTranslationChanged);
     setTranslationTrouble(failure ? OptionalText(QStringLiteral("翻译出错（DeepSeek：") + *failure
                                                  + QStringLiteral("），正在重试"))

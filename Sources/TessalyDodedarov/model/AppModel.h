@@ -54,7 +54,8 @@ class SessionEvents;
 // Main thread only. `shared()` makes the one instance on first use; tests construct their own.
 // Engine callbacks arrive on the engine's queue and are posted here with the model as context;
 // hooks and task completions hold a QPointer and do nothing once the model is gone. GUI
-// services come in through the static hooks, so this class includes no Gui or Widgets header.
+// services come in as one `Platform` value when it is made, so this class includes no Gui or
+// Widgets header.
 //
 // The implementation is split by concern: AppModel.cpp (state, start-up, status texts, context
 // and routing hooks), AppModelSettings.cpp, AppModelKeys.cpp, and one file per later concern.
@@ -134,54 +135,59 @@ public:
     // readStoredKeys() is called.
     enum class KeyReading { atOnce, onRequest };
 
-    explicit AppModel(QObject *parent = nullptr, KeyReading keys = KeyReading::atOnce);
+
+    // The platform services the model calls, handed in once when it is made: the application's
+    // delegate builds the desktop's, a test its fakes, so two models never share them. Each
+    // default works without a desktop. An asynchronous hook calls its completion once, on the
+    // main thread.
+    struct Platform {
+        std::function<void(const QUrl &, std::function<void(const OptionalText &)>)> fetchPage =
+            [](const QUrl &, std::function<void(const OptionalText &)> done) { done(std::nullopt); };
+        std::function<void(std::function<void(bool)>)> requestMicrophone =
+            [](std::function<void(bool)> done) { done(true); };
+        std::function<void(bool)> setKeepAwake = [](bool) {};
+        std::function<void(KeyProvider, const QString &, std::function<void(const KeyStatus &)>)> checkKey =
+            [](KeyProvider, const QString &, std::function<void(const KeyStatus &)> done) {
+                done(KeyStatus::ok());
+            };
+        std::function<void(KeyProvider, const QString &, std::function<void(const std::optional<BalanceInfo> &)>)>
+            fetchBalance = [](KeyProvider, const QString &,
+                              std::function<void(const std::optional<BalanceInfo> &)> done) {
+                done(std::nullopt);
+            };
+        std::function<void(std::function<void(const std::optional<QUrl> &)>)> currentBrowserPage =
+            [](std::function<void(const std::optional<QUrl> &)> done) { done(std::nullopt); };
+        // Every open tab of the known browsers.
+        std::function<void(std::function<void(const QList<BrowserTabs::Tab> &)>)> browserTabs =
+            [](std::function<void(const QList<BrowserTabs::Tab> &)> done) { done({}); };
+        std::function<bool(const QString &)> isDictionaryWord = [](const QString &) { return true; };
+        std::function<void(const QString &)> revealFile = [](const QString &) {};
+        // Font size in, width function out; the application's measures real glyphs.
+        std::function<Measure(double fontSize)> measurer = &AppModel::estimatedMeasure;
+        std::function<void()> showSettings = [] {};
+        std::function<void(const QString &)> openFolder = [](const QString &) {};
+        // Where the meeting records go: "泰萨利字幕记录" in the Documents folder; tests use a
+        // temporary folder. Read once, when the model is made.
+        std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
+        // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
+        std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
+    };
+
+    // The services as handed in; the views call the ones a user asks for (the settings).
+    const Platform &platform() const { return m_platform; }
+
+    explicit AppModel(Platform platform, KeyReading keys = KeyReading::atOnce, QObject *parent = nullptr);
     ~AppModel() override;
 
     // The application's model. It reads its keys on request: the launch asks once the tray icon
     // is up, as the keyring's first answer is slow and asking it meanwhile slows the launch.
+    // The delegate makes it with the desktop's services before anything asks for it; asked for
+    // first, it is made with the defaults.
+    static AppModel *makeShared(Platform platform);
     static AppModel *shared();
-
-    // ---- Static hooks: platform services, replaced once at launch by the application. ----
-    // An asynchronous hook calls its completion once, on the main thread.
-    static inline std::function<void(const QUrl &, std::function<void(const OptionalText &)>)>
-        fetchPage = [](const QUrl &, std::function<void(const OptionalText &)> done) {
-            done(std::nullopt);
-        };
-    static inline std::function<void(std::function<void(bool)>)> requestMicrophone =
-        [](std::function<void(bool)> done) { done(true); };
-    static inline std::function<void(bool)> setKeepAwake = [](bool) {};
-    static inline std::function<void(KeyProvider, const QString &, std::function<void(const KeyStatus &)>)>
-        checkKey = [](KeyProvider, const QString &, std::function<void(const KeyStatus &)> done) {
-            done(KeyStatus::ok());
-        };
-    static inline std::function<void(KeyProvider, const QString &,
-                                     std::function<void(const std::optional<BalanceInfo> &)>)>
-        fetchBalance = [](KeyProvider, const QString &,
-                          std::function<void(const std::optional<BalanceInfo> &)> done) {
-            done(std::nullopt);
-        };
-    static inline std::function<void(std::function<void(const std::optional<QUrl> &)>)>
-        currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
-            done(std::nullopt);
-        };
-    static inline std::function<bool(const QString &)> isDictionaryWord = [](const QString &) {
-        return true;
-    };
-    static inline std::function<void(const QString &)> revealFile = [](const QString &) {};
-    // Font size in, width function out; the application installs one measuring real glyphs.
-    static std::function<Measure(double fontSize)> measurer;
-    static inline std::function<void()> showSettings = [] {};
-    static inline std::function<void(const QString &)> openFolder = [](const QString &) {};
 
     // A width estimate without fonts: CJK and full-width characters are one em, others 0.55.
     static Measure estimatedMeasure(double fontSize);
-
-    // Where the meeting records go: "泰萨利字幕记录" in the Documents folder; tests use a
-    // temporary folder. Read once, when the model is made.
-    static inline std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
-
-    // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
-    static inline std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
 
     // Main-thread delays in seconds; tests shorten them.
     static inline double tickInterval = 0.25;
@@ -455,10 +461,6 @@ public:
     Q_PROPERTY(bool chatBusy READ chatBusy NOTIFY chatChanged)
     Q_PROPERTY(bool canChat READ canChat NOTIFY canChatChanged)
 
-    // Every open tab of the known browsers; the application installs the reader.
-    static inline std::function<void(std::function<void(const QList<BrowserTabs::Tab> &)>)>
-        browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) { done({}); };
-
     // Completes a note: what its extraction found, or nothing, and its status line.
     void finishNote(int id, const std::optional<SessionBackground> &found, const OptionalText &status);
 
@@ -725,6 +727,7 @@ private:
     std::unique_ptr<CaptionPipeline> m_pipeline;
     double m_rowWidth = 600;
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
+    Platform m_platform;
 
     // Caption flow.
     CaptionLayout m_layout;

@@ -28,7 +28,7 @@ void AppModel::readCurrentPage()
         return;
     QPointer<AppModel> self(this);
     const int serial = m_meetingSerial;
-    currentBrowserPage([self, serial](const std::optional<QUrl> &url) {
+    m_platform.currentBrowserPage([self, serial](const std::optional<QUrl> &url) {
         // Only pages of video and meeting sites are read without asking; never a sign-in,
         // payment or account page.
         if (!url || !SessionNotes::autoReadable(*url) || !BrowserTabs::isVideo(*url))
@@ -66,7 +66,7 @@ void AppModel::maybeMatchBrowserTab()
     QPointer<AppModel> self(this);
     const int serial = m_meetingSerial;
     const QString captured = *key;
-    browserTabs([self, serial, recent, captured](const QList<BrowserTabs::Tab> &tabs) {
+    m_platform.browserTabs([self, serial, recent, captured](const QList<BrowserTabs::Tab> &tabs) {
         if (!self || self->m_meetingSerial != serial)
             return;
         const QList<BrowserTabs::Tab> candidates = BrowserTabs::candidates(tabs);

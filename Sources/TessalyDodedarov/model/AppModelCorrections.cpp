@@ -42,7 +42,7 @@ QStringList AppModel::soundAlikeTargets() const
 NameFix::Result AppModel::correctText(const QString &text, const SessionBackground &known,
                                       const QStringList &targets) const
 {
-    return NameFix::correctionChain(text, known.names, m_research.fixes, targets, isDictionaryWord);
+    return NameFix::correctionChain(text, known.names, m_research.fixes, targets, m_platform.isDictionaryWord);
 }
 
 QString AppModel::fixSoundAlikes(const QString &text)
@@ -106,7 +106,7 @@ void AppModel::noteSuspects(const QString &text, SpeechLanguage language)
             known.insert(piece.toLower());
     for (const QString &word : soundAlikeTargets())
         known.insert(word.toLower());
-    const QStringList found = QuickResearch::suspects(text, known, m_askedSuspects, isDictionaryWord);
+    const QStringList found = QuickResearch::suspects(text, known, m_askedSuspects, m_platform.isDictionaryWord);
     if (found.isEmpty())
         return;
     if (m_suspects.isEmpty())

@@ -59,7 +59,7 @@ AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
                                                             : on},
         {QStringLiteral("读取正在听的网页"), m_readBrowserPage ? on : off},
         {QStringLiteral("会后校对"), m_proofreadAfterMeeting ? on : off},
-        {QStringLiteral("繁体"), DeepSeek::traditional ? QStringLiteral("是") : QStringLiteral("否")},
+        {QStringLiteral("繁体"), m_captionParts.traditional ? QStringLiteral("是") : QStringLiteral("否")},
         {QStringLiteral("声音来源"), audioSourceToString(m_audioSource)},
     };
     snapshot.minutes = std::max(0.0, Clock::uptime() - m_meetingStartedAt) / 60.0;
@@ -222,5 +222,5 @@ void AppModel::revealDiagnostics()
     const QString folder = QDir(m_transcript->directory()).filePath(QStringLiteral("诊断"));
     QDir().mkpath(folder);
     const QString overview = QDir(folder).filePath(DiagnosticFiles::overviewName);
-    revealFile(QFileInfo::exists(overview) ? overview : folder);
+    m_platform.revealFile(QFileInfo::exists(overview) ? overview : folder);
 }

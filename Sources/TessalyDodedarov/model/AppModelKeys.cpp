@@ -186,7 +186,7 @@ void AppModel::verifyKey(KeyProvider provider, const QString &key)
 {
     setKeyStatus(provider, KeyStatus::checking());
     QPointer<AppModel> self(this);
-    checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
+    m_platform.checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
         if (!self)
             return;
         // The answer is about a key that was replaced or removed meanwhile.
@@ -199,7 +199,7 @@ void AppModel::verifyKey(KeyProvider provider, const QString &key)
 void AppModel::refreshQuota(const QString &key)
 {
     QPointer<AppModel> self(this);
-    fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
+    m_platform.fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
         if (!self || !info)
             return;
         self->m_elevenLabsQuotas.insert(key, *info);
@@ -216,7 +216,7 @@ void AppModel::refreshBalances()
         refreshQuota(key);
     if (const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount)) {
         QPointer<AppModel> self(this);
-        fetchBalance(KeyProvider::deepSeek, *key, [self](const std::optional<BalanceInfo> &info) {
+        m_platform.fetchBalance(KeyProvider::deepSeek, *key, [self](const std::optional<BalanceInfo> &info) {
             if (self)
                 self->setBalance(KeyProvider::deepSeek, info);
         });
@@ -236,7 +236,7 @@ void AppModel::checkSavedKeys()
             continue;
         setKeyStatus(provider, KeyStatus::checking());
         QPointer<AppModel> self(this);
-        checkKey(provider, *key, [self, provider](const KeyStatus &status) {
+        m_platform.checkKey(provider, *key, [self, provider](const KeyStatus &status) {
             if (self)
                 self->setKeyStatus(provider, status);
         });
@@ -276,7 +276,7 @@ void AppModel::saveKey(KeyProvider provider, const QString &text)
     // The entry is the new key's answer, whatever it is: an unanswered query leaves no balance
     // of the key that was replaced.
     // A late answer for a key replaced meanwhile belongs to no key shown.
-    fetchBalance(KeyProvider::deepSeek, trimmed, [self, trimmed](const std::optional<BalanceInfo> &info) {
+    m_platform.fetchBalance(KeyProvider::deepSeek, trimmed, [self, trimmed](const std::optional<BalanceInfo> &info) {
         if (self && Keychain::get(Keychain::deepSeekAccount) == trimmed)
             self->setBalance(KeyProvider::deepSeek, info);
     });

@@ -48,19 +48,19 @@ void AppModel::startOrResume()
     const std::optional<QString> key = Keychain::get(Keychain::elevenLabsAccount);
     if (!key) {
         setNotice(QStringLiteral("还没有语音识别的密钥：请在设置里填 ElevenLabs 的 API Key。"));
-        showSettings();
+        m_platform.showSettings();
         return;
     }
     if (m_mode != DisplayMode::english && !Keychain::get(Keychain::deepSeekAccount)) {
         setNotice(QStringLiteral("还没有翻译的密钥：请在设置里填 DeepSeek 的 API Key。"));
-        showSettings();
+        m_platform.showSettings();
         return;
     }
     if ((m_audioSource == AudioSource::microphone || m_audioSource == AudioSource::both)
         && !m_microphoneChecked) {
         // Asked on every start; the flag only lets the nested call through.
         QPointer<AppModel> self(this);
-        requestMicrophone([self](bool granted) {
+        m_platform.requestMicrophone([self](bool granted) {
             if (!self)
                 return;
             if (!granted) {
@@ -81,7 +81,7 @@ void AppModel::startOrResume()
     setPanelVisible(true);
     setRunningState(true);
     m_translator->openLine.reset();
-    setKeepAwake(m_running && m_keepAwake);
+    m_platform.setKeepAwake(m_running && m_keepAwake);
 
     if (m_holdTimer) {
         m_holdTimer->stop();
@@ -180,7 +180,7 @@ void AppModel::beginMeeting()
         raw = SpeechLanguage::english;
     m_pipeline = std::make_unique<CaptionPipeline>(raw);
     // The record is named after the new start; an earlier save's problem no longer applies.
-    m_transcript->begin(wallClock());
+    m_transcript->begin(m_platform.wallClock());
     setTranscriptProblem(std::nullopt);
     // The caption rows start empty.
     m_layout.rows = QStringList{QString()};
@@ -224,7 +224,7 @@ void AppModel::endMeeting()
             if (const std::optional<QString> file = self->m_transcript->fileURL()) {
                 self->saveTranscript(true);
                 if (QFile::exists(*file))
-                    revealFile(*file);
+                    self->m_platform.revealFile(*file);
             }
         }
         self->setMeetingActiveState(false);
@@ -301,7 +301,7 @@ void AppModel::quitOnce()
     m_quitHandled = true;
     // The record is on disk before the machine may sleep again.
     prepareForQuit();
-    setKeepAwake(false);
+    m_platform.setKeepAwake(false);
     if (m_session)
         m_session->releaseInhibitor();
 }
@@ -378,6 +378,6 @@ CaptionLine AppModel::untranslatedLine(const QString &source) const
     line.id = int(m_lines.size());
     line.english = source;
     line.finished = true;
-    line.time = wallClock();
+    line.time = m_platform.wallClock();
     return line;
 }

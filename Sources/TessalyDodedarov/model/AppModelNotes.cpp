@@ -87,7 +87,7 @@ void AppModel::startNoteExtraction(int id, const QString &text, const QString &k
         ask(text);
         return;
     }
-    fetchPage(*link, [self, id, text, ask](const OptionalText &html) {
+    m_platform.fetchPage(*link, [self, id, text, ask](const OptionalText &html) {
         if (!self)
             return;
         if (!html) {

@@ -166,7 +166,7 @@ void AppModel::correctProofreadLines(const std::shared_ptr<ProofreadRun> &run)
     // A long meeting's lines take far longer than a frame to pick and correct: a slice of
     // them per turn of the event loop.
     const EndedMeeting &meeting = *run->meeting;
-    const NameFix::WordTest isWord = [](const QString &word) { return isDictionaryWord(word); };
+    const NameFix::WordTest isWord = m_platform.isDictionaryWord;
     const auto corrected = [&](const QString &text) {
         return NameFix::correctionChain(text, meeting.background.names, meeting.research.fixes, meeting.targets,
                                         isWord)
@@ -292,7 +292,7 @@ void AppModel::finishProofread(const std::shared_ptr<ProofreadRun> &run)
         + QStringLiteral(" 段的识别或翻译错误，每处改动写在那一段下面的〔校对〕里；原始记录是“")
         + QFileInfo(meeting.file).fileName() + QStringLiteral("”）");
     std::function<QString(const QString &)> traditional;
-    if (DeepSeek::traditional)
+    if (m_captionParts.traditional)
         traditional = ChineseScript::toTraditional;
     // The proofread copy of a long meeting is megabytes: its entries and text are made and
     // written on the writer's queue, from implicitly shared copies of the run's lines.

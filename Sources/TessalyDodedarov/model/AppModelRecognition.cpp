@@ -63,7 +63,7 @@ void AppModel::handleStopped(const std::optional<QString> &reason)
     apply(m_pipeline->flush());
     saveTranscript(false);
     setRunningState(false);
-    setKeepAwake(false);
+    m_platform.setKeepAwake(false);
     setRecognitionTrouble(std::nullopt);
     maybeMergeSentences(true);
     m_billedBase = m_billedSeconds;

@@ -3,7 +3,6 @@
 #include "model/AppModel.h"
 
 #include "captions/ChineseScript.h"
-#include "translation/DeepSeek.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,7 +39,7 @@ TranscriptWriter::EntryMaker AppModel::recordMaker() const
 {
     // The conversion as it is now: the maker may run after the setting changed.
     std::function<QString(const QString &)> traditional;
-    if (DeepSeek::traditional)
+    if (m_captionParts.traditional)
         traditional = ChineseScript::toTraditional;
     return [lines = m_lines, background = m_backgroundLog, traditional = std::move(traditional)] {
         QList<TranscriptWriter::Entry> entries;
@@ -54,7 +53,7 @@ TranscriptWriter::EntryMaker AppModel::recordMaker() const
 
 TranscriptWriter::Entry AppModel::recordEntry(const CaptionLine &line) const
 {
-    return recordEntry(line, DeepSeek::traditional ? ChineseScript::toTraditional : nullptr);
+    return recordEntry(line, m_captionParts.traditional ? ChineseScript::toTraditional : nullptr);
 }
 
 TranscriptWriter::Entry AppModel::recordEntry(const CaptionLine &line,
@@ -119,5 +118,5 @@ void AppModel::openTranscripts()
 {
     const QString folder = m_transcript->directory();
     QDir().mkpath(folder);
-    openFolder(folder);
+    m_platform.openFolder(folder);
 }

@@ -25,7 +25,7 @@ bool eligible(const CaptionLine &line)
 void AppModel::logBackground(const QString &text)
 {
     TranscriptWriter::Entry entry;
-    entry.time = wallClock();
+    entry.time = m_platform.wallClock();
     entry.block = text;
     m_backgroundLog.append(entry);
     scheduleSave();

@@ -67,7 +67,7 @@ void AppModel::loadSettings()
     m_engine = std::make_unique<Engine>();
     m_translator = std::make_unique<Translator>(&DeepSeekTransport::stream);
     m_translator->clock = [] { return Clock::uptime(); };
-    m_transcript = std::make_unique<TranscriptWriter>(recordsFolder());
+    m_transcript = std::make_unique<TranscriptWriter>(m_platform.recordsFolder());
     m_pipeline = std::make_unique<CaptionPipeline>(std::nullopt);
 
     // Defaults for the settings that other readers take from the file themselves (the engine
@@ -142,7 +142,7 @@ void AppModel::setKeepAwakeSetting(bool on)
 {
     publish(m_keepAwake, on, &AppModel::keepAwakeChanged);
     writeFlag(keepAwakeKey, on);
-    setKeepAwake(m_running && m_keepAwake);
+    m_platform.setKeepAwake(m_running && m_keepAwake);
 }
 
 void AppModel::setAppearance(const CaptionAppearance &look)
@@ -195,7 +195,7 @@ void AppModel::applySkin(const CaptionSkin &skin)
 void AppModel::relayout()
 {
     m_rowWidth = std::max(panelWidth - 36.0 - m_appearance.chineseSize, 120.0);
-    m_rowMeasure = measurer(m_appearance.chineseSize);
+    m_rowMeasure = m_platform.measurer(m_appearance.chineseSize);
     m_layout.relayout(m_rowWidth, [measure = m_rowMeasure](const QString &text) { return measure(text); },
                       2);
     publishRows();
@@ -253,7 +253,7 @@ void AppModel::setAudioSource(AudioSource source)
         return;
     }
     QPointer<AppModel> self(this);
-    requestMicrophone([self](bool granted) {
+    m_platform.requestMicrophone([self](bool granted) {
         if (!self)
             return;
         if (granted)

@@ -121,7 +121,7 @@ int AppModel::begin(const QString &text, bool newTurn)
     line.id = id;
     line.english = text;
     line.newTurn = newTurn && id > 0;
-    line.time = wallClock();
+    line.time = m_platform.wallClock();
     m_lines.append(line);
     markFixed(id);
     linesEdited();

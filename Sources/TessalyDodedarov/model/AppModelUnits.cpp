@@ -160,7 +160,7 @@ void AppModel::appendEnglishPiece(const QString &text)
         CaptionLine line;
         line.id = int(m_lines.size());
         line.newTurn = m_pendingTurn && !m_lines.isEmpty();
-        line.time = wallClock();
+        line.time = m_platform.wallClock();
         m_lines.append(line);
         m_openEnglishLine = line.id;
     }

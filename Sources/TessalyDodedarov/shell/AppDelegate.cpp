@@ -59,7 +59,7 @@ bool trayHostAvailable()
 } // namespace
 
 AppDelegate::AppDelegate(QObject *parent)
-    : QObject(parent)
+    : QObject(parent), m_spell(std::make_unique<SpellChecker>()), m_keepAwake(std::make_unique<KeepAwake>())
 {
 }
 
@@ -105,7 +105,9 @@ void AppDelegate::applicationDidFinishLaunching()
 
     QApplication::setFont(interfaceFont(QApplication::font()));
 
-    AppModel &shared = model ? *model : *AppModel::shared();
+    // The model is made with the desktop's services here, after the interface font is set and
+    // before anything asks for it.
+    AppModel &shared = model ? *model : *AppModel::makeShared(desktopPlatform());
     SettingsWindowController::model = &shared;
 
     // The tray icon is made first, as the menu-bar item exists before the launch steps run,
@@ -125,7 +127,7 @@ void AppDelegate::applicationDidFinishLaunching()
         });
     }
 
-    installHooks(shared);
+    followModel(shared);
 
     registerHotKeys(shared);
     if (m_tray)
@@ -170,60 +172,64 @@ void AppDelegate::applicationDidFinishLaunching()
     });
 }
 
-void AppDelegate::installHooks(AppModel &shared)
+AppModel::Platform AppDelegate::desktopPlatform(AppModel::Platform platform) const
 {
     // Asynchronous services answer on the main thread: each is given the application object
     // as its context where it takes one.
-    AppModel::fetchPage = [](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
+    platform.fetchPage = [](const QUrl &url, std::function<void(const AppModel::OptionalText &)> done) {
         MaterialReader::fetchPage(url, [done](const std::optional<QString> &page) { done(page); });
     };
-    AppModel::requestMicrophone = [](std::function<void(bool)> done) { MicrophoneCapture::ensurePermission(done); };
-    m_keepAwake = new KeepAwake(this);
-    AppModel::setKeepAwake = [keep = QPointer<KeepAwake>(m_keepAwake)](bool on) {
+    platform.requestMicrophone = [](std::function<void(bool)> done) { MicrophoneCapture::ensurePermission(done); };
+    platform.setKeepAwake = [keep = QPointer<KeepAwake>(m_keepAwake.get())](bool on) {
         if (keep)
             keep->set(on);
     };
-    AppModel::checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
+    platform.checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
         KeyCheck::check(provider, key, [done](const KeyStatus &status) { done(status); });
     };
-    AppModel::fetchBalance = [](KeyProvider provider, const QString &key,
-                                std::function<void(const std::optional<BalanceInfo> &)> done) {
+    platform.fetchBalance = [](KeyProvider provider, const QString &key,
+                               std::function<void(const std::optional<BalanceInfo> &)> done) {
         KeyCheck::balance(provider, key, [done](const std::optional<BalanceInfo> &info) { done(info); });
     };
-    AppModel::currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
+    platform.currentBrowserPage = [](std::function<void(const std::optional<QUrl> &)> done) {
         BrowserTab::current(qApp, [done](std::optional<QUrl> url) { done(url); });
     };
-    AppModel::browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
+    platform.browserTabs = [](std::function<void(const QList<BrowserTabs::Tab> &)> done) {
         BrowserTab::allTabs(qApp, [done](const QList<BrowserTabs::Tab> &tabs) { done(tabs); });
     };
+    // Until the dictionary has loaded (see followModel) every word counts as a word.
+    platform.isDictionaryWord = [spell = QPointer<SpellChecker>(m_spell.get())](const QString &word) {
+        return spell ? spell->isWord(word) : true;
+    };
+    platform.revealFile = [](const QString &path) { FileReveal::revealFiles({QUrl::fromLocalFile(path)}); };
+    platform.measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
+    platform.showSettings = [] { SettingsWindowController::shared().show(); };
+    platform.openFolder = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    return platform;
+}
 
+void AppDelegate::followModel(AppModel &shared)
+{
     // The dictionary is used only in a meeting, and it is megabytes: it loads on a worker when
-    // the first meeting starts, not at start-up. Until then every word counts as a word.
-    m_spell = new SpellChecker(this);
+    // the first meeting starts, not at start-up.
     if (shared.running())
         m_spell->load();
-    QObject::connect(&shared, &AppModel::runningChanged, m_spell, [spell = m_spell, model = &shared] {
+    QObject::connect(&shared, &AppModel::runningChanged, m_spell.get(), [spell = m_spell.get(), model = &shared] {
         if (model->running())
             spell->load();
     });
-    AppModel::isDictionaryWord = [spell = QPointer<SpellChecker>(m_spell)](const QString &word) {
-        return spell ? spell->isWord(word) : true;
-    };
     FileReveal::openFolder = [](const QUrl &folder) { QDesktopServices::openUrl(folder); };
-    AppModel::revealFile = [](const QString &path) { FileReveal::revealFiles({QUrl::fromLocalFile(path)}); };
     // OpenCC loads its tables on the first conversion, not here.
     m_traditional = std::make_shared<TraditionalChinese>();
     ChineseScript::toTraditional = [traditional = m_traditional](const QString &text) {
         return traditional->convert(text);
     };
 
-    AppModel::measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
-    // The model laid its rows out with the width estimate when it was made; the panel lays out
-    // again only when its width changes, which a panel left at its default width never does.
+    // A model made before the interface font was installed laid its rows out with the old one;
+    // the panel lays out again only when its width changes, which a panel left at its default
+    // width never does.
     shared.relayout();
-    AppModel::showSettings = [] { SettingsWindowController::shared().show(); };
     CaptionView::showChat = [] { ChatWindowController::shared().show(); };
-    AppModel::openFolder = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
 }
 
 void AppDelegate::registerHotKeys(AppModel &shared)
