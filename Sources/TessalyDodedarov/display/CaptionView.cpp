@@ -330,15 +330,21 @@ void CaptionView::setNotesOpen(bool open)
     if (open) {
         QFrame *popup = notesPopup();
         m_notesView->refresh();
-        popup->adjustSize();
-        // Above its button.
-        QPushButton *button = m_notesBar->notesButton();
-        const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
-        popup->move(anchor.x() - popup->width() / 2, anchor.y() - popup->height() - 4);
+        placeNotesPopup();
         popup->show();
     } else if (m_notesPopup) {
         m_notesPopup->hide();
     }
+}
+
+void CaptionView::placeNotesPopup()
+{
+    QFrame *popup = m_notesPopup;
+    popup->adjustSize();
+    // Above its button, its bottom edge clear of it whatever height the notes give.
+    QPushButton *button = m_notesBar->notesButton();
+    const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
+    popup->move(anchor.x() - popup->width() / 2, anchor.y() - popup->height() - 4);
 }
 
 void CaptionView::scheduleUpdate()
@@ -444,8 +450,9 @@ void CaptionView::refresh()
     }
 
     m_notesBar->update(chinese);
-    if (m_notesOpen && m_notesView)
-        m_notesView->refresh();
+    // Notes added or deleted while the list is open change its height.
+    if (m_notesOpen && m_notesView && m_notesView->refresh())
+        placeNotesPopup();
     placeOverlays();
     update();
 }
