@@ -590,7 +590,7 @@ void CaptionViewTest::historyScrollbarIsAThinOverlay()
     for (QStyle::SubControl arrow : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
         QVERIFY(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, arrow, bar).isEmpty());
     const QImage image = v.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    image.save(u"%1/caption-history-scrollbar.png"_qs.arg(QDir::currentPath()));
+    image.save(QDir(QCoreApplication::applicationDirPath()).filePath(u"caption-history-scrollbar.png"_qs));
     const QRect barArea(bar->mapTo(v.view.get(), QPoint()), bar->size());
     const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
                                                       QStyle::SC_ScrollBarSlider, bar);
