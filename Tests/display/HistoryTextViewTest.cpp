@@ -5,6 +5,7 @@
 #include "display/HistoryView.h"
 #include "captions/ChineseScript.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QImage>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include <QTextDocument>
 
 #include <cmath>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -99,6 +101,9 @@ private slots:
     void cachedParagraphsEqualFreshOnes();
     void middleChangeKeepsTheRest();
     void longChangeIsReplacedNewestFirst();
+    void clickLeavesNoCaret();
+    void keysScrollWithTheBarShown_data();
+    void keysScrollWithTheBarShown();
 };
 
 void HistoryTextViewTest::sameParagraphsTouchNothing()
@@ -497,6 +502,79 @@ void HistoryTextViewTest::cachedParagraphsEqualFreshOnes()
         steps[i]();
         QVERIFY2(view.cachedParagraphs(in) == HistoryView::paragraphs(in), qPrintable(u"step %1"_qs.arg(i)));
     }
+}
+
+namespace {
+
+// The rows of the view below the newest text that hold a pixel other than the background's.
+QString drawnBelowText(HistoryTextView &view)
+{
+    const QImage shot = view.viewport()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QTextDocument *doc = view.document();
+    const double textBottom = doc->documentLayout()->blockBoundingRect(doc->lastBlock().previous()).bottom();
+    const int first = int(std::ceil(textBottom)) - view.verticalScrollBar()->value() + 1;
+    const QRgb background = shot.pixel(shot.width() - 1, shot.height() - 1);
+    QString drawn;
+    for (int y = std::max(first, 0); y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (shot.pixel(x, y) != background) {
+                drawn += u"%1,%2 "_qs.arg(x).arg(y);
+                break;
+            }
+        }
+    }
+    return drawn;
+}
+
+}
+
+// The history is for reading: a click in it, on the text or below the newest line, leaves no
+// caret and nothing else behind.
+void HistoryTextViewTest::clickLeavesNoCaret()
+{
+    ViewRig rig;
+    QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
+    rig.view->update(many(40), rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QWidget *viewport = rig.view->viewport();
+    QCOMPARE(drawnBelowText(*rig.view), QString());
+    const QImage before = viewport->grab().toImage();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(60, viewport->height() / 3));
+    QVERIFY(rig.view->hasFocus());
+    QVERIFY(viewport->grab().toImage() == before);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(60, viewport->height() - 3));
+    QCOMPARE(drawnBelowText(*rig.view), QString());
+    QVERIFY(viewport->grab().toImage() == before);
+}
+
+void HistoryTextViewTest::keysScrollWithTheBarShown_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("up arrow") << int(Qt::Key_Up) << Qt::KeyboardModifiers();
+    QTest::newRow("page up") << int(Qt::Key_PageUp) << Qt::KeyboardModifiers();
+    QTest::newRow("shift space") << int(Qt::Key_Space) << Qt::KeyboardModifiers(Qt::ShiftModifier);
+    QTest::newRow("home") << int(Qt::Key_Home) << Qt::KeyboardModifiers();
+}
+
+// Scrolling by keyboard shows the overlay bar as the wheel does.
+void HistoryTextViewTest::keysScrollWithTheBarShown()
+{
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    ViewRig rig;
+    QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
+    rig.view->update(many(40), rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QTest::mouseClick(rig.view->viewport(), Qt::LeftButton, {}, QPoint(60, 20));
+    QScrollBar *bar = rig.view->verticalScrollBar();
+    const int bottom = bar->value();
+    QVERIFY(bottom > 0);
+    QVERIFY(!rig.view->overlayBar()->isVisible());
+    QTest::keyClick(rig.view.get(), Qt::Key(key), modifiers);
+    QVERIFY2(bar->value() < bottom, qPrintable(u"%1 of %2"_qs.arg(bar->value()).arg(bottom)));
+    QVERIFY(rig.view->overlayBar()->isVisible());
+    QCOMPARE(rig.view->overlayBar()->value(), bar->value());
 }
 
 DODEDAROV_TEST(HistoryTextViewTest)

@@ -169,7 +169,9 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     , m_animation(new QPropertyAnimation(verticalScrollBar(), "value", this))
 {
     setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selectable with the mouse only: selecting by keyboard would put a blinking caret in the
+    // text, which is there to be read. The keys then scroll instead of moving a caret.
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The text edit's own bar would take width from the text and draw a light, arrowed bar on
@@ -209,7 +211,9 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { syncOverlay(); });
     // Only the user's scrolling shows the bar; following the newest line does not flash it.
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { syncOverlay(); });
+    // The user's scrolling, by wheel, keys or the bar itself, goes through the bars' actions.
     connect(m_overlay, &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
     setLineWrapMode(QTextEdit::WidgetWidth);
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
@@ -651,12 +655,6 @@ void HistoryTextView::resizeEvent(QResizeEvent *event)
 void HistoryTextView::enterEvent(QEnterEvent *event)
 {
     QTextEdit::enterEvent(event);
-    revealOverlay();
-}
-
-void HistoryTextView::wheelEvent(QWheelEvent *event)
-{
-    QTextEdit::wheelEvent(event);
     revealOverlay();
 }
 
