@@ -230,12 +230,6 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
         m_lastOffset = verticalScrollBar()->value();
     });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
-    // The text edit sets the range when the layout reports a new size, which for a large
-    // document can come a turn after the edit: while following, the view stays at the end.
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
-        if (m_follow && !m_paused && !m_updating && !m_rendered.isEmpty())
-            scrollToBottom(m_animating);
-    });
     connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadowStale = true; });
 
     if (m_state) {
@@ -385,11 +379,9 @@ void HistoryTextView::applyTarget()
         // The last, empty block carries the bottom inset and the held height.
         QTextBlockFormat tail;
         tail.setBottomMargin(m_tailMargin);
-        // Its empty line takes no height: the inset alone lies below the newest text.
-        tail.setLineHeight(0, QTextBlockFormat::FixedHeight);
         cursor.setBlockFormat(tail);
-        // Qt still gives an empty block the height of its font's line, whatever the fixed
-        // height says: a one-pixel font keeps that line from pushing the view off its text.
+        // An empty block still takes the height of its font's line: a one-pixel font keeps
+        // that line from pushing the view off its text.
         QTextCharFormat tiny;
         QFont font = cursor.blockCharFormat().font();
         font.setPixelSize(1);
@@ -607,9 +599,7 @@ void HistoryTextView::scrollToBottom(bool animated)
     const double bottom = std::max({layout->blockBoundingRect(document()->lastBlock()).bottom(),
                                     layout->documentSize().height(), held + bottomInset});
     QScrollBar *bar = verticalScrollBar();
-    int target = int(std::lround(std::max(bottom - visible, 0.0)));
-    if (std::abs(bar->maximum() - target) <= 1)
-        target = bar->maximum();
+    const int target = int(std::lround(std::max(bottom - visible, 0.0)));
     m_lastOffset = target;
     // The range follows the document's size; make sure it already covers the target.
     if (bar->maximum() < target)
