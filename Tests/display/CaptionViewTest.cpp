@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
 #include <algorithm>
@@ -645,7 +646,8 @@ namespace {
 
 // What is wrong with the open notes popup, as a user would see it: each of the model's notes
 // shows its text and its delete button inside the part of the list in view, the list has no
-// blank band below its last note, and the popup leaves its own button uncovered.
+// blank band below its last note, and the popup stays on the screen and leaves its own
+// button uncovered.
 QString notesProblems(CaptionView &view, const AppModel &model)
 {
     QFrame *popup = view.notesPopup();
@@ -684,6 +686,9 @@ QString notesProblems(CaptionView &view, const AppModel &model)
     if (shown->height() - lowest > 20)
         return u"blank below the last note: %1 px"_qs.arg(shown->height() - lowest);
     QPushButton *button = view.notesBar()->notesButton();
+    if (!button->screen()->availableGeometry().contains(popup->geometry()))
+        return u"the popup at %1,%2 %3x%4 leaves the screen"_qs.arg(popup->x()).arg(popup->y())
+            .arg(popup->width()).arg(popup->height());
     const QRect buttonArea(button->mapToGlobal(QPoint()), button->size());
     if (popup->geometry().intersects(buttonArea))
         return u"the popup at %1,%2 %3x%4 covers its button at %5,%6 %7x%8"_qs.arg(popup->x()).arg(popup->y())

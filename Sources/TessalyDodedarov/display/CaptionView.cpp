@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -341,10 +342,14 @@ void CaptionView::placeNotesPopup()
 {
     QFrame *popup = m_notesPopup;
     popup->adjustSize();
-    // Above its button, its bottom edge clear of it whatever height the notes give.
+    // Above its button, its bottom edge clear of it whatever height the notes give; centred
+    // on it as far as the screen's edges allow.
     QPushButton *button = m_notesBar->notesButton();
     const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
-    popup->move(anchor.x() - popup->width() / 2, anchor.y() - popup->height() - 4);
+    const QRect screen = button->screen()->availableGeometry();
+    const int x = std::clamp(anchor.x() - popup->width() / 2, screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - popup->width()));
+    popup->move(x, anchor.y() - popup->height() - 4);
 }
 
 void CaptionView::scheduleUpdate()
