@@ -43,7 +43,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     , m_model(model)
 {
     setObjectName(QStringLiteral("settingsPage"));
-    setFixedSize(pageWidth, pageHeight);
+    // The window's size, less on a small screen, where the page scrolls.
+    resize(pageWidth, pageHeight);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(true);
