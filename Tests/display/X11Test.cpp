@@ -926,6 +926,12 @@ void X11Test::settingsFitAShortScreen()
                                              .arg(available.width()).arg(available.height())),
                               waitMs);
     QCOMPARE(window->width(), SettingsView::pageWidth);
+    // Opened again from the menu while it is shown: it still fits, where it was.
+    const QPoint at = window->frameGeometry().topLeft();
+    SettingsWindowController::shared().show();
+    QCoreApplication::processEvents();
+    QCOMPARE(window->frameGeometry().topLeft(), at);
+    QVERIFY(available.contains(window->frameGeometry()));
 
     // The wheel over the page takes it to its end: the footer comes into view.
     SettingsView *view = SettingsWindowController::shared().view();

@@ -96,6 +96,10 @@ void WindowPlacement::present(QWidget *window)
     QWindow *handle = window->windowHandle();
     const bool elsewhere = window->isVisible() && handle && !X11Desktop::isOnCurrentDesktop(handle);
     const bool staysPut = window->isVisible() && !elsewhere && window->screen() == target;
+    const QSize frame = frameExtent(window);
+    // Also a window that stays put: its controller may have set its full size again.
+    if (target)
+        fitWithin(window, fittedSize(window->size(), frame, target->availableGeometry()));
     if (!staysPut && target) {
         if (elsewhere) {
             // Bring it over before it is withdrawn, so the window manager that kept it on the
@@ -108,10 +112,7 @@ void WindowPlacement::present(QWidget *window)
         std::optional<QRect> avoid = captionFrame ? captionFrame() : std::nullopt;
         if (avoid && !avoid->intersects(target->geometry()))
             avoid.reset();
-        const QRect visible = target->availableGeometry();
-        const QSize frame = frameExtent(window);
-        fitWithin(window, fittedSize(window->size(), frame, visible));
-        window->move(windowOrigin(window->size() + frame, visible, avoid));
+        window->move(windowOrigin(window->size() + frame, target->availableGeometry(), avoid));
     }
     // A window the user minimised stays iconic through show(), raise() and activation: it
     // is mapped again only when its state loses the minimised flag.
