@@ -480,16 +480,20 @@ void StartupTest::silentCopyIsToldToTheUser()
 
     QString title;
     QString text;
+    bool onTop = false;
     QTimer::singleShot(0, this, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
+        // Over the running copy's floating windows, which stay above others.
+        onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         title = box->windowTitle();
         text = box->text() + u'\n' + box->informativeText();
         box->accept();
     });
     SingleInstance::tellNoAnswer();
     QCOMPARE(title, QStringLiteral("泰萨利字幕"));
+    QVERIFY(onTop);
     QVERIFY2(text.contains(QStringLiteral("已经在运行，但没有响应")), qPrintable(text));
     // What to do: wait and open again, else end the hung process by its name.
     QVERIFY2(text.contains(QStringLiteral("再打开")), qPrintable(text));

@@ -96,6 +96,9 @@ void SingleInstance::tellNoAnswer()
                     QStringLiteral("泰萨利字幕已经在运行，但没有响应。"), QMessageBox::Ok);
     box.setInformativeText(QStringLiteral("请稍等片刻再打开一次。如果仍然没有响应，请在系统监视器中结束"
                                           "“tessaly-dodedarov”进程，然后重新打开泰萨利字幕。"));
+    // The running copy's windows stay above others: the box has to as well, or it opens
+    // under them.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
 }
 
