@@ -1,5 +1,6 @@
 #include "shell/SettingsView.h"
 
+#include "display/InterfaceFonts.h"
 #include "model/AppModel.h"
 
 #include <QApplication>
@@ -50,9 +51,7 @@ void colour(QLabel *label, const QColor &color)
 
 QFont smaller(double factor, bool mono = false, bool bold = false)
 {
-    QFont font = mono ? QFont(QStringLiteral("monospace")) : QApplication::font();
-    if (mono)
-        font.setStyleHint(QFont::Monospace);
+    QFont font = mono ? InterfaceFonts::fixedWidth() : QApplication::font();
     const double base = QApplication::font().pointSizeF();
     if (base > 0)
         font.setPointSizeF(base * factor);

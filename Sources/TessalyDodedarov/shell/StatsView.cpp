@@ -1,5 +1,6 @@
 #include "shell/StatsView.h"
 
+#include "display/InterfaceFonts.h"
 #include "model/AppModel.h"
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QEasingCurve>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGraphicsSimpleTextItem>
@@ -213,7 +213,7 @@ QWidget *StatsView::tile(int index)
     layout->addWidget(greyLabel(titles.at(index), 0.9));
     auto *value = new QLabel;
     value->setObjectName(QStringLiteral("figureValue"));
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = InterfaceFonts::fixedWidth();
     font.setPixelSize(20);
     font.setWeight(QFont::DemiBold);
     value->setFont(font);
@@ -395,7 +395,7 @@ void StatsView::drawParts(const SessionStats &stats)
     drawRows(chart, rows, m_partValues, colors, QStringLiteral("秒"));
     for (double value : std::as_const(m_partValues)) {
         auto *label = new QGraphicsSimpleTextItem(seconds(value), chart);
-        label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        label->setFont(InterfaceFonts::fixedWidth());
         m_partLabels.append(label);
     }
     placeLabels();
@@ -425,7 +425,7 @@ void StatsView::drawUsage(const SessionStats &stats)
     drawRows(chart, rows, {double(usage[0]), double(usage[1]), double(usage[2])}, colors, QStringLiteral("词元"));
     for (int count : usage) {
         auto *label = new QGraphicsSimpleTextItem(tokenText(count), chart);
-        label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        label->setFont(InterfaceFonts::fixedWidth());
         m_usageLabels.append(label);
     }
     placeLabels();
