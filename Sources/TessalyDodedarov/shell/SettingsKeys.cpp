@@ -236,7 +236,10 @@ QWidget *SettingsView::elevenLabsRow()
             quota->setFont(smaller(0.9));
             const auto found = m_model.elevenLabsQuotas().constFind(key);
             if (found == m_model.elevenLabsQuotas().constEnd()) {
-                quota->setText(QStringLiteral("正在查询积分…"));
+                // A query that ended without a figure leaves no line.
+                const bool querying = m_model.queryingQuota(key);
+                quota->setText(querying ? QStringLiteral("正在查询积分…") : QString());
+                quota->setVisible(querying);
                 colour(quota, secondaryColor());
             } else {
                 quota->setText(found->text());
