@@ -10,6 +10,7 @@
 #include <QChart>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QTextDocument>
 #include <QValueAxis>
 #include <QGraphicsSimpleTextItem>
 #include <QLabel>
@@ -299,10 +300,15 @@ void StatsViewTest::latencyUnitUpright()
         if (!item->isVisible() || !chart->isAncestorOf(item))
             continue;
         QString text;
-        if (auto *rich = dynamic_cast<QGraphicsTextItem *>(item))
+        // Where the text itself is drawn: a text item's box holds its document's margin too.
+        QRectF drawn = item->sceneBoundingRect();
+        if (auto *rich = dynamic_cast<QGraphicsTextItem *>(item)) {
             text = rich->toPlainText();
-        else if (auto *simple = dynamic_cast<QGraphicsSimpleTextItem *>(item))
+            const double margin = rich->document()->documentMargin();
+            drawn.adjust(margin, margin, -margin, -margin);
+        } else if (auto *simple = dynamic_cast<QGraphicsSimpleTextItem *>(item)) {
             text = simple->text();
+        }
         if (text.isEmpty())
             continue;
         const QTransform turn = item->sceneTransform();
@@ -311,7 +317,7 @@ void StatsViewTest::latencyUnitUpright()
         else if (text == QStringLiteral("秒"))
             units.append(item);
         else if (text.at(0).isDigit())
-            ticks |= item->sceneBoundingRect();
+            ticks |= drawn;
     }
     QVERIFY2(turned.isEmpty(), qPrintable(u"drawn on its side: \"%1\""_qs.arg(turned.join(u"\", \""))));
     QCOMPARE(units.size(), 1);
