@@ -2,7 +2,6 @@
 
 #include "display/HotKey.h"
 
-#include <QFont>
 #include <QObject>
 
 #include <memory>
@@ -39,9 +38,6 @@ public:
 
     // Whether the settings window opens at launch.
     static bool needsSettingsAtLaunch(const AppModel &model);
-    // The interface font the launch installs: `font` with its Chinese drawn in the sans CJK
-    // face whatever the locale.
-    static QFont interfaceFont(const QFont &font);
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
     QMenu *menu() const;
