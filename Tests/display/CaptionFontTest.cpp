@@ -10,7 +10,7 @@
 #include "shell/StatsView.h"
 #include "shell/StatsWindowController.h"
 #include "shell/chat/ChatBubble.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
