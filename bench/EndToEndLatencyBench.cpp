@@ -535,7 +535,9 @@ void BM_EndToEnd(benchmark::State &state)
         player.waitForStarted();
         meter.start();
         const double started = now();
-        const bool played = runEventLoopUntil([&] { return player.state() == QProcess::NotRunning; }, 600000);
+        // A sentence and its pause take about 5 s to play; twice that leaves room for a loaded machine.
+        const int playLimitMs = std::max(600000, int(sentences.size()) * 10000);
+        const bool played = runEventLoopUntil([&] { return player.state() == QProcess::NotRunning; }, playLimitMs);
         // The last sentence's translation.
         const bool translated = runEventLoopUntil([&] {
             QMutexLocker locker(&lock);
