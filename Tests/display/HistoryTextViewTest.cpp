@@ -101,6 +101,7 @@ private slots:
     void cachedParagraphsEqualFreshOnes();
     void middleChangeKeepsTheRest();
     void longChangeIsReplacedNewestFirst();
+    void longParagraphsAreReplacedInShorterSlices();
     void newestLineStaysAtTheBottom_data();
     void newestLineStaysAtTheBottom();
     void clickLeavesNoCaret();
@@ -226,6 +227,40 @@ void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
     QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void HistoryTextViewTest::longParagraphsAreReplacedInShorterSlices()
+{
+    // A meeting of long sentences: a turn of the loop renders by length, not by a count of
+    // paragraphs, or the end of such a meeting renders most of it in one turn.
+    ViewRig rig;
+    const int count = 300;
+    const QString english = u"and the budget for marketing needs another review before the board meets"_qs.repeated(3);
+    QList<Paragraph> paragraphs;
+    for (int i = 0; i < count; ++i)
+        paragraphs.append(text(u"第%1段：市场预算还要再审一遍，董事会开会之前再看一次。"_qs.arg(i).repeated(3),
+                               u"%1 "_qs.arg(i) + english));
+    paragraphs.last().latest = true;
+    rig.view->update(paragraphs, rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
+
+    QList<Paragraph> ended = paragraphs;
+    for (int i = 0; i + 3 < count; ++i)
+        ended[i].secondary.clear();
+    ViewRig fresh;
+    fresh.view->update(ended, fresh.look);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
+    const QString expected = fresh.doc()->toPlainText();
+
+    int added = 0;
+    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int chars) { added += chars; });
+    rig.view->update(ended, rig.look);
+    QVERIFY2(added < expected.size() / 4, qPrintable(u"%1 of %2 characters in one turn"_qs.arg(added).arg(expected.size())));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
+    QCOMPARE(rig.doc()->toPlainText(), expected);
+    QScrollBar *bar = rig.view->verticalScrollBar();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
     QCOMPARE(bar->value(), bar->maximum());
 }

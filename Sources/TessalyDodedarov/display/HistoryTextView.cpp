@@ -79,6 +79,11 @@ bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph
         && sameText(a.original, b.original) && a.highlights == b.highlights;
 }
 
+qsizetype textSize(const HistoryText::Paragraph &p)
+{
+    return p.primary.size() + p.live.size() + p.secondary.size() + p.original.size();
+}
+
 QFont captionFont(const QString &family, double size, bool chinese)
 {
     QFont font = QApplication::font();
@@ -324,7 +329,9 @@ void HistoryTextView::applyTarget()
     // the user sees changes at once; old and new then line up one to one in front of the slice.
     const qsizetype newEnd = paragraphs.size() - kept;
     const qsizetype oldEnd = rendered - kept;
-    const qsizetype newCount = std::min(newEnd - start, sliceParagraphs);
+    qsizetype newCount = 0;
+    for (qsizetype chars = 0; newCount < newEnd - start && (newCount == 0 || chars < sliceCharacters); ++newCount)
+        chars += textSize(paragraphs.at(newEnd - newCount - 1));
     const qsizetype replaced = std::max<qsizetype>(oldEnd - start - (newEnd - start - newCount), 0);
     const qsizetype from = oldEnd - replaced; // first old paragraph replaced
     const qsizetype to = newEnd - newCount;    // first new paragraph rendered
