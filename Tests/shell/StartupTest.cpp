@@ -39,6 +39,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -408,7 +409,13 @@ void StartupTest::sessionEndSavesOnce()
     QCOMPARE(screenSaver.inhibitions.size(), 1);
 
     // A second request (session managers may ask again) saves nothing more; the quit that ends
-    // the session takes the same once-only step.
+    // the session takes the same once-only step. The stop the first request asked for is
+    // handled on a later turn of the event loop and saves the same record again on the
+    // writer's thread: the record is deleted once every save asked for so far is written, with
+    // no turn of the event loop between, so only the second request could write it again.
+    QSemaphore written;
+    model.transcript().onQueue([&written] { written.release(); });
+    QVERIFY(written.tryAcquire(1, 20000));
     QFile::remove(file);
     QVERIFY(requestCommitData());
     QVERIFY(!QFile::exists(file));
