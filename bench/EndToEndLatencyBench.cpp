@@ -11,6 +11,11 @@
 // the 0.1 s delta flush where the first text waited on it; the sentences are complete, so no
 // unit waits on the segmenter's time-outs or the 0.25 s tick (a unit that did would show up
 // as a commit-to-request time near those waits). Goal: overhead p50 < 10 ms, p99 < 30 ms.
+// The flush is the caption flow's own rule, not overhead, but the user waits on it: the first
+// text's figures are also given with it included ("first_text_with_flush_*").
+//
+// With the default 60 sentences a p99 is the single worst sentence; --sentences=300 (about
+// 25 minutes of speech) leaves the three worst above it.
 //
 // A 5 ms timer on the main thread notes how late it fires: the worst lateness is the longest
 // block of the event loop, while captions stream and through the end of the meeting (record,
@@ -530,7 +535,9 @@ void BM_EndToEnd(benchmark::State &state)
         player.waitForStarted();
         meter.start();
         const double started = now();
-        const bool played = runEventLoopUntil([&] { return player.state() == QProcess::NotRunning; }, 600000);
+        // A sentence and its pause take about 5 s to play; twice that leaves room for a loaded machine.
+        const int playLimitMs = std::max(600000, int(sentences.size()) * 10000);
+        const bool played = runEventLoopUntil([&] { return player.state() == QProcess::NotRunning; }, playLimitMs);
         // The last sentence's translation.
         const bool translated = runEventLoopUntil([&] {
             QMutexLocker locker(&lock);
@@ -550,7 +557,7 @@ void BM_EndToEnd(benchmark::State &state)
         const StallMeter::Block ending = meter.takeWorst();
         meter.stop();
 
-        std::vector<double> toRequest, first, finished;
+        std::vector<double> toRequest, first, firstWithFlush, finished;
         int committed = 0, overlapped = 0, viaFlush = 0;
         {
             QMutexLocker locker(&lock);
@@ -567,7 +574,9 @@ void BM_EndToEnd(benchmark::State &state)
                 toRequest.push_back((s.request - s.commit) * 1000);
                 const double flushWait = s.firstViaFlush ? AppModel::deltaFlushDelay : 0.0;
                 viaFlush += s.firstViaFlush ? 1 : 0;
-                first.push_back(((s.firstText - s.commit) - (s.firstWrite - s.request) - flushWait) * 1000);
+                const double firstWait = (s.firstText - s.commit) - (s.firstWrite - s.request);
+                first.push_back((firstWait - flushWait) * 1000);
+                firstWithFlush.push_back(firstWait * 1000);
                 finished.push_back(((s.finished - s.commit) - (s.lastWrite - s.request)) * 1000);
             }
         }
@@ -582,6 +591,8 @@ void BM_EndToEnd(benchmark::State &state)
         state.counters["commit_to_request_p99_ms"] = percentile(toRequest, 0.99);
         state.counters["first_text_overhead_p50_ms"] = percentile(first, 0.5);
         state.counters["first_text_overhead_p99_ms"] = percentile(first, 0.99);
+        state.counters["first_text_with_flush_p50_ms"] = percentile(firstWithFlush, 0.5);
+        state.counters["first_text_with_flush_p99_ms"] = percentile(firstWithFlush, 0.99);
         state.counters["finished_overhead_p50_ms"] = percentile(finished, 0.5);
         state.counters["finished_overhead_p99_ms"] = percentile(finished, 0.99);
         state.counters["worst_block_streaming_ms"] = streaming.ms;

@@ -31,7 +31,9 @@ int main(int argc, char **argv)
     case SingleInstance::Outcome::forwarded:
         return 0;
     case SingleInstance::Outcome::noAnswer:
+        // Started from a menu, nobody reads the terminal.
         std::fputs("tessaly-dodedarov: another copy is running but does not answer\n", stderr);
+        SingleInstance::tellNoAnswer();
         return 1;
     }
 

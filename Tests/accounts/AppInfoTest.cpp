@@ -287,7 +287,11 @@ private slots:
         server.body = body;
         server.silent = silent;
         AppInfo::siteURL = server.address();
-        AppInfo::updateTimeoutMs = 500;
+        // Only a silent server is waited out: where the fake answers, the answer makes a thread
+        // hop and a turn of this thread's event loop, which a loaded machine can hold up for
+        // longer than a short time-out, so those rows keep the time-out a user has.
+        if (silent)
+            AppInfo::updateTimeoutMs = 500;
 
         QObject context;
         std::optional<std::optional<AppInfo::Release>> result;

@@ -29,9 +29,12 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -86,6 +89,7 @@ private slots:
     void historyScrollbarIsAThinOverlay();
     void notesGoToTheModel();
     void popupsFitTheirContent();
+    void notesAddedThroughTheModelAreListed();
 };
 
 void CaptionViewTest::status_data()
@@ -587,7 +591,7 @@ void CaptionViewTest::historyScrollbarIsAThinOverlay()
     for (QStyle::SubControl arrow : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
         QVERIFY(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, arrow, bar).isEmpty());
     const QImage image = v.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    image.save(u"%1/caption-history-scrollbar.png"_qs.arg(QDir::currentPath()));
+    image.save(QDir(QCoreApplication::applicationDirPath()).filePath(u"caption-history-scrollbar.png"_qs));
     const QRect barArea(bar->mapTo(v.view.get(), QPoint()), bar->size());
     const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
                                                       QStyle::SC_ScrollBarSlider, bar);
@@ -636,6 +640,122 @@ void CaptionViewTest::notesGoToTheModel()
     QVERIFY(v.model->notes().isEmpty());
     v.settle();
     QVERIFY(v.view->notesBar()->notesButton()->isHidden());
+}
+
+namespace {
+
+// What is wrong with the open notes popup, as a user would see it: each of the model's notes
+// shows its text and its delete button inside the part of the list in view, the list has no
+// blank band below its last note, and the popup stays on the screen and leaves its own
+// button uncovered.
+QString notesProblems(CaptionView &view, const AppModel &model)
+{
+    QFrame *popup = view.notesPopup();
+    if (!popup->isVisible())
+        return u"the popup is closed"_qs;
+    QScrollArea *scroll = popup->findChild<QScrollArea *>();
+    QWidget *shown = scroll->viewport();
+    const QRect inView(shown->mapTo(popup, QPoint()), shown->size());
+    if (!popup->rect().contains(inView))
+        return u"the list reaches outside the popup"_qs;
+    const auto where = [&](QWidget *widget) { return QRect(widget->mapTo(shown, QPoint()), widget->size()); };
+    int lowest = 0;
+    for (const SessionNote &note : model.notes()) {
+        QLabel *text = nullptr;
+        for (QLabel *label : popup->findChildren<QLabel *>()) {
+            if (label->text() == note.text)
+                text = label;
+        }
+        if (!text || !text->isVisible())
+            return u"note not shown: "_qs + note.text;
+        if (!shown->rect().contains(where(text)))
+            return u"note out of view: %1 at %2,%3 %4x%5 in a list of %6x%7"_qs.arg(note.text)
+                .arg(where(text).x()).arg(where(text).y()).arg(text->width()).arg(text->height())
+                .arg(shown->width()).arg(shown->height());
+        auto *remove = text->parentWidget()->findChild<QToolButton *>(u"deleteNote"_qs);
+        if (!remove || !remove->isVisible() || !shown->rect().contains(where(remove)))
+            return u"no delete button in view beside: "_qs + note.text;
+        lowest = std::max(lowest, where(text->parentWidget()).bottom());
+    }
+    int buttons = 0;
+    for (QToolButton *remove : popup->findChildren<QToolButton *>(u"deleteNote"_qs))
+        buttons += remove->isVisible() ? 1 : 0;
+    if (buttons != model.notes().size())
+        return u"%1 delete buttons for %2 notes"_qs.arg(buttons).arg(model.notes().size());
+    // Below the last note: its divider and the spacing before it, nothing more.
+    if (shown->height() - lowest > 20)
+        return u"blank below the last note: %1 px"_qs.arg(shown->height() - lowest);
+    QPushButton *button = view.notesBar()->notesButton();
+    if (!button->screen()->availableGeometry().contains(popup->geometry()))
+        return u"the popup at %1,%2 %3x%4 leaves the screen"_qs.arg(popup->x()).arg(popup->y())
+            .arg(popup->width()).arg(popup->height());
+    const QRect buttonArea(button->mapToGlobal(QPoint()), button->size());
+    if (popup->geometry().intersects(buttonArea))
+        return u"the popup at %1,%2 %3x%4 covers its button at %5,%6 %7x%8"_qs.arg(popup->x()).arg(popup->y())
+            .arg(popup->width()).arg(popup->height()).arg(buttonArea.x()).arg(buttonArea.y())
+            .arg(buttonArea.width()).arg(buttonArea.height());
+    return {};
+}
+
+}
+
+// Notes typed while the panel is up reach the popup through the model: the list shows every
+// one of them when it opens, and follows additions and deletions while it stays open.
+void CaptionViewTest::notesAddedThroughTheModelAreListed()
+{
+    ViewRig v;
+    v.view->resize(600, 300);
+    v.view->move(100, 250);
+    v.view->show();
+    v.settle();
+    const QStringList texts{u"Anna Lindqvist = 安娜·林奎斯特"_qs,
+                            u"RAG 译作检索增强生成，不要译成抹布"_qs,
+                            u"讲者来自斯德哥尔摩皇家理工学院，今天讲北欧电网储能的成本"_qs};
+    for (const QString &text : texts)
+        v.model->submitNote(text, false);
+    QPushButton *button = v.view->notesBar()->notesButton();
+    QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), waitMs);
+
+    button->click();
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->notesPopup()->isVisible(), waitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(notesProblems(*v.view, *v.model).isEmpty(),
+                              qPrintable(notesProblems(*v.view, *v.model)), waitMs);
+    // The panel goes on changing under the open popup (the pointer, new captions); a note's
+    // text the user selected stays selected.
+    QPointer<QLabel> first;
+    for (QLabel *label : v.view->notesPopup()->findChildren<QLabel *>()) {
+        if (label->text() == texts.at(0))
+            first = label;
+    }
+    first->setSelection(0, 4);
+    v.model->setHovering(true);
+    QTRY_VERIFY_WITH_TIMEOUT(v.view->controls()->isVisible(), waitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(notesProblems(*v.view, *v.model).isEmpty(),
+                              qPrintable(notesProblems(*v.view, *v.model)), waitMs);
+    QVERIFY(first && first->selectedText() == u"Anna"_qs);
+    v.view->notesPopup()->grab().save(
+        QDir(QCoreApplication::applicationDirPath()).filePath(u"caption-notes-popup.png"_qs));
+
+    // A note added while the list is open joins it.
+    v.model->submitNote(u"Bengt = 本特"_qs, false);
+    QTRY_VERIFY2_WITH_TIMEOUT(notesProblems(*v.view, *v.model).isEmpty(),
+                              qPrintable(notesProblems(*v.view, *v.model)), waitMs);
+
+    // Its delete button takes a note out of the model and out of the list.
+    QToolButton *remove = nullptr;
+    for (QLabel *label : v.view->notesPopup()->findChildren<QLabel *>()) {
+        if (label->text() == texts.at(1))
+            remove = label->parentWidget()->findChild<QToolButton *>(u"deleteNote"_qs);
+    }
+    QVERIFY(remove);
+    remove->click();
+    QCOMPARE(v.model->notes().size(), 3);
+    QVERIFY(std::none_of(v.model->notes().cbegin(), v.model->notes().cend(),
+                         [&](const SessionNote &note) { return note.text == texts.at(1); }));
+    QTRY_VERIFY2_WITH_TIMEOUT(notesProblems(*v.view, *v.model).isEmpty(),
+                              qPrintable(notesProblems(*v.view, *v.model)), waitMs);
+    for (QLabel *label : v.view->notesPopup()->findChildren<QLabel *>())
+        QVERIFY(label->text() != texts.at(1) || !label->isVisible());
 }
 
 DODEDAROV_TEST(CaptionViewTest)

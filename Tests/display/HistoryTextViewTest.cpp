@@ -5,6 +5,7 @@
 #include "display/HistoryView.h"
 #include "captions/ChineseScript.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QImage>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -99,6 +101,12 @@ private slots:
     void cachedParagraphsEqualFreshOnes();
     void middleChangeKeepsTheRest();
     void longChangeIsReplacedNewestFirst();
+    void longParagraphsAreReplacedInShorterSlices();
+    void newestLineStaysAtTheBottom_data();
+    void newestLineStaysAtTheBottom();
+    void clickLeavesNoCaret();
+    void keysScrollWithTheBarShown_data();
+    void keysScrollWithTheBarShown();
 };
 
 void HistoryTextViewTest::sameParagraphsTouchNothing()
@@ -219,6 +227,40 @@ void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
     QCOMPARE(rig.view->lengths(), fresh.view->lengths());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void HistoryTextViewTest::longParagraphsAreReplacedInShorterSlices()
+{
+    // A meeting of long sentences: a turn of the loop renders by length, not by a count of
+    // paragraphs, or the end of such a meeting renders most of it in one turn.
+    ViewRig rig;
+    const int count = 300;
+    const QString english = u"and the budget for marketing needs another review before the board meets"_qs.repeated(3);
+    QList<Paragraph> paragraphs;
+    for (int i = 0; i < count; ++i)
+        paragraphs.append(text(u"第%1段：市场预算还要再审一遍，董事会开会之前再看一次。"_qs.arg(i).repeated(3),
+                               u"%1 "_qs.arg(i) + english));
+    paragraphs.last().latest = true;
+    rig.view->update(paragraphs, rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
+
+    QList<Paragraph> ended = paragraphs;
+    for (int i = 0; i + 3 < count; ++i)
+        ended[i].secondary.clear();
+    ViewRig fresh;
+    fresh.view->update(ended, fresh.look);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
+    const QString expected = fresh.doc()->toPlainText();
+
+    int added = 0;
+    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int chars) { added += chars; });
+    rig.view->update(ended, rig.look);
+    QVERIFY2(added < expected.size() / 4, qPrintable(u"%1 of %2 characters in one turn"_qs.arg(added).arg(expected.size())));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
+    QCOMPARE(rig.doc()->toPlainText(), expected);
+    QScrollBar *bar = rig.view->verticalScrollBar();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
     QCOMPARE(bar->value(), bar->maximum());
 }
@@ -497,6 +539,165 @@ void HistoryTextViewTest::cachedParagraphsEqualFreshOnes()
         steps[i]();
         QVERIFY2(view.cachedParagraphs(in) == HistoryView::paragraphs(in), qPrintable(u"step %1"_qs.arg(i)));
     }
+}
+
+namespace {
+
+// Why the newest line does not sit at the bottom of the view, or nothing: the view is at the
+// end of its range, the newest text's last row lies inside it, and below the text there is
+// the bottom inset and the blank of the held height, no more and no less.
+QString newestNotAtBottom(HistoryTextView &view)
+{
+    const QTextDocument *doc = view.document();
+    const QScrollBar *bar = view.verticalScrollBar();
+    const QTextBlock last = doc->lastBlock().previous();
+    const QTextLayout *rows = last.layout();
+    if (!rows || rows->lineCount() == 0)
+        return u"no laid-out text"_qs;
+    const QTextLine row = rows->lineAt(rows->lineCount() - 1);
+    const double visible = view.viewport()->height();
+    const double rowTop = rows->position().y() + row.y() - bar->value();
+    const double rowBottom = rowTop + row.height();
+    const double content = doc->documentLayout()->blockBoundingRect(last).bottom();
+    const double blank = std::max(view.heldHeight() - content, 0.0);
+    const double textBottom = content - bar->value();
+    const QString state = u"newest row %1 to %2 in a view of %3; scrollbar %4 of %5; text ends at %6, held %7"_qs
+                              .arg(rowTop).arg(rowBottom).arg(visible).arg(bar->value()).arg(bar->maximum())
+                              .arg(textBottom).arg(view.heldHeight());
+    if (bar->value() != bar->maximum())
+        return u"not at the end: "_qs + state;
+    // The scroll position is whole pixels: less than half a pixel off is not drawn.
+    if (rowTop < -0.5 || rowBottom > visible + 0.5)
+        return u"newest row out of view: "_qs + state;
+    if (bar->maximum() > 0 && std::abs(textBottom - (visible - HistoryTextView::bottomInset - blank)) > 1)
+        return u"wrong space below the text: "_qs + state;
+    return {};
+}
+
+// The rows of the view below the newest text that hold a pixel other than the background's.
+QString drawnBelowText(HistoryTextView &view)
+{
+    const QImage shot = view.viewport()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QTextDocument *doc = view.document();
+    const double textBottom = doc->documentLayout()->blockBoundingRect(doc->lastBlock().previous()).bottom();
+    const int first = int(std::ceil(textBottom)) - view.verticalScrollBar()->value() + 1;
+    const QRgb background = shot.pixel(shot.width() - 1, shot.height() - 1);
+    QString drawn;
+    for (int y = std::max(first, 0); y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (shot.pixel(x, y) != background) {
+                drawn += u"%1,%2 "_qs.arg(x).arg(y);
+                break;
+            }
+        }
+    }
+    return drawn;
+}
+
+}
+
+void HistoryTextViewTest::newestLineStaysAtTheBottom_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("then");
+    QTest::newRow("a few lines, tall panel") << 400 << 3 << u"nothing"_qs;
+    QTest::newRow("hundreds of lines, short panel") << 120 << 400 << u"nothing"_qs;
+    QTest::newRow("hundreds of lines, one more each turn") << 120 << 300 << u"one more each turn"_qs;
+    QTest::newRow("one more each turn, no turn between") << 120 << 300 << u"one more at once"_qs;
+    QTest::newRow("newest line grows and shrinks") << 120 << 300 << u"newest shrinks"_qs;
+    QTest::newRow("held height larger than the panel") << 60 << 300 << u"newest shrinks"_qs;
+    QTest::newRow("panel made shorter") << 300 << 300 << u"shorter panel"_qs;
+}
+
+// Following, the newest line sits at the bottom of the view whatever the history's length,
+// the panel's height, or how the newest paragraph changes.
+void HistoryTextViewTest::newestLineStaysAtTheBottom()
+{
+    QFETCH(int, height);
+    QFETCH(int, count);
+    QFETCH(QString, then);
+    ViewRig rig;
+    rig.view->resize(400, height);
+    QList<Paragraph> paragraphs = many(count);
+    paragraphs.last().latest = true;
+    rig.view->update(paragraphs, rig.look);
+    const auto atBottom = [&](const QString &when) {
+        QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(newestNotAtBottom(*rig.view).isEmpty(),
+                                  qPrintable(when + u": "_qs + newestNotAtBottom(*rig.view)), waitMs);
+    };
+    atBottom(u"first update"_qs);
+    if (then == u"one more each turn" || then == u"one more at once") {
+        for (int i = 0; i < 6; ++i) {
+            paragraphs.last().latest = false;
+            paragraphs.append(text(u"新的一句，第%1句，很长很长很长很长很长很长很长很长很长很长很长很长很长"_qs.arg(i),
+                                   u"A new line, number %1"_qs.arg(i), true));
+            rig.view->update(paragraphs, rig.look);
+            if (then == u"one more each turn")
+                atBottom(u"line %1"_qs.arg(i));
+        }
+    } else if (then == u"newest shrinks") {
+        Paragraph &newest = paragraphs.last();
+        newest.live = u" 后面又说了很长很长很长很长很长很长很长很长很长很长很长的一段话还没说完"_qs;
+        rig.view->update(paragraphs, rig.look);
+        atBottom(u"grown"_qs);
+        newest.live.clear();
+        newest.secondary.clear();
+        rig.view->update(paragraphs, rig.look);
+    } else if (then == u"shorter panel") {
+        rig.view->resize(400, 100);
+    }
+    atBottom(then);
+}
+
+// The history is for reading: a click in it, on the text or below the newest line, leaves no
+// caret and nothing else behind.
+void HistoryTextViewTest::clickLeavesNoCaret()
+{
+    ViewRig rig;
+    QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
+    rig.view->update(many(40), rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QWidget *viewport = rig.view->viewport();
+    QCOMPARE(drawnBelowText(*rig.view), QString());
+    const QImage before = viewport->grab().toImage();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(60, viewport->height() / 3));
+    QVERIFY(rig.view->hasFocus());
+    QVERIFY(viewport->grab().toImage() == before);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(60, viewport->height() - 3));
+    QCOMPARE(drawnBelowText(*rig.view), QString());
+    QVERIFY(viewport->grab().toImage() == before);
+}
+
+void HistoryTextViewTest::keysScrollWithTheBarShown_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("up arrow") << int(Qt::Key_Up) << Qt::KeyboardModifiers();
+    QTest::newRow("page up") << int(Qt::Key_PageUp) << Qt::KeyboardModifiers();
+    QTest::newRow("shift space") << int(Qt::Key_Space) << Qt::KeyboardModifiers(Qt::ShiftModifier);
+    QTest::newRow("home") << int(Qt::Key_Home) << Qt::KeyboardModifiers();
+}
+
+// Scrolling by keyboard shows the overlay bar as the wheel does.
+void HistoryTextViewTest::keysScrollWithTheBarShown()
+{
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    ViewRig rig;
+    QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
+    rig.view->update(many(40), rig.look);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
+    QTest::mouseClick(rig.view->viewport(), Qt::LeftButton, {}, QPoint(60, 20));
+    QScrollBar *bar = rig.view->verticalScrollBar();
+    const int bottom = bar->value();
+    QVERIFY(bottom > 0);
+    QVERIFY(!rig.view->overlayBar()->isVisible());
+    QTest::keyClick(rig.view.get(), Qt::Key(key), modifiers);
+    QVERIFY2(bar->value() < bottom, qPrintable(u"%1 of %2"_qs.arg(bar->value()).arg(bottom)));
+    QVERIFY(rig.view->overlayBar()->isVisible());
+    QCOMPARE(rig.view->overlayBar()->value(), bar->value());
 }
 
 DODEDAROV_TEST(HistoryTextViewTest)

@@ -10,6 +10,10 @@
 #include "platform/x11/X11Desktop.h"
 #include "shell/import/ImportView.h"
 #include "shell/import/ImportWindowController.h"
+#include "shell/SettingsView.h"
+#include "shell/SettingsWindowController.h"
+#include "shell/StatsWindowController.h"
+#include "shell/chat/ChatWindowController.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QFileDialog>
@@ -19,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QScopeGuard>
@@ -112,6 +117,33 @@ QKeyCombination ctrlAlt(Qt::Key key)
 }
 
 
+// The ICCCM WM_STATE the window manager gives a client window: 1 normal, 3 iconic; nothing
+// while it is withdrawn.
+std::optional<quint32> wmState(xcb_connection_t *c, quint32 window)
+{
+    const xcb_atom_t atom = internAtom(c, "WM_STATE");
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, atom, atom, 0, 2), nullptr);
+    std::optional<quint32> state;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        state = *static_cast<const quint32 *>(xcb_get_property_value(reply));
+    std::free(reply);
+    return state;
+}
+
+// The window the window manager has made active.
+quint32 activeWindow(xcb_connection_t *c)
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, rootOf(c), internAtom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    quint32 active = 0;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        active = *static_cast<const quint32 *>(xcb_get_property_value(reply));
+    std::free(reply);
+    return active;
+}
+
 // One spoken sentence of a meeting, numbered so that a grab shows which one is the newest.
 QString sentence(int n)
 {
@@ -191,6 +223,9 @@ private slots:
     void historyFollowsNewestLine_data();
     void historyFollowsNewestLine();
     void windowsStayAboveThePanel();
+    void minimisedWindowComesBack_data();
+    void minimisedWindowComesBack();
+    void settingsFitAShortScreen();
 
 private:
     QProcess m_openbox;
@@ -767,6 +802,150 @@ void X11Test::windowsStayAboveThePanel()
     dialog->reject();
     delete dialog;
     import->hide();
+}
+
+void X11Test::minimisedWindowComesBack_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("settings") << u"settings"_qs;
+    QTest::newRow("statistics") << u"statistics"_qs;
+    QTest::newRow("chat") << u"chat"_qs;
+    QTest::newRow("import") << u"import"_qs;
+}
+
+// The window manager draws a minimise button whatever the window asks for: a window minimised
+// with it comes back, normal and active, from the menu entry that opens it.
+void X11Test::minimisedWindowComesBack()
+{
+    QFETCH(QString, window);
+    ModelRig rig;
+    AppModel &model = rig.make();
+    SettingsWindowController::model = &model;
+    StatsWindowController::model = &model;
+    ChatWindowController::model = &model;
+    const auto drop = qScopeGuard([] {
+        SettingsWindowController::shared().reset();
+        StatsWindowController::shared().reset();
+        ChatWindowController::shared().reset();
+        if (FloatingWindow *import = ImportWindowController::shared().window())
+            import->hide();
+        SettingsWindowController::model = nullptr;
+        StatsWindowController::model = nullptr;
+        ChatWindowController::model = nullptr;
+    });
+    const auto open = [&]() -> FloatingWindow * {
+        if (window == u"settings") {
+            SettingsWindowController::shared().show();
+            return SettingsWindowController::shared().window();
+        }
+        if (window == u"statistics") {
+            StatsWindowController::shared().show();
+            return StatsWindowController::shared().window();
+        }
+        if (window == u"chat") {
+            ChatWindowController::shared().show();
+            return ChatWindowController::shared().window();
+        }
+        ImportWindowController::shared().show();
+        return ImportWindowController::shared().window();
+    };
+    Connection probe(xcb_connect(nullptr, nullptr));
+    QVERIFY(probe && !xcb_connection_has_error(probe.get()));
+
+    FloatingWindow *shown = open();
+    QVERIFY(shown);
+    const quint32 id = quint32(shown->winId());
+    QTRY_COMPARE_WITH_TIMEOUT(wmState(probe.get(), id), std::optional(1u), waitMs);
+    QVERIFY(QTest::qWaitForWindowActive(shown, waitMs));
+
+    QVERIFY(runXdotool({u"windowminimize"_qs, QString::number(id)}));
+    QTRY_COMPARE_WITH_TIMEOUT(wmState(probe.get(), id), std::optional(3u), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!X11Desktop::isViewable(shown->windowHandle()), waitMs);
+    // Qt has heard of it: the window is minimised as far as the application knows.
+    QTRY_VERIFY_WITH_TIMEOUT(shown->isMinimized(), waitMs);
+
+    QCOMPARE(open(), shown);
+    QTRY_COMPARE_WITH_TIMEOUT(wmState(probe.get(), id), std::optional(1u), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(shown->windowHandle()), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(activeWindow(probe.get()), id, waitMs);
+    QVERIFY(QTest::qWaitForWindowActive(shown, waitMs));
+    QVERIFY(!shown->isMinimized());
+}
+
+// A screen with less room than the settings page is tall (a HiDPI scale, a taskbar): the
+// window with its title bar lies inside the available area and the page scrolls to its end.
+void X11Test::settingsFitAShortScreen()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect whole = screen->geometry();
+    // A taskbar along the bottom that leaves 560 pixels above it, reserved as desktop panels
+    // reserve their edge.
+    const int reserved = whole.height() - 560;
+    Connection dock(xcb_connect(nullptr, nullptr));
+    QVERIFY(dock && !xcb_connection_has_error(dock.get()));
+    xcb_connection_t *c = dock.get();
+    const xcb_window_t bar = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, bar, rootOf(c), 0, qint16(whole.height() - reserved),
+                      quint16(whole.width()), quint16(reserved), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t dockType = internAtom(c, "_NET_WM_WINDOW_TYPE_DOCK");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, bar, internAtom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                        32, 1, &dockType);
+    const quint32 strut[] = {0, 0, 0, quint32(reserved), 0, 0, 0, 0, 0, 0, 0, quint32(whole.width() - 1)};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, bar, internAtom(c, "_NET_WM_STRUT_PARTIAL"),
+                        XCB_ATOM_CARDINAL, 32, 12, strut);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, bar, internAtom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL,
+                        32, 4, strut);
+    xcb_map_window(c, bar);
+    xcb_flush(c);
+    const auto removeBar = qScopeGuard([&] {
+        dock.reset();
+        // Waited for also after a failure (when QTRY_ no longer waits), for the later tests.
+        if (!QTest::qWaitFor([&] { return screen->availableGeometry() == whole; }, waitMs))
+            qWarning("the taskbar's reserved edge did not go away");
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(screen->availableGeometry().height(), 560, waitMs);
+    const QRect available = screen->availableGeometry();
+
+    ModelRig rig;
+    SettingsWindowController::model = &rig.make();
+    const auto drop = qScopeGuard([] {
+        SettingsWindowController::shared().reset();
+        SettingsWindowController::model = nullptr;
+    });
+    SettingsWindowController::shared().show();
+    FloatingWindow *window = SettingsWindowController::shared().window();
+    QTRY_VERIFY_WITH_TIMEOUT(X11Desktop::isViewable(window->windowHandle()), waitMs);
+    // The title bar is known once the window manager has framed the window.
+    QTRY_VERIFY_WITH_TIMEOUT(window->frameGeometry().height() > window->height(), waitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(available.contains(window->frameGeometry()),
+                              qPrintable(u"frame %1,%2 %3x%4 in %5,%6 %7x%8"_qs
+                                             .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
+                                             .arg(window->frameGeometry().width()).arg(window->frameGeometry().height())
+                                             .arg(available.x()).arg(available.y())
+                                             .arg(available.width()).arg(available.height())),
+                              waitMs);
+    QCOMPARE(window->width(), SettingsView::pageWidth);
+    // Opened again from the menu while it is shown: it still fits, where it was.
+    const QPoint at = window->frameGeometry().topLeft();
+    SettingsWindowController::shared().show();
+    QCoreApplication::processEvents();
+    QCOMPARE(window->frameGeometry().topLeft(), at);
+    QVERIFY(available.contains(window->frameGeometry()));
+
+    // The wheel over the page takes it to its end: the footer comes into view.
+    SettingsView *view = SettingsWindowController::shared().view();
+    QWidget *footer = view->findChild<QWidget *>(u"footer"_qs);
+    QVERIFY(footer);
+    const auto footerBottom = [&] { return footer->mapTo(view->viewport(), QPoint(0, footer->height())).y(); };
+    QVERIFY(footerBottom() > view->viewport()->height());
+    const QPoint middle = view->mapToGlobal(view->rect().center());
+    QVERIFY(runXdotool({u"mousemove"_qs, QString::number(middle.x()), QString::number(middle.y())}));
+    QTRY_VERIFY_WITH_TIMEOUT(runXdotool({u"click"_qs, u"--repeat"_qs, u"10"_qs, u"5"_qs})
+                                 && view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum(),
+                             waitMs);
+    QVERIFY2(footerBottom() <= view->viewport()->height(),
+             qPrintable(u"the footer ends at %1 in a viewport %2 high"_qs.arg(footerBottom()).arg(view->viewport()->height())));
 }
 
 DODEDAROV_TEST(X11Test)

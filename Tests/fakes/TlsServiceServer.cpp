@@ -74,7 +74,9 @@ bool TlsServiceServer::listen(bool offerHttp2)
             const bool h2 = chosen == QSslConfiguration::ALPNProtocolHTTP2;
             protocols.append(h2 ? chosen : QByteArray(QSslConfiguration::NextProtocolHttp1_1));
             if (h2)
-                passOn(socket);
+                passOn(socket, h2Port);
+            else if (relayPort != 0)
+                passOn(socket, relayPort);
             else
                 serve(socket);
         }
@@ -87,14 +89,14 @@ QUrl TlsServiceServer::baseUrl() const
     return QUrl(QStringLiteral("https://127.0.0.1:%1").arg(serverPort()));
 }
 
-void TlsServiceServer::passOn(QTcpSocket *client)
+void TlsServiceServer::passOn(QTcpSocket *client, quint16 port)
 {
-    if (h2Port == 0) {
+    if (port == 0) {
         client->disconnectFromHost();
         return;
     }
     auto *backend = new QTcpSocket(client);
-    backend->connectToHost(QHostAddress::LocalHost, h2Port);
+    backend->connectToHost(QHostAddress::LocalHost, port);
     // The relay must add no wait of its own between the client and the h2 server.
     connect(backend, &QTcpSocket::connected, backend, [client, backend] {
         backend->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -106,6 +108,9 @@ void TlsServiceServer::passOn(QTcpSocket *client)
     });
     connect(backend, &QTcpSocket::readyRead, client,
             [client, backend] { client->write(backend->readAll()); });
+    // Either side ending ends the other, as a connection to the server itself would.
+    connect(backend, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
+    connect(client, &QTcpSocket::disconnected, backend, [backend] { backend->disconnectFromHost(); });
 }
 
 void TlsServiceServer::serve(QTcpSocket *socket)

@@ -13,9 +13,11 @@ class QTcpSocket;
 // chat services do (or HTTP/1.1 alone), with a self-signed certificate for 127.0.0.1 that
 // `trustCertificate()` adds to this process's default TLS configuration.
 //
-// Each connection's chosen protocol is recorded. One that chose HTTP/1.1 is answered here: every
-// request (read by its Content-Length) gets `answer`. One that chose h2 is handed to a cleartext
-// h2 server on `h2Port` if one is set (the benchmarks run nghttpd there), else closed at once.
+// Each connection's chosen protocol is recorded. One that chose HTTP/1.1 is handed to a cleartext
+// server on `relayPort` if one is set (a plain fake, which then serves over TLS: requests and
+// WebSocket alike), else answered here: every request (read by its Content-Length) gets
+// `answer`. One that chose h2 is handed to a cleartext h2 server on `h2Port` if one is set (the
+// benchmarks run nghttpd there), else closed at once.
 class TlsServiceServer final : public QSslServer {
     Q_OBJECT
 public:
@@ -39,11 +41,12 @@ public:
 
     Answer answer;
     quint16 h2Port = 0;
+    quint16 relayPort = 0;
     QList<QByteArray> protocols; // one per connection: "h2" or "http/1.1"
     int requests = 0;            // HTTP/1.1 requests answered
     std::function<void(const QByteArray &head, const QByteArray &body)> onRequest;
 
 private:
-    void passOn(QTcpSocket *client);
+    void passOn(QTcpSocket *client, quint16 port);
     void serve(QTcpSocket *socket);
 };

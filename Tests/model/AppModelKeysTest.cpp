@@ -147,6 +147,31 @@ private slots:
         QCOMPARE(model.elevenLabsQuotas().value("key-B"), quota(5));
     }
 
+    // A quota query that ends without an answer leaves no figure and is no longer under way;
+    // the key's next verification (here the failover's) asks again.
+    void unansweredQuotaAskedAgainOnVerification()
+    {
+        ModelRig rig;
+        Checks hooks;
+        AppModel &model = rig.make();
+        model.addElevenLabsKey(QStringLiteral("key-A"));
+        model.addElevenLabsKey(QStringLiteral("key-B"));
+        QCOMPARE(hooks.balanceKeys(), (QStringList {"key-A", "key-B"}));
+        QVERIFY(model.queryingQuota("key-B"));
+        hooks.balances[1].done(std::nullopt);
+        QVERIFY(!model.queryingQuota("key-B"));
+        QVERIFY(!model.elevenLabsQuotas().contains("key-B"));
+
+        QVERIFY(model.switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
+        QCOMPARE(model.elevenLabsKeys().active, 1);
+        QCOMPARE(hooks.checkedKeys(), (QStringList {"key-A", "key-B"}));
+        QCOMPARE(hooks.balanceKeys(), (QStringList {"key-A", "key-B", "key-B"}));
+        QVERIFY(model.queryingQuota("key-B"));
+        hooks.balances[2].done(quota(100));
+        QCOMPARE(model.elevenLabsQuotas().value("key-B"), quota(100));
+        QVERIFY(!model.queryingQuota("key-B"));
+    }
+
     void removeKeys()
     {
         ModelRig rig;

@@ -10,7 +10,8 @@ class KeepAwakeTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { KeepAwake::timeoutMs = 1000; }
+    void initTestCase() { m_timeout = KeepAwake::timeoutMs; }
+    void init() { KeepAwake::timeoutMs = m_timeout; }
 
     void screenSaver()
     {
@@ -122,6 +123,9 @@ private slots:
         QVERIFY(!keep.pending());
         QVERIFY(screen.active.isEmpty());
     }
+
+private:
+    int m_timeout = 0;
 };
 
 DODEDAROV_TEST(KeepAwakeTest)

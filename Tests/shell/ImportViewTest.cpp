@@ -4,6 +4,8 @@
 #include "platform/FileReveal.h"
 #include "shell/import/ImportDropZone.h"
 #include "shell/import/ImportView.h"
+#include "shell/import/ImportWindowController.h"
+#include "display/FloatingWindow.h"
 #include "records/MediaImporter.h"
 #include "accounts/KeyCheck.h"
 #include "platform/Keychain.h"
@@ -14,14 +16,18 @@
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <memory>
 
@@ -65,6 +71,24 @@ private:
     std::unique_ptr<MediaImporter> m_importer;
     std::unique_ptr<ImportView> m_view;
     OpenedUrls m_opened;
+
+    // Every shown part lies inside its parent, and wrapped text has the height it needs.
+    static void allInside(QWidget *widget, const QString &path)
+    {
+        for (QWidget *child : widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isVisible() || child->isWindow())
+                continue;
+            const QString name = path + u'/' + child->objectName();
+            QVERIFY2(widget->rect().contains(child->geometry()),
+                     qPrintable(name + u" at "_qs + QString::number(child->geometry().bottom())
+                                + u" in "_qs + QString::number(widget->height())));
+            if (auto *label = qobject_cast<QLabel *>(child); label && label->wordWrap())
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(name));
+            allInside(child, name);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
 
     template <typename T = QLabel>
     T *part(const QString &name, const QWidget *in = nullptr) const
@@ -359,6 +383,57 @@ private slots:
         delete dialog;
     }
 
+    // The dialog opens where media files are, not in the folder the desktop started the app
+    // in: the folder of the last file chosen, else the videos folder, else the documents folder.
+    void fileDialogOpensWhereFilesAre()
+    {
+        const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QStringList made;
+        const auto removeMade = qScopeGuard([&] {
+            for (const QString &folder : made)
+                QDir(folder).removeRecursively();
+        });
+        const auto startsIn = [&] {
+            const std::unique_ptr<QFileDialog> dialog(m_view->fileDialog());
+            return dialog->directory().absolutePath();
+        };
+        if (!QFileInfo(documents).isDir() && !QFileInfo(videos).isDir())
+            QCOMPARE(startsIn(), QDir::homePath());
+        if (!QFileInfo(videos).isDir()) {
+            if (!QFileInfo(documents).isDir()) {
+                QVERIFY(QDir().mkpath(documents));
+                made << documents;
+            }
+            QCOMPARE(startsIn(), documents);
+            QVERIFY(QDir().mkpath(videos));
+            made << videos;
+        }
+        QCOMPARE(startsIn(), videos);
+
+        // The user picks a file in another folder: the next dialog starts there.
+        QTemporaryDir elsewhere;
+        const QString chosen = elsewhere.filePath(u"季度会议.mp4"_qs);
+        QFile file(chosen);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        bool answered = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            QCOMPARE(dialog->directory().absolutePath(), videos);
+            dialog->selectFile(chosen);
+            // The dialog's own accept (protected in QFileDialog), as its open button calls it.
+            static_cast<QDialog *>(dialog)->accept();
+            answered = true;
+        });
+        part<QPushButton>(u"pick"_qs)->click();
+        QVERIFY(answered);
+        QCOMPARE(startsIn(), elsewhere.path());
+        QTRY_VERIFY(!m_importer->stage().isRunning());
+    }
+
     void revealsBothFilesInOneCall()
     {
         FakeFileManager1 manager;
@@ -476,25 +551,50 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
 
-        const auto within = [](QWidget *widget, const QString &path, auto &&self) -> void {
-            for (QWidget *child : widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-                if (!child->isVisible() || child->isWindow())
-                    continue;
-                const QString name = path + u'/' + child->objectName();
-                QVERIFY2(widget->rect().contains(child->geometry()),
-                         qPrintable(name + u" at "_qs + QString::number(child->geometry().bottom())
-                                    + u" in "_qs + QString::number(widget->height())));
-                if (auto *label = qobject_cast<QLabel *>(child); label && label->wordWrap())
-                    QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(name));
-                self(child, name, self);
-            }
-        };
-        within(&view, QString(), within);
+        allInside(&view, QString());
+        if (QTest::currentTestFailed())
+            return;
         const QRect zone = view.dropZone()->geometry();
         const QRect finished = part<QWidget>(u"finished"_qs, &view)->geometry();
         const QRect about = part(u"explanation"_qs, &view)->geometry();
         QVERIFY(!zone.intersects(finished));
         QVERIFY(!finished.intersects(about));
+    }
+
+    // The window as the menu opens it, at a large interface font: of fixed size (the window
+    // manager offers no resizing) and large enough for everything the page shows, before a
+    // job and once one has finished.
+    void windowFitsItsPage()
+    {
+        const QFont saved = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(saved); });
+        QFont font = saved;
+        font.setPointSizeF(13);
+        QApplication::setFont(font);
+
+        ImportWindowController::shared().show();
+        FloatingWindow *window = ImportWindowController::shared().window();
+        const auto hide = qScopeGuard([window] { window->hide(); });
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto *view = window->findChild<ImportView *>();
+        QVERIFY(view);
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        allInside(window, QString());
+        if (QTest::currentTestFailed())
+            return;
+
+        // As the importer reports a finished job.
+        Stage finishedStage;
+        finishedStage.kind = Kind::finished;
+        view->apply({finishedStage, QStringLiteral("2024 年度 季度 总结 会议 录像.mp4"),
+                     files({QStringLiteral("/tmp/会议.双语.srt"), QStringLiteral("/tmp/会议 文稿.txt")}),
+                     QStringLiteral("共 312 条字幕，时长 00:48:05；翻译用了 41 批，其中 2 批重试后完成。"
+                                    "术语表里的 17 个词都用上了。")});
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        QTRY_VERIFY(part<QWidget>(u"finished"_qs, view)->isVisible());
+        QCoreApplication::processEvents();
+        allInside(window, QString());
+        view->apply({Stage{}, QString(), {}, QString()});
     }
 
     void longHeadlineIsCutToOneLine()

@@ -4,9 +4,13 @@
 
 #include <QAction>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTranslator>
 
 #include <memory>
@@ -17,6 +21,7 @@ class QtTranslationsTest final : public QObject {
 
 private slots:
     void textFieldMenuAndDialogButtonsAreChinese();
+    void fileDialogTypeColumnIsChinese();
 };
 
 void QtTranslationsTest::textFieldMenuAndDialogButtonsAreChinese()
@@ -42,6 +47,24 @@ void QtTranslationsTest::textFieldMenuAndDialogButtonsAreChinese()
     translator.reset();
     std::unique_ptr<QMenu> english(field.createStandardContextMenu());
     QVERIFY(english->actions().first()->text().contains(u"Undo"_qs));
+}
+
+// The file dialog's type column names a folder in Chinese too.
+void QtTranslationsTest::fileDialogTypeColumnIsChinese()
+{
+    std::unique_ptr<QTranslator> translator(QtTranslations::install());
+    QVERIFY(translator);
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir(u"会议录像"_qs));
+    QFileDialog dialog(nullptr, QString(), folder.path());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto *model = dialog.findChild<QFileSystemModel *>();
+    QVERIFY(model);
+    const QModelIndex row = model->index(QDir(folder.path()).filePath(u"会议录像"_qs));
+    QVERIFY(row.isValid());
+    // The type column is filled in by the model's own thread.
+    QTRY_VERIFY(!model->data(row.siblingAtColumn(2)).toString().isEmpty());
+    QCOMPARE(model->data(row.siblingAtColumn(2)).toString(), u"文件夹"_qs);
 }
 
 DODEDAROV_TEST(QtTranslationsTest)

@@ -3,12 +3,12 @@
 #include "display/CaptionPanel.h"
 #include "display/CaptionPanelController.h"
 #include "display/CaptionView.h"
+#include "display/InterfaceFonts.h"
 #include "display/NotesBar.h"
 #include "fakes/ModelRig.h"
 #include "shell/chat/ChatView.h"
 #include "shell/import/ImportView.h"
 #include "records/MediaImporter.h"
-#include "shell/AppDelegate.h"
 #include "shell/SettingsView.h"
 #include "shell/StatsView.h"
 
@@ -113,7 +113,7 @@ void ScreenshotTest::initTestCase()
 {
     m_savedFont = QApplication::font();
     // The interface font as the application installs it, at 11 pt.
-    QFont font = AppDelegate::interfaceFont(m_savedFont);
+    QFont font = InterfaceFonts::withHanFace(m_savedFont);
     font.setPointSizeF(11);
     QApplication::setFont(font);
 }

@@ -1,7 +1,9 @@
 #include "TestMain.h"
 
+#include "accounts/KeyCheck.h"
 #include "common/UserDefaults.h"
 #include "display/FloatingWindow.h"
+#include "fakes/FakeAccountServer.h"
 #include "fakes/ModelRig.h"
 #include "platform/Keychain.h"
 #include "shell/SettingsView.h"
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QTcpServer>
 #include <QTest>
 #include <QScopeGuard>
 #include <QDateTime>
@@ -86,6 +89,7 @@ private slots:
     void keyButtonsTrimOnlyBlanks();
     void useKeySwitchesKeys();
     void keyStatusLines();
+    void quotaLineEndsWithoutNetwork();
     void soundAndRecognition();
     void captionParts();
     void translationNotes();
@@ -380,6 +384,56 @@ void SettingsViewTest::keyStatusLines()
     QLabel *quota = view->findChild<QWidget *>(QStringLiteral("elevenLabsKeys"))->findChild<QLabel *>(QStringLiteral("quotaLine"));
     QVERIFY(quota->text() != QStringLiteral("正在查询积分…"));
     QCOMPARE(textColor(quota), SettingsView::warningColor());
+}
+
+// A key saved while the account service cannot be reached: once the queries have ended the
+// quota line no longer claims one is running, and the figure comes when it is asked again.
+void SettingsViewTest::quotaLineEndsWithoutNetwork()
+{
+    ModelRig rig;
+    // The checks as the launch installs them, against a loopback port nobody listens on.
+    rig.platform.checkKey = [](KeyProvider provider, const QString &key, std::function<void(const KeyStatus &)> done) {
+        KeyCheck::check(provider, key, [done](const KeyStatus &status) { done(status); });
+    };
+    rig.platform.fetchBalance = [](KeyProvider provider, const QString &key,
+                                   std::function<void(const std::optional<BalanceInfo> &)> done) {
+        KeyCheck::balance(provider, key, [done](const std::optional<BalanceInfo> &info) { done(info); });
+    };
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    KeyCheck::elevenLabsAddress = QUrl(u"http://127.0.0.1:%1"_qs.arg(closed.serverPort()));
+    closed.close();
+    rig.make();
+    SettingsView *view = open(rig);
+
+    const QString key = QStringLiteral("el-offline-0123456789");
+    auto *field = view->findChild<QLineEdit *>(QStringLiteral("elevenLabsField"));
+    field->setText(key);
+    QTest::keyClick(field, Qt::Key_Return);
+    auto *status = view->findChildren<QLabel *>(QStringLiteral("keyStatusLine")).first();
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), KeyStatus::unreachable(QStringLiteral("网络不通")).text(), 20000);
+    // The rows are rebuilt on every change: the quota line as it stands now (a new row is
+    // shown by its layout a moment later; a line hidden on purpose shows nothing).
+    auto quotaShown = [view] {
+        QWidget *list = view->findChild<QWidget *>(QStringLiteral("elevenLabsKeys"));
+        const QList<QLabel *> lines = list->findChildren<QLabel *>(QStringLiteral("quotaLine"));
+        if (lines.size() != 1)
+            return u"%1 quota lines"_qs.arg(lines.size());
+        return lines.first()->isHidden() ? QString() : lines.first()->text();
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(quotaShown().isEmpty(), qPrintable(u"the quota line reads \"%1\""_qs.arg(quotaShown())),
+                              20000);
+
+    // The service is back; opening the settings again asks for the figure.
+    FakeAccountServer server;
+    QVERIFY(server.listen());
+    server.expectedKey = key.toUtf8();
+    server.script("/v1/models", {200, "{\"models\":[]}"});
+    server.script("/v1/user/subscription", {200, R"({"character_count":1500,"character_limit":10000,"tier":"free"})"});
+    KeyCheck::elevenLabsAddress = server.baseUrl();
+    SettingsWindowController::shared().window()->close();
+    SettingsWindowController::shared().show();
+    QTRY_COMPARE_WITH_TIMEOUT(quotaShown(), QStringLiteral("剩 8,500 / 共 10,000 积分（free）"), 20000);
 }
 
 void SettingsViewTest::soundAndRecognition()

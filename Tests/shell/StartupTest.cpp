@@ -33,15 +33,20 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -113,6 +118,8 @@ private slots:
     void browserTabsAfterLaunch();
     void sessionEndSavesOnce();
     void guardInProcess();
+    void busyCopyIsWaitedFor();
+    void silentCopyIsToldToTheUser();
     void twoProcesses();
     void desktopFileValidates();
 };
@@ -408,7 +415,13 @@ void StartupTest::sessionEndSavesOnce()
     QCOMPARE(screenSaver.inhibitions.size(), 1);
 
     // A second request (session managers may ask again) saves nothing more; the quit that ends
-    // the session takes the same once-only step.
+    // the session takes the same once-only step. The stop the first request asked for is
+    // handled on a later turn of the event loop and saves the same record again on the
+    // writer's thread: the record is deleted once every save asked for so far is written, with
+    // no turn of the event loop between, so only the second request could write it again.
+    QSemaphore written;
+    model.transcript().onQueue([&written] { written.release(); });
+    QVERIFY(written.tryAcquire(1, 20000));
     QFile::remove(file);
     QVERIFY(requestCommitData());
     QVERIFY(!QFile::exists(file));
@@ -443,6 +456,61 @@ void StartupTest::guardInProcess()
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(asker.bytesAvailable() > 0 || asker.state() == QLocalSocket::UnconnectedState, 10000);
     QCOMPARE(asker.readAll().trimmed(), QByteArray("ok"));
+}
+
+// A second start waits for a running copy whose main thread is busy for a while (a long save,
+// a slow keyring) and does not give up at the first seconds. The second start blocks, so it
+// runs on a helper thread, against this thread's copy.
+void StartupTest::busyCopyIsWaitedFor()
+{
+    QTemporaryDir folder;
+    SingleInstance first(folder.path());
+    QCOMPARE(first.claim(), SingleInstance::Outcome::first);
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+    std::optional<SingleInstance::Outcome> second;
+    std::unique_ptr<QThread> starting(QThread::create([&] { second = SingleInstance(folder.path()).claim(); }));
+    starting->start();
+    // The running copy is busy for three seconds: its event loop does not run meanwhile.
+    QThread::sleep(3);
+    QTRY_VERIFY_WITH_TIMEOUT(starting->isFinished(), 30000);
+    QCOMPARE(second, std::optional(SingleInstance::Outcome::forwarded));
+    QCOMPARE(shown.size(), 1);
+}
+
+// A running copy that never answers: the second start gives up, and the user is told in
+// Chinese what happened and what to do rather than nothing at all.
+void StartupTest::silentCopyIsToldToTheUser()
+{
+    QTemporaryDir folder;
+    SingleInstance first(folder.path());
+    QCOMPARE(first.claim(), SingleInstance::Outcome::first);
+    std::optional<SingleInstance::Outcome> second;
+    std::unique_ptr<QThread> starting(QThread::create([&] { second = SingleInstance(folder.path()).claim(); }));
+    starting->start();
+    // This thread's event loop does not run until the second start has given up.
+    QVERIFY(starting->wait(60000));
+    QCOMPARE(second, std::optional(SingleInstance::Outcome::noAnswer));
+
+    QString title;
+    QString text;
+    bool onTop = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        // Over the running copy's floating windows, which stay above others.
+        onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        title = box->windowTitle();
+        text = box->text() + u'\n' + box->informativeText();
+        box->accept();
+    });
+    SingleInstance::tellNoAnswer();
+    QCOMPARE(title, QStringLiteral("泰萨利字幕"));
+    QVERIFY(onTop);
+    QVERIFY2(text.contains(QStringLiteral("已经在运行，但没有响应")), qPrintable(text));
+    // What to do: wait and open again, else end the hung process by its name.
+    QVERIFY2(text.contains(QStringLiteral("再打开")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("结束“tessaly-dodedarov”进程")), qPrintable(text));
 }
 
 void StartupTest::twoProcesses()

@@ -10,7 +10,9 @@
 #include <QChart>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QTextDocument>
 #include <QValueAxis>
+#include <QGraphicsSimpleTextItem>
 #include <QLabel>
 #include <QTest>
 
@@ -60,6 +62,7 @@ private slots:
     void cacheShareRounds_data();
     void cacheShareRounds();
     void chartsAreReadable();
+    void latencyUnitUpright();
 };
 
 void StatsViewTest::cleanup()
@@ -271,6 +274,60 @@ void StatsViewTest::chartsAreReadable()
              qPrintable(u"label %1..%2, plot %3..%4"_qs.arg(average.left()).arg(average.right())
                             .arg(plot.left()).arg(plot.right())));
     QVERIFY(average.top() >= plot.top() && average.bottom() <= plot.bottom());
+}
+
+// The latency chart's unit is read like the rest of the window: upright, whole, beside the
+// top of the tick labels rather than turned on its side in the chart's narrow margin.
+void StatsViewTest::latencyUnitUpright()
+{
+    ModelRig rig;
+    AppModel &model = rig.make();
+    SessionStats stats;
+    for (int i = 0; i < 5; ++i)
+        stats.addLatency(1.9 + i * 0.1, 0.8, 0.35);
+    model.setStatsForTest(stats);
+    StatsWindowController::model = &model;
+    StatsWindowController::shared().show();
+    StatsView *view = StatsWindowController::shared().view();
+    QVERIFY(QTest::qWaitForWindowExposed(StatsWindowController::shared().window()));
+    QCoreApplication::processEvents();
+
+    QChart *chart = view->latencyChart();
+    QList<QGraphicsItem *> units;
+    QStringList turned;
+    QRectF ticks;
+    for (QGraphicsItem *item : chart->scene()->items()) {
+        if (!item->isVisible() || !chart->isAncestorOf(item))
+            continue;
+        QString text;
+        // Where the text itself is drawn: a text item's box holds its document's margin too.
+        QRectF drawn = item->sceneBoundingRect();
+        if (auto *rich = dynamic_cast<QGraphicsTextItem *>(item)) {
+            text = rich->toPlainText();
+            const double margin = rich->document()->documentMargin();
+            drawn.adjust(margin, margin, -margin, -margin);
+        } else if (auto *simple = dynamic_cast<QGraphicsSimpleTextItem *>(item)) {
+            text = simple->text();
+        }
+        if (text.isEmpty())
+            continue;
+        const QTransform turn = item->sceneTransform();
+        if (!qFuzzyIsNull(turn.m12()) || !qFuzzyIsNull(turn.m21()))
+            turned.append(text);
+        else if (text == QStringLiteral("秒"))
+            units.append(item);
+        else if (text.at(0).isDigit())
+            ticks |= drawn;
+    }
+    QVERIFY2(turned.isEmpty(), qPrintable(u"drawn on its side: \"%1\""_qs.arg(turned.join(u"\", \""))));
+    QCOMPARE(units.size(), 1);
+    QGraphicsItem *unit = units.first();
+    // Whole inside the chart, and clear of the tick labels.
+    const QRectF box = unit->sceneBoundingRect();
+    QVERIFY(chart->rect().contains(box));
+    QVERIFY(!ticks.isEmpty());
+    QVERIFY2(!box.intersects(ticks), qPrintable(u"unit %1,%2 ticks %3,%4"_qs.arg(box.top()).arg(box.bottom())
+                                                   .arg(ticks.top()).arg(ticks.bottom())));
 }
 
 DODEDAROV_TEST(StatsViewTest)

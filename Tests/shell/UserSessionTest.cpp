@@ -5,6 +5,7 @@
 #include "fakes/FakeStatusNotifierWatcher.h"
 #include "fakes/ModelRig.h"
 #include "fakes/TestSound.h"
+#include "fakes/TlsServiceServer.h"
 #include "platform/Keychain.h"
 
 #include <QCoreApplication>
@@ -110,8 +111,9 @@ void stop(QProcess &process)
 
 // The real application as a user starts it: its own binary, on an X server with a window
 // manager and a tray host, keys in the keyring, sound played into the default output, both
-// services answered by loopback fakes (the binary built for the tests reads their addresses
-// from the environment). Runs as its own CTest entry under xcb; skipped elsewhere.
+// services answered by loopback fakes behind TLS, as the real services are (the binary built
+// for the tests reads their addresses and the fakes' certificate from the environment). Runs as
+// its own CTest entry under xcb; skipped elsewhere.
 class UserSessionTest final : public QObject {
     Q_OBJECT
 
@@ -127,12 +129,16 @@ private:
     QProcessEnvironment appEnvironment(const QString &display) const;
     // Launches the application and waits until it is ready for the user: its tray icon is
     // shown.
-    bool launch(QProcess &app, const QString &display);
+    bool launch(QProcess &app, const QString &display,
+                QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel);
     static bool quit(QProcess &app);
 
     QProcess m_openbox;
     std::unique_ptr<FakeStatusNotifierWatcher> m_watcher;
     std::unique_ptr<ModelRig> m_rig; // the fakes and the keys; the app makes its own model
+    // TLS in front of the plain fakes of the rig.
+    std::unique_ptr<TlsServiceServer> m_scribeTls;
+    std::unique_ptr<TlsServiceServer> m_deepSeekTls;
     QTemporaryDir m_home;
 };
 
@@ -145,8 +151,10 @@ QProcessEnvironment UserSessionTest::appEnvironment(const QString &display) cons
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(QStringLiteral("state")));
-    environment.insert(QStringLiteral("DODEDAROV_TEST_SCRIBE_URL"), m_rig->scribe.address().toString());
-    environment.insert(QStringLiteral("DODEDAROV_TEST_DEEPSEEK_URL"), m_rig->deepSeek.baseUrl().toString());
+    environment.insert(QStringLiteral("DODEDAROV_TEST_SCRIBE_URL"),
+                       QStringLiteral("wss://127.0.0.1:%1").arg(m_scribeTls->serverPort()));
+    environment.insert(QStringLiteral("DODEDAROV_TEST_DEEPSEEK_URL"), m_deepSeekTls->baseUrl().toString());
+    environment.insert(QStringLiteral("DODEDAROV_TEST_CA_FILE"), m_home.filePath(QStringLiteral("fakes-ca.pem")));
     // Key checks go nowhere: a loopback port that refuses.
     environment.insert(QStringLiteral("DODEDAROV_TEST_ELEVENLABS_URL"), QStringLiteral("http://127.0.0.1:9"));
     // Qt's tray check leaves a cached D-Bus meta-object behind; the leak checker can only tell
@@ -157,12 +165,12 @@ QProcessEnvironment UserSessionTest::appEnvironment(const QString &display) cons
     return environment;
 }
 
-bool UserSessionTest::launch(QProcess &app, const QString &display)
+bool UserSessionTest::launch(QProcess &app, const QString &display, QProcess::ProcessChannelMode channels)
 {
 #ifdef DODEDAROV_SESSION_APP_PATH
     QSignalSpy shown(m_watcher.get(), &FakeStatusNotifierWatcher::itemRegistered);
     app.setProcessEnvironment(appEnvironment(display));
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.setProcessChannelMode(channels);
     app.start(QStringLiteral(DODEDAROV_SESSION_APP_PATH));
     if (!app.waitForStarted(waitMs))
         return false;
@@ -176,6 +184,7 @@ bool UserSessionTest::launch(QProcess &app, const QString &display)
 #else
     Q_UNUSED(app);
     Q_UNUSED(display);
+    Q_UNUSED(channels);
     return false;
 #endif
 }
@@ -213,6 +222,16 @@ void UserSessionTest::initTestCase()
     m_watcher = std::make_unique<FakeStatusNotifierWatcher>();
     QVERIFY(m_watcher->start());
     m_rig = std::make_unique<ModelRig>();
+    m_scribeTls = std::make_unique<TlsServiceServer>();
+    m_scribeTls->relayPort = quint16(m_rig->scribe.address().port());
+    QVERIFY(m_scribeTls->listen(false));
+    m_deepSeekTls = std::make_unique<TlsServiceServer>();
+    m_deepSeekTls->relayPort = quint16(m_rig->deepSeek.baseUrl().port());
+    QVERIFY(m_deepSeekTls->listen(false));
+    QFile authority(m_home.filePath(QStringLiteral("fakes-ca.pem")));
+    QVERIFY(authority.open(QIODevice::WriteOnly));
+    QVERIFY(authority.write(TlsServiceServer::certificatePem()) > 0);
+    authority.close();
     ModelRig::storeKey(Keychain::elevenLabsListAccount,
                        QStringLiteral("[\"%1\"]").arg(QString::fromUtf8(m_rig->scribe.expectedKey)));
     ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(m_rig->scribe.expectedKey));
@@ -236,6 +255,8 @@ void UserSessionTest::initTestCase()
 
 void UserSessionTest::cleanupTestCase()
 {
+    m_scribeTls.reset();
+    m_deepSeekTls.reset();
     m_rig.reset();
     m_watcher.reset();
     stop(m_openbox);
@@ -328,7 +349,8 @@ void UserSessionTest::meetingAsAUserRunsIt()
 
     const QDateTime startedAt = QDateTime::currentDateTime().addSecs(-1);
     QProcess app;
-    QVERIFY(launch(app, display));
+    // What the application writes to stderr is kept and checked at its end.
+    QVERIFY(launch(app, display, QProcess::ForwardedOutputChannel));
     const auto appGone = qScopeGuard([&app] {
         if (app.state() != QProcess::NotRunning)
             quit(app);
@@ -384,8 +406,15 @@ void UserSessionTest::meetingAsAUserRunsIt()
     QVERIFY2(probe(QStringLiteral("historyMaximum")).toInt() > 0, "the history fits the panel; nothing was tested");
     QCOMPARE(probe(QStringLiteral("historyValue")).toInt(), probe(QStringLiteral("historyMaximum")).toInt());
 
-    // SIGTERM ends it cleanly and the record is saved with every sentence beside its translation.
+    // Both services were reached over TLS.
+    QVERIFY(!m_scribeTls->protocols.isEmpty());
+    QVERIFY(!m_deepSeekTls->protocols.isEmpty());
+
+    // SIGTERM ends it cleanly, with nothing on stderr, and the record is saved with every
+    // sentence beside its translation.
     QVERIFY(quit(app));
+    const QString errors = QString::fromUtf8(app.readAllStandardError());
+    QVERIFY2(errors.trimmed().isEmpty(), qPrintable(u"the application wrote to stderr:\n"_qs + errors));
     // The meeting's record is the one without a suffix ("<date> <time>.txt"), in the records
     // folder under Documents; the starts of the other test leave theirs there too.
     QString recordPath;

@@ -1,5 +1,6 @@
 #include "accounts/KeyCheck.h"
 
+#include "common/NetworkManagers.h"
 #include "common/ServiceRequest.h"
 #include "translation/DeepSeekTransport.h"
 
@@ -15,7 +16,7 @@ QNetworkAccessManager *network()
 {
     static QPointer<QNetworkAccessManager> manager;
     if (!manager)
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        manager = NetworkManagers::make();
     return manager;
 }
 

@@ -4,6 +4,35 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+namespace {
+
+// Qt 6 asks for the file dialog's type names ("Folder", "Drive") under a context of their own
+// that the installed Chinese translations, made before the texts moved, do not have: they carry
+// the same texts under the file dialog's context, so they are looked up there.
+class MovedTexts final : public QTranslator {
+public:
+    MovedTexts(const QTranslator &base, QObject *parent)
+        : QTranslator(parent)
+        , m_base(base)
+    {
+    }
+
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return QString();
+        return m_base.translate("QFileDialog", sourceText, disambiguation, n);
+    }
+
+    bool isEmpty() const override { return false; }
+
+private:
+    const QTranslator &m_base;
+};
+
+}
+
 QTranslator *QtTranslations::install()
 {
     auto *translator = new QTranslator(QCoreApplication::instance());
@@ -12,5 +41,7 @@ QTranslator *QtTranslations::install()
         return nullptr;
     }
     QCoreApplication::installTranslator(translator);
+    // Its child: deleting the translator takes both out.
+    QCoreApplication::installTranslator(new MovedTexts(*translator, translator));
     return translator;
 }

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -321,15 +322,25 @@ void CaptionView::setNotesOpen(bool open)
     if (open) {
         QFrame *popup = notesPopup();
         m_notesView->refresh();
-        popup->adjustSize();
-        // Above its button.
-        QPushButton *button = m_notesBar->notesButton();
-        const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
-        popup->move(anchor.x() - popup->width() / 2, anchor.y() - popup->height() - 4);
+        placeNotesPopup();
         popup->show();
     } else if (m_notesPopup) {
         m_notesPopup->hide();
     }
+}
+
+void CaptionView::placeNotesPopup()
+{
+    QFrame *popup = m_notesPopup;
+    popup->adjustSize();
+    // Above its button, its bottom edge clear of it whatever height the notes give; centred
+    // on it as far as the screen's edges allow.
+    QPushButton *button = m_notesBar->notesButton();
+    const QPoint anchor = button->mapToGlobal(QPoint(button->width() / 2, 0));
+    const QRect screen = button->screen()->availableGeometry();
+    const int x = std::clamp(anchor.x() - popup->width() / 2, screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - popup->width()));
+    popup->move(x, anchor.y() - popup->height() - 4);
 }
 
 void CaptionView::scheduleUpdate()
@@ -435,8 +446,9 @@ void CaptionView::refresh()
     }
 
     m_notesBar->update(chinese);
-    if (m_notesOpen && m_notesView)
-        m_notesView->refresh();
+    // Notes added or deleted while the list is open change its height.
+    if (m_notesOpen && m_notesView && m_notesView->refresh())
+        placeNotesPopup();
     placeOverlays();
     update();
 }

@@ -76,6 +76,7 @@ private:
     QToolButton *addControl(const QString &symbol, const QString &help, std::function<void()> action);
     void setRecapOpen(bool open);
     void setNotesOpen(bool open);
+    void placeNotesPopup();
 
     QPointer<AppModel> m_model;
     HistoryScrollState *m_scroll;

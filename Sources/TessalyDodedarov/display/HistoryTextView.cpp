@@ -79,6 +79,11 @@ bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph
         && sameText(a.original, b.original) && a.highlights == b.highlights;
 }
 
+qsizetype textSize(const HistoryText::Paragraph &p)
+{
+    return p.primary.size() + p.live.size() + p.secondary.size() + p.original.size();
+}
+
 QFont captionFont(const QString &family, double size, bool chinese)
 {
     QFont font = QApplication::font();
@@ -165,7 +170,9 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     , m_animation(new QPropertyAnimation(verticalScrollBar(), "value", this))
 {
     setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selectable with the mouse only: selecting by keyboard would put a blinking caret in the
+    // text, which is there to be read. The keys then scroll instead of moving a caret.
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The text edit's own bar would take width from the text and draw a light, arrowed bar on
@@ -205,7 +212,9 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { syncOverlay(); });
     // Only the user's scrolling shows the bar; following the newest line does not flash it.
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { syncOverlay(); });
+    // The user's scrolling, by wheel, keys or the bar itself, goes through the bars' actions.
     connect(m_overlay, &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
     setLineWrapMode(QTextEdit::WidgetWidth);
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
@@ -222,12 +231,6 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
         m_lastOffset = verticalScrollBar()->value();
     });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
-    // The text edit sets the range when the layout reports a new size, which for a large
-    // document can come a turn after the edit: while following, the view stays at the end.
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
-        if (m_follow && !m_paused && !m_updating && !m_rendered.isEmpty())
-            scrollToBottom(m_animating);
-    });
     connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadowStale = true; });
 
     if (m_state) {
@@ -326,7 +329,9 @@ void HistoryTextView::applyTarget()
     // the user sees changes at once; old and new then line up one to one in front of the slice.
     const qsizetype newEnd = paragraphs.size() - kept;
     const qsizetype oldEnd = rendered - kept;
-    const qsizetype newCount = std::min(newEnd - start, sliceParagraphs);
+    qsizetype newCount = 0;
+    for (qsizetype chars = 0; newCount < newEnd - start && (newCount == 0 || chars < sliceCharacters); ++newCount)
+        chars += textSize(paragraphs.at(newEnd - newCount - 1));
     const qsizetype replaced = std::max<qsizetype>(oldEnd - start - (newEnd - start - newCount), 0);
     const qsizetype from = oldEnd - replaced; // first old paragraph replaced
     const qsizetype to = newEnd - newCount;    // first new paragraph rendered
@@ -377,11 +382,9 @@ void HistoryTextView::applyTarget()
         // The last, empty block carries the bottom inset and the held height.
         QTextBlockFormat tail;
         tail.setBottomMargin(m_tailMargin);
-        // Its empty line takes no height: the inset alone lies below the newest text.
-        tail.setLineHeight(0, QTextBlockFormat::FixedHeight);
         cursor.setBlockFormat(tail);
-        // Qt still gives an empty block the height of its font's line, whatever the fixed
-        // height says: a one-pixel font keeps that line from pushing the view off its text.
+        // An empty block still takes the height of its font's line: a one-pixel font keeps
+        // that line from pushing the view off its text.
         QTextCharFormat tiny;
         QFont font = cursor.blockCharFormat().font();
         font.setPixelSize(1);
@@ -599,9 +602,7 @@ void HistoryTextView::scrollToBottom(bool animated)
     const double bottom = std::max({layout->blockBoundingRect(document()->lastBlock()).bottom(),
                                     layout->documentSize().height(), held + bottomInset});
     QScrollBar *bar = verticalScrollBar();
-    int target = int(std::lround(std::max(bottom - visible, 0.0)));
-    if (std::abs(bar->maximum() - target) <= 1)
-        target = bar->maximum();
+    const int target = int(std::lround(std::max(bottom - visible, 0.0)));
     m_lastOffset = target;
     // The range follows the document's size; make sure it already covers the target.
     if (bar->maximum() < target)
@@ -647,12 +648,6 @@ void HistoryTextView::resizeEvent(QResizeEvent *event)
 void HistoryTextView::enterEvent(QEnterEvent *event)
 {
     QTextEdit::enterEvent(event);
-    revealOverlay();
-}
-
-void HistoryTextView::wheelEvent(QWheelEvent *event)
-{
-    QTextEdit::wheelEvent(event);
     revealOverlay();
 }
 

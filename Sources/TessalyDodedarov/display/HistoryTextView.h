@@ -31,8 +31,10 @@ public:
     ~HistoryTextView() override;
 
     static constexpr double bottomInset = 14;
-    // The most paragraphs one turn of the event loop renders.
-    static constexpr qsizetype sliceParagraphs = 250;
+    // About the most characters of paragraphs one turn of the event loop renders (at least one
+    // paragraph). Inserting and laying out a paragraph costs by its length, and every slice also
+    // moves all the laid-out paragraphs below it, so a slice stays short but not tiny.
+    static constexpr qsizetype sliceCharacters = 3000;
 
     void setPaused(bool paused);
     void update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
@@ -62,7 +64,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
-    void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:

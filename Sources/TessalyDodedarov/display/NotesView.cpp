@@ -49,14 +49,17 @@ NotesView::NotesView(AppModel *model, QWidget *parent)
     refresh();
 }
 
-void NotesView::refresh()
+bool NotesView::refresh()
 {
+    const QList<SessionNote> notes = m_model ? m_model->notes() : QList<SessionNote>();
+    if (m_shown == notes)
+        return false;
+    m_shown = notes;
     while (QLayoutItem *item = m_rows->takeAt(0)) {
         delete item->widget();
         delete item;
     }
     const QString secondary = QStringLiteral("color: %1;").arg(palette().color(QPalette::PlaceholderText).name());
-    const QList<SessionNote> notes = m_model ? m_model->notes() : QList<SessionNote>();
     for (const SessionNote &note : notes) {
         auto *row = new QWidget(m_list);
         auto *line = new QHBoxLayout(row);
@@ -98,14 +101,19 @@ void NotesView::refresh()
                 m_model->deleteNote(id);
         });
         line->addWidget(remove, 0, Qt::AlignTop);
-        m_rows->addWidget(row);
         auto *divider = new QFrame(m_list);
         divider->setFrameShape(QFrame::HLine);
         divider->setFrameShadow(QFrame::Sunken);
-        m_rows->addWidget(divider);
+        // A widget added to a list already on screen is shown only on the next turn, and until
+        // then the layout counts it as empty: shown now, the rows are measured below.
+        for (QWidget *part : std::initializer_list<QWidget *>{row, divider}) {
+            m_rows->addWidget(part);
+            part->show();
+        }
     }
     m_rows->addStretch(1);
     fitToContent();
+    return true;
 }
 
 void NotesView::fitToContent()
@@ -123,5 +131,7 @@ void NotesView::fitToContent()
         needed = neededAt(width - m_scroll->verticalScrollBar()->sizeHint().width());
     m_scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     m_scroll->setFixedHeight(std::min(needed, int(maxListHeight)));
-    layout()->invalidate();
+    // The popup keeps this view's size until told: it is sized and placed right after this,
+    // within the same turn.
+    updateGeometry();
 }

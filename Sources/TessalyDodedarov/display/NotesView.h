@@ -1,7 +1,12 @@
 #pragma once
 
+#include "intelligence/SessionNote.h"
+
+#include <QList>
 #include <QPointer>
 #include <QWidget>
+
+#include <optional>
 
 class AppModel;
 class QScrollArea;
@@ -15,8 +20,9 @@ class NotesView final : public QWidget {
 public:
     explicit NotesView(AppModel *model, QWidget *parent = nullptr);
 
-    // Rebuilds the rows from the model's notes.
-    void refresh();
+    // Rebuilds the rows when the model's notes differ from those shown; says whether it did,
+    // so that the popup holding the view can take its new size.
+    bool refresh();
 
     static constexpr int viewWidth = 420;
     static constexpr int padding = 16;
@@ -29,6 +35,9 @@ private:
 
     QScrollArea *m_scroll = nullptr;
     QPointer<AppModel> m_model;
+    // Rebuilding rows the model did not change would drop a selection in them and the button
+    // under the pointer, several times a second while captions come in.
+    std::optional<QList<SessionNote>> m_shown;
     QWidget *m_list = nullptr;
     QVBoxLayout *m_rows = nullptr;
 };

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <QWindow>
 
@@ -54,6 +55,36 @@ QRect WindowPlacement::firstCaptionFrame(const QRect &visible)
     return QRect(x, top, w, h);
 }
 
+QSize WindowPlacement::fittedSize(QSize size, QSize frame, const QRect &visible)
+{
+    const QSize room = visible.size() - frame - QSize(2 * margin, 2 * margin);
+    return size.boundedTo(room.expandedTo(QSize(1, 1)));
+}
+
+QSize WindowPlacement::frameExtent(const QWidget *window)
+{
+    const QSize known = window->frameGeometry().size() - window->size();
+    if (known.width() > 0 || known.height() > 0)
+        return known;
+    // Before its first showing a window's frame is not known: the window manager adds it when
+    // it maps the window. The style's title bar stands in for it.
+    return QSize(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+}
+
+void WindowPlacement::fitWithin(QWidget *window, QSize size)
+{
+    if (window->minimumSize() == window->maximumSize()) {
+        // A window of fixed size stays fixed, at what fits; its controller sets its full size
+        // again before the next present.
+        if (window->size() != size)
+            window->setFixedSize(size);
+        return;
+    }
+    window->setMinimumSize(window->minimumSize().boundedTo(size));
+    if (window->size() != size)
+        window->resize(size);
+}
+
 void WindowPlacement::present(QWidget *window)
 {
     if (!window)
@@ -65,6 +96,10 @@ void WindowPlacement::present(QWidget *window)
     QWindow *handle = window->windowHandle();
     const bool elsewhere = window->isVisible() && handle && !X11Desktop::isOnCurrentDesktop(handle);
     const bool staysPut = window->isVisible() && !elsewhere && window->screen() == target;
+    const QSize frame = frameExtent(window);
+    // Also a window that stays put: its controller may have set its full size again.
+    if (target)
+        fitWithin(window, fittedSize(window->size(), frame, target->availableGeometry()));
     if (!staysPut && target) {
         if (elsewhere) {
             // Bring it over before it is withdrawn, so the window manager that kept it on the
@@ -77,8 +112,12 @@ void WindowPlacement::present(QWidget *window)
         std::optional<QRect> avoid = captionFrame ? captionFrame() : std::nullopt;
         if (avoid && !avoid->intersects(target->geometry()))
             avoid.reset();
-        window->move(windowOrigin(window->frameGeometry().size(), target->availableGeometry(), avoid));
+        window->move(windowOrigin(window->size() + frame, target->availableGeometry(), avoid));
     }
+    // A window the user minimised stays iconic through show(), raise() and activation: it
+    // is mapped again only when its state loses the minimised flag.
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     window->activateWindow();

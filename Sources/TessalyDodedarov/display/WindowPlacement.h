@@ -34,7 +34,18 @@ public:
     // least 360.
     static QRect firstCaptionFrame(const QRect &visible);
 
+    // The size a window's client area may take on a screen whose available area is visible,
+    // with its frame and the margin all round: size itself when it fits.
+    static QSize fittedSize(QSize size, QSize frame, const QRect &visible);
+
     // Brings the window to the user's screen and desktop, placed by windowOrigin unless it is
-    // already showing there, then shows, raises and activates it.
+    // already showing there, made to fit the screen's available area (a taller content
+    // scrolls), then restored when minimised, shown, raised and activated.
     static void present(QWidget *window);
+
+private:
+    // What the window manager's frame adds to the window's size, estimated before it is known.
+    static QSize frameExtent(const QWidget *window);
+    // Makes the window no larger than size, and able to be that small.
+    static void fitWithin(QWidget *window, QSize size);
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <memory>
+#include <cstdarg>
 #include <mutex>
 
 extern "C" {
@@ -313,6 +314,10 @@ double Pipeline::duration() const
     return 0;
 }
 
+void discardLog(void *, int, const char *, va_list)
+{
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT bool dodedarov_extract_audio(const QString &source, const QString &folder,
@@ -320,7 +325,10 @@ extern "C" Q_DECL_EXPORT bool dodedarov_extract_audio(const QString &source, con
                                                       double &duration)
 {
     static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+    // FFmpeg writes its complaints about a file ("moov atom not found" for a cut recording) to
+    // the process's stderr, which nobody reads; the user learns of an unreadable file from the
+    // importer's own message. Its log goes nowhere, whatever level anyone sets.
+    std::call_once(quiet, [] { av_log_set_callback(&discardLog); });
 
     const QString target = QDir(folder).filePath(AudioExtractor::fileName);
     bool done = false;

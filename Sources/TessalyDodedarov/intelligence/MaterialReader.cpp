@@ -1,5 +1,7 @@
 #include "intelligence/MaterialReader.h"
 
+#include "common/NetworkManagers.h"
+
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -42,7 +44,7 @@ QNetworkAccessManager *network()
 {
     static QPointer<QNetworkAccessManager> manager;
     if (!manager)
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        manager = NetworkManagers::make();
     return manager;
 }
 

@@ -305,6 +305,8 @@ public:
         return m_keyStatus.value(provider, KeyStatus::unknown());
     }
     const Quotas &elevenLabsQuotas() const { return m_elevenLabsQuotas; }
+    // A query of the key's quota is under way (elevenLabsQuotasChanged tells when that changes).
+    bool queryingQuota(const QString &key) const { return m_quotaQueries.contains(key); }
     const Balances &balances() const { return m_balances; }
     const QSet<QString> &exhaustedElevenLabs() const { return m_exhaustedElevenLabs; }
 
@@ -821,6 +823,7 @@ private:
     ElevenLabsKeys m_elevenLabsKeys;
     KeyStatuses m_keyStatus;
     Quotas m_elevenLabsQuotas;
+    QHash<QString, int> m_quotaQueries; // keys whose quota is being asked for: queries under way
     Balances m_balances;
     QSet<QString> m_exhaustedElevenLabs;
 };

@@ -151,9 +151,11 @@ void AppModel::addElevenLabsKey(const QString &text)
     // A check's answer would hide a key the keyring did not take.
     if (!storeElevenLabsKeys(value))
         return;
+    // A new first key is verified, which asks for its quota too; any other is only asked.
     if (wasEmpty)
         verifyKey(KeyProvider::elevenLabs, key);
-    refreshQuota(key);
+    else
+        refreshQuota(key);
 }
 
 void AppModel::useElevenLabsKey(int index)
@@ -184,6 +186,10 @@ void AppModel::removeElevenLabsKey(int index)
 
 void AppModel::verifyKey(KeyProvider provider, const QString &key)
 {
+    // A recognition key's figure is asked for with each verification: one that an earlier
+    // query did not bring (no network then) comes now.
+    if (provider == KeyProvider::elevenLabs)
+        refreshQuota(key);
     setKeyStatus(provider, KeyStatus::checking());
     QPointer<AppModel> self(this);
     m_platform.checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
@@ -198,10 +204,19 @@ void AppModel::verifyKey(KeyProvider provider, const QString &key)
 
 void AppModel::refreshQuota(const QString &key)
 {
+    ++m_quotaQueries[key];
+    emit elevenLabsQuotasChanged();
     QPointer<AppModel> self(this);
     m_platform.fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
-        if (!self || !info)
+        if (!self)
             return;
+        if (--self->m_quotaQueries[key] <= 0)
+            self->m_quotaQueries.remove(key);
+        // No answer changes no figure: an earlier one stays. The query has ended all the same.
+        if (!info) {
+            emit self->elevenLabsQuotasChanged();
+            return;
+        }
         self->m_elevenLabsQuotas.insert(key, *info);
         emit self->elevenLabsQuotasChanged();
         const ElevenLabsKeys &keys = self->m_elevenLabsKeys;

@@ -18,7 +18,10 @@ public:
     static inline QString applicationName = QStringLiteral("泰萨利字幕");
     static inline QString reason = QStringLiteral("泰萨利字幕正在识别和翻译");
     static inline QString appId = QStringLiteral("tessaly-dodedarov");
-    static inline int timeoutMs = 1000;
+    // The bus's own default. A busy desktop may take seconds to answer, and a call given up
+    // on its side still inhibits there: the cookie of its late answer, and with it the way to
+    // let the screen sleep again, would be lost.
+    static inline int timeoutMs = 25000;
 
     explicit KeepAwake(QObject *parent = nullptr);
     ~KeepAwake() override;

@@ -2,7 +2,7 @@
 
 #include "display/CaptionMetrics.h"
 #include "display/CaptionView.h"
-#include "captions/FontFamilies.h"
+#include "display/InterfaceFonts.h"
 #include "intelligence/BrowserTab.h"
 #include "shell/chat/ChatWindowController.h"
 #include "intelligence/MaterialReader.h"
@@ -28,7 +28,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -79,16 +78,6 @@ bool AppDelegate::needsSettingsAtLaunch(const AppModel &model)
     return model.mode() != DisplayMode::english;
 }
 
-QFont AppDelegate::interfaceFont(const QFont &font)
-{
-    QFont interface = font;
-    QStringList families = interface.families();
-    if (families.isEmpty())
-        families.append(QFontInfo(interface).family());
-    interface.setFamilies(FontFamilies::withHanFace(families));
-    return interface;
-}
-
 void AppDelegate::applicationDidFinishLaunching()
 {
     // A termination signal from here on ends the application through quit (and so saves);
@@ -103,7 +92,7 @@ void AppDelegate::applicationDidFinishLaunching()
     }
     const bool trayHost = trayHostAvailable();
 
-    QApplication::setFont(interfaceFont(QApplication::font()));
+    QApplication::setFont(InterfaceFonts::withHanFace(QApplication::font()));
 
     // The model is made with the desktop's services here, after the interface font is set and
     // before anything asks for it.

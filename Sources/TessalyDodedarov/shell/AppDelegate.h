@@ -3,7 +3,6 @@
 #include "display/HotKey.h"
 #include "model/AppModel.h"
 
-#include <QFont>
 #include <QObject>
 
 #include <memory>
@@ -44,9 +43,6 @@ public:
 
     // Whether the settings window opens at launch.
     static bool needsSettingsAtLaunch(const AppModel &model);
-    // The interface font the launch installs: `font` with its Chinese drawn in the sans CJK
-    // face whatever the locale.
-    static QFont interfaceFont(const QFont &font);
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
     QMenu *menu() const;

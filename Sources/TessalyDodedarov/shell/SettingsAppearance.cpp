@@ -2,6 +2,7 @@
 
 #include "captions/FontFamilies.h"
 #include "display/Colors.h"
+#include "display/InterfaceFonts.h"
 #include "model/AppModel.h"
 
 #include <QAbstractButton>
@@ -160,7 +161,7 @@ QWidget *SettingsView::appearanceSection()
     percent->setObjectName(QStringLiteral("opacityPercent"));
     percent->setFixedWidth(40);
     percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QFont tabular = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont tabular = InterfaceFonts::fixedWidth();
     percent->setFont(tabular);
     opacityRow->addWidget(percent);
     column->addLayout(opacityRow);
@@ -223,7 +224,7 @@ QWidget *SettingsView::sizeRow(const QString &title, bool chinese)
     value->setObjectName(chinese ? QStringLiteral("chineseSizeValue") : QStringLiteral("englishSizeValue"));
     value->setFixedWidth(28);
     value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    value->setFont(InterfaceFonts::fixedWidth());
     layout->addWidget(value);
     // Every value the slider passes through is applied, so the captions follow the drag.
     connect(slider, &QSlider::valueChanged, this, [this, chinese](int size) {

@@ -1,5 +1,6 @@
 #include "shell/SettingsView.h"
 
+#include "display/InterfaceFonts.h"
 #include "model/AppModel.h"
 
 #include <QApplication>
@@ -50,9 +51,7 @@ void colour(QLabel *label, const QColor &color)
 
 QFont smaller(double factor, bool mono = false, bool bold = false)
 {
-    QFont font = mono ? QFont(QStringLiteral("monospace")) : QApplication::font();
-    if (mono)
-        font.setStyleHint(QFont::Monospace);
+    QFont font = mono ? InterfaceFonts::fixedWidth() : QApplication::font();
     const double base = QApplication::font().pointSizeF();
     if (base > 0)
         font.setPointSizeF(base * factor);
@@ -237,7 +236,10 @@ QWidget *SettingsView::elevenLabsRow()
             quota->setFont(smaller(0.9));
             const auto found = m_model.elevenLabsQuotas().constFind(key);
             if (found == m_model.elevenLabsQuotas().constEnd()) {
-                quota->setText(QStringLiteral("正在查询积分…"));
+                // A query that ended without a figure leaves no line.
+                const bool querying = m_model.queryingQuota(key);
+                quota->setText(querying ? QStringLiteral("正在查询积分…") : QString());
+                quota->setVisible(querying);
                 colour(quota, secondaryColor());
             } else {
                 quota->setText(found->text());

@@ -43,13 +43,14 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     , m_model(model)
 {
     setObjectName(QStringLiteral("settingsPage"));
-    setFixedSize(pageWidth, pageHeight);
+    // The window's size, less on a small screen, where the page scrolls.
+    resize(pageWidth, pageHeight);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setBackgroundRole(QPalette::Window);
-    // Sees every wheel turn and first polish, for the page's value controls (below).
+    // Sees every wheel turn, for the page's value controls (below).
     qApp->installEventFilter(this);
 
     auto *page = new QWidget;
@@ -74,6 +75,7 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     column->addWidget(footer());
     column->addStretch(1);
     setWidget(page);
+    // Every value control of the page exists by now: none is added later.
     for (QWidget *child : page->findChildren<QWidget *>())
         if (valueControl(child) == child)
             keepWheelFocus(child);
@@ -128,18 +130,12 @@ void SettingsView::keepWheelFocus(QWidget *control)
 // the page would change, and save, every slider and menu that passes under the pointer.
 bool SettingsView::eventFilter(QObject *watched, QEvent *event)
 {
-    const QEvent::Type type = event->type();
-    if ((type == QEvent::Wheel || type == QEvent::Polish) && watched->isWidgetType()) {
-        auto *widget = static_cast<QWidget *>(watched);
-        if (QWidget *control = valueControl(widget)) {
-            if (type == QEvent::Polish) {
-                if (control == widget)
-                    keepWheelFocus(control);
-            } else if (!control->hasFocus()) {
-                // Ignored, the turn goes on up to the page's viewport, which scrolls.
-                event->ignore();
-                return true;
-            }
+    if (event->type() == QEvent::Wheel && watched->isWidgetType()) {
+        QWidget *control = valueControl(static_cast<QWidget *>(watched));
+        if (control && !control->hasFocus()) {
+            // Ignored, the turn goes on up to the page's viewport, which scrolls.
+            event->ignore();
+            return true;
         }
     }
     return QScrollArea::eventFilter(watched, event);

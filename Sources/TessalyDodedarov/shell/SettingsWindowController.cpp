@@ -25,9 +25,10 @@ void SettingsWindowController::show()
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new SettingsView(current, m_window);
         layout->addWidget(m_view);
-        // The content is the page's own size, so nothing of it is cut off.
-        m_window->setFixedSize(SettingsView::pageWidth, SettingsView::pageHeight);
     }
+    // The page's own size, so nothing of it is cut off, unless the screen is smaller: present()
+    // then fits the window to the screen and the page scrolls further.
+    m_window->setFixedSize(SettingsView::pageWidth, SettingsView::pageHeight);
     // Opening the settings is the user acting on keys: a keyring that could not answer before
     // (a dismissed unlock prompt) may be asked again by the checks below.
     Keychain::userActedOnKeys();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -11,7 +12,7 @@ class QLocalServer;
 // One running copy per user: a lock file and a local socket in the runtime folder, taken before
 // the meeting model exists, so a second start never bills, grabs keys or writes records. The
 // second start asks the first to show itself and ends. A lock left by a crashed process is
-// taken over.
+// taken over, also while the second start is waiting for its answer.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -22,7 +23,9 @@ public:
         noAnswer,  // another process holds it and did not answer in time
     };
 
-    static constexpr int answerTimeoutMs = 2000;
+    // How long a second start waits for a running copy that is alive but busy (a long save, a
+    // slow keyring) before it tells the user; a copy that ends meanwhile is taken over at once.
+    static constexpr int answerTimeoutMs = 10000;
     static constexpr qint64 messageLimit = 64;
 
     // The folder for the lock and the socket; the user's runtime folder unless a test sets one.
@@ -30,6 +33,10 @@ public:
     ~SingleInstance() override;
 
     Outcome claim();
+
+    // Tells the user, in a message box, that a copy is running but does not answer and what to
+    // do about it; returns once the box is closed.
+    static void tellNoAnswer();
 
     QString lockPath() const;
     QString socketPath() const;
@@ -39,6 +46,9 @@ signals:
     void showRequested();
 
 private:
+    bool takeLock();
+    // Asks the holder to show itself; true once it answers before the deadline.
+    bool askToShow(const QDeadlineTimer &deadline) const;
     void receive();
 
     QString m_folder;

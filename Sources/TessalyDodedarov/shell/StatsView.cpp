@@ -1,5 +1,6 @@
 #include "shell/StatsView.h"
 
+#include "display/InterfaceFonts.h"
 #include "model/AppModel.h"
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QEasingCurve>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGraphicsSimpleTextItem>
@@ -213,7 +213,7 @@ QWidget *StatsView::tile(int index)
     layout->addWidget(greyLabel(titles.at(index), 0.9));
     auto *value = new QLabel;
     value->setObjectName(QStringLiteral("figureValue"));
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = InterfaceFonts::fixedWidth();
     font.setPixelSize(20);
     font.setWeight(QFont::DemiBold);
     value->setFont(font);
@@ -296,6 +296,8 @@ void StatsView::drawLatency(const SessionStats &stats)
     clearChart(chart);
     delete m_averageLabel;
     m_averageLabel = nullptr;
+    delete m_latencyUnit;
+    m_latencyUnit = nullptr;
     if (samples.isEmpty())
         return;
     // Bottom to top: translation, cutting and queueing, recognition.
@@ -333,12 +335,19 @@ void StatsView::drawLatency(const SessionStats &stats)
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
     auto *y = new QValueAxis;
-    y->setTitleText(QStringLiteral("秒"));
     if (average)
         top = std::max(top, *average);
     roundAxis(y, std::max(top * 1.15, 0.5));
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
+    // The axis's unit stands upright over its labels: a vertical axis turns its title on its
+    // side, and one character turned in the chart's narrow margin reads as a blot. The top
+    // margin makes room for it above the top label.
+    m_latencyUnit = new QGraphicsSimpleTextItem(QStringLiteral("秒"), chart);
+    m_latencyUnit->setFont(y->labelsFont());
+    m_latencyUnit->setBrush(y->labelsBrush());
+    const QFontMetricsF labels(y->labelsFont());
+    chart->setMargins(QMargins(0, int(std::ceil(labels.height() * 1.5)) + 2, 0, 0));
 
     if (average) {
         auto *rule = new QLineSeries;
@@ -395,7 +404,7 @@ void StatsView::drawParts(const SessionStats &stats)
     drawRows(chart, rows, m_partValues, colors, QStringLiteral("秒"));
     for (double value : std::as_const(m_partValues)) {
         auto *label = new QGraphicsSimpleTextItem(seconds(value), chart);
-        label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        label->setFont(InterfaceFonts::fixedWidth());
         m_partLabels.append(label);
     }
     placeLabels();
@@ -425,7 +434,7 @@ void StatsView::drawUsage(const SessionStats &stats)
     drawRows(chart, rows, {double(usage[0]), double(usage[1]), double(usage[2])}, colors, QStringLiteral("词元"));
     for (int count : usage) {
         auto *label = new QGraphicsSimpleTextItem(tokenText(count), chart);
-        label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        label->setFont(InterfaceFonts::fixedWidth());
         m_usageLabels.append(label);
     }
     placeLabels();
@@ -451,6 +460,13 @@ void StatsView::placeLabels()
         usage.append(count);
     place(m_usageView->chart(), m_usageLabels, usage);
 
+    if (m_latencyUnit) {
+        // Right-aligned with the tick labels, above the top one (centred on the plot's top).
+        const QRectF plot = m_latencyChart->plotArea();
+        const QRectF box = m_latencyUnit->boundingRect();
+        const double halfLabel = QFontMetricsF(m_latencyUnit->font()).height() / 2;
+        m_latencyUnit->setPos(std::max(0.0, plot.left() - box.width() - 4), plot.top() - halfLabel - box.height() - 1);
+    }
     if (m_averageLabel && m_shownAverage && !m_latencyChart->series().isEmpty()) {
         const QRectF plot = m_latencyChart->plotArea();
         const QPointF rule = m_latencyChart->mapToPosition(QPointF(-0.5, *m_shownAverage), m_latencyChart->series().first());

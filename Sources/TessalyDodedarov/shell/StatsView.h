@@ -81,6 +81,7 @@ private:
     std::optional<double> m_shownAverage;
     bool m_latencyDrawn = false;
     QGraphicsSimpleTextItem *m_averageLabel = nullptr;
+    QGraphicsSimpleTextItem *m_latencyUnit = nullptr;
 
     QLabel *m_partsPlaceholder = nullptr;
     QChartView *m_partsView = nullptr;

@@ -14,6 +14,7 @@
 
 #include <QDBusConnection>
 #include <QScrollBar>
+#include <QSslConfiguration>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -39,6 +40,14 @@ void SessionProbe::useTestAddresses()
     take("DODEDAROV_TEST_SCRIBE_URL", ScribeClient::baseAddress);
     take("DODEDAROV_TEST_DEEPSEEK_URL", DeepSeekTransport::baseAddress);
     take("DODEDAROV_TEST_ELEVENLABS_URL", KeyCheck::elevenLabsAddress);
+    // The fakes' own certificate authority, so that the services can be reached over TLS as
+    // the real ones are.
+    const QString authority = qEnvironmentVariable("DODEDAROV_TEST_CA_FILE");
+    if (!authority.isEmpty()) {
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificates(authority);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
 }
 
 SessionProbe::SessionProbe(AppDelegate *delegate)

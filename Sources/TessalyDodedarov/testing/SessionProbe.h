@@ -26,7 +26,8 @@ class SessionProbe final : public QObject {
 
 public:
     // Reads DODEDAROV_TEST_SCRIBE_URL, DODEDAROV_TEST_DEEPSEEK_URL and
-    // DODEDAROV_TEST_ELEVENLABS_URL into the clients' base addresses; before anything connects.
+    // DODEDAROV_TEST_ELEVENLABS_URL into the clients' base addresses, and trusts the certificates
+    // in the file DODEDAROV_TEST_CA_FILE names; before anything connects.
     static void useTestAddresses();
 
     explicit SessionProbe(AppDelegate *delegate);

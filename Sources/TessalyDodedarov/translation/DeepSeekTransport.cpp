@@ -1,5 +1,6 @@
 #include "translation/DeepSeekTransport.h"
 
+#include "common/NetworkManagers.h"
 #include "common/ServiceRequest.h"
 #include "platform/Keychain.h"
 #include "translation/StreamLineReader.h"
@@ -52,7 +53,7 @@ QNetworkAccessManager *network()
 {
     static QPointer<QNetworkAccessManager> manager;
     if (!manager)
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        manager = NetworkManagers::make();
     return manager;
 }
 

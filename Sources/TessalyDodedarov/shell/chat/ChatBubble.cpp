@@ -1,12 +1,12 @@
 #include "shell/chat/ChatBubble.h"
 
 #include "display/BusyIndicator.h"
+#include "display/InterfaceFonts.h"
 #include "intelligence/InlineMarkdown.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -163,7 +163,7 @@ void ChatBubble::renderLines(QTextCursor &cursor, QStringView text) const
             if (span.emphasis)
                 format.setFontItalic(true);
             if (span.code)
-                format.setFontFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+                format.setFontFamilies(InterfaceFonts::fixedWidth().families());
             if (!span.link.isEmpty()) {
                 format.setAnchor(true);
                 format.setAnchorHref(span.link);

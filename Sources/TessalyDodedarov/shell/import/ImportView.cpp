@@ -6,8 +6,10 @@
 #include "shell/import/ImportDropZone.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
@@ -15,6 +17,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -277,6 +280,17 @@ QFileDialog *ImportView::fileDialog()
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("生成字幕"));
     dialog->setNameFilter(QStringLiteral("音频和视频文件 (%1)").arg(mediaPatterns().join(u' ')));
+    // Not the process's working folder, which is wherever the desktop started the app.
+    const QString folders[] = {m_lastFolder, QStandardPaths::writableLocation(QStandardPaths::MoviesLocation),
+                               QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)};
+    QString start = QDir::homePath();
+    for (const QString &folder : folders) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+            start = folder;
+            break;
+        }
+    }
+    dialog->setDirectory(start);
     return dialog;
 }
 
@@ -289,8 +303,11 @@ void ImportView::pick()
         return;
     const QList<QUrl> chosen = dialog->selectedUrls();
     delete dialog;
-    if (result == QDialog::Accepted && !chosen.isEmpty())
+    if (result == QDialog::Accepted && !chosen.isEmpty()) {
+        if (chosen.first().isLocalFile())
+            m_lastFolder = QFileInfo(chosen.first().toLocalFile()).absolutePath();
         m_importer.start(chosen.first());
+    }
 }
 
 bool ImportView::eventFilter(QObject *watched, QEvent *event)

@@ -45,7 +45,8 @@ public:
 
     // The glob patterns of every audio and video type the system knows, for the file dialog.
     static QStringList mediaPatterns();
-    // A new modal dialog choosing one existing media file, owned by the page.
+    // A new modal dialog choosing one existing media file, owned by the page. It opens in the
+    // folder of the file chosen last, else in the user's videos or documents folder.
     QFileDialog *fileDialog();
     // Shows the file dialog and starts an import of the chosen file.
     void pick();
@@ -79,6 +80,8 @@ private:
     MediaImporter &m_importer;
     Shown m_shown;
     QString m_headline;
+    // Where the last file chosen with the dialog lies.
+    QString m_lastFolder;
 
     ImportDropZone *m_zone = nullptr;
     QLabel *m_headlineLabel = nullptr;

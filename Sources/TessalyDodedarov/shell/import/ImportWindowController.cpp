@@ -6,7 +6,6 @@
 #include "records/MediaImporter.h"
 #include "shell/import/ImportView.h"
 
-#include <QPointer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -30,6 +29,12 @@ MediaImporter &ImportWindowController::importer()
     return *instance;
 }
 
+void ImportWindowController::fit()
+{
+    if (m_window && m_view)
+        m_window->setFixedSize(m_view->fittingSize());
+}
+
 void ImportWindowController::show()
 {
     if (!m_window) {
@@ -41,16 +46,11 @@ void ImportWindowController::show()
         m_window->setWindowTitle(QStringLiteral("泰萨利字幕 · 导入音视频生成字幕"));
         auto *layout = new QVBoxLayout(m_window);
         layout->setContentsMargins(0, 0, 0, 0);
-        auto *view = new ImportView(importer(), m_window);
-        layout->addWidget(view);
-        // Fixed, at the size the page needs for its current stage with the interface font.
-        QPointer<FloatingWindow> window = m_window;
-        const auto fit = [window, view] {
-            if (window)
-                window->setFixedSize(view->fittingSize());
-        };
-        QObject::connect(view, &ImportView::contentChanged, m_window, fit);
-        fit();
+        m_view = new ImportView(importer(), m_window);
+        layout->addWidget(m_view);
+        QObject::connect(m_view, &ImportView::contentChanged, m_window, [this] { fit(); });
     }
+    // Every time: present() may have made it smaller on a smaller screen.
+    fit();
     WindowPlacement::present(m_window);
 }

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 class FloatingWindow;
+class ImportView;
 class MediaImporter;
 
 // The media-import window: 480 x 320, fixed, built once and kept, showing the shared importer.
@@ -22,5 +23,9 @@ public:
 private:
     ImportWindowController() = default;
 
+    // Fixed, at the size the page needs for its current stage with the interface font.
+    void fit();
+
     QPointer<FloatingWindow> m_window;
+    QPointer<ImportView> m_view;
 };
