@@ -152,7 +152,7 @@ private slots:
     void unansweredQuotaAskedAgainOnVerification()
     {
         ModelRig rig;
-        Checks hooks;
+        Checks hooks(rig);
         AppModel &model = rig.make();
         model.addElevenLabsKey(QStringLiteral("key-A"));
         model.addElevenLabsKey(QStringLiteral("key-B"));
