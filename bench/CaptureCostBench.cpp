@@ -26,7 +26,7 @@
 #include "fakes/ModelRig.h"
 #include "speech/ScribeClient.h"
 #include "translation/DeepSeekTransport.h"
-#include "translation/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <QCoreApplication>
 #include <QDir>
