@@ -163,17 +163,17 @@ void ModelRig::tick()
 
 void ModelRig::setLastPartial(const QString &text)
 {
-    m_model->m_lastPartialText = text;
+    m_model->m_meeting.lastPartialText = text;
 }
 
 int ModelRig::recapLine() const
 {
-    return m_model->m_recapLine;
+    return m_model->m_meeting.recapLine;
 }
 
 void ModelRig::setBackgroundLog(const QList<TranscriptWriter::Entry> &entries)
 {
-    m_model->m_backgroundLog = entries;
+    m_model->m_meeting.backgroundLog = entries;
 }
 
 void ModelRig::storeKey(const QString &account, const QString &value)

@@ -131,9 +131,10 @@ private slots:
         QSignalSpy request(&manual, &ManualDeepSeekServer::requestReceived);
         model.askMeeting(QStringLiteral("讲了什么？"));
         QVERIFY(request.wait(20000));
-        model.resetMeetingChecks();
+        rig.beginMeeting();
         QVERIFY(model.chatMessages().isEmpty());
         QVERIFY(!model.chatBusy());
+        rig.setLines({finishedLine(0, QStringLiteral("Next item."), QStringLiteral("下一项。"))});
         model.askMeeting(QStringLiteral("新问题"));
         QVERIFY(request.wait(20000));
         QCOMPARE(manual.count(), 2);

@@ -133,7 +133,7 @@ void AppModel::installEngineCallbacks()
     };
     c.billedSeconds = [this](double seconds) {
         QMetaObject::invokeMethod(this, [this, seconds] {
-            publish(m_billedSeconds, m_billedBase + seconds, &AppModel::billedSecondsChanged);
+            publish(m_billedSeconds, m_meeting.billedBase + seconds, &AppModel::billedSecondsChanged);
         }, Qt::QueuedConnection);
     };
     c.connection = [this](const std::optional<QString> &text) {
@@ -186,18 +186,18 @@ void AppModel::installRoutingHooks()
     };
     TranslationRouting::onFailover = [self] {
         if (self)
-            self->m_stats.failovers += 1;
+            self->m_meeting.stats.failovers += 1;
     };
     TranslationRouting::onRequest = [self] {
         if (self)
-            self->m_stats.requests += 1;
+            self->m_meeting.stats.requests += 1;
     };
     TranslationRouting::onUsage = [self](int prompt, int completion, int cached) {
         if (!self)
             return;
-        self->m_stats.promptTokens += std::max(prompt, 0);
-        self->m_stats.completionTokens += std::max(completion, 0);
-        self->m_stats.cachedTokens += std::max(cached, 0);
+        self->m_meeting.stats.promptTokens += std::max(prompt, 0);
+        self->m_meeting.stats.completionTokens += std::max(completion, 0);
+        self->m_meeting.stats.cachedTokens += std::max(cached, 0);
     };
 }
 
@@ -273,7 +273,7 @@ void AppModel::log(const QString &kind, const QMap<QString, QString> &fields)
 {
     if (!m_diagnosticsEnabled)
         return;
-    m_diag.add(Clock::uptime() - m_meetingStartedAt, kind, fields);
+    m_meeting.diag.add(Clock::uptime() - m_meeting.meetingStartedAt, kind, fields);
 }
 
 void AppModel::setRunningState(bool on)

@@ -12,6 +12,7 @@
 #include "intelligence/SessionStats.h"
 #include "model/CaptionLine.h"
 #include "model/DisplayMode.h"
+#include "model/MeetingState.h"
 #include "records/DiagnosticLog.h"
 #include "records/Diagnostics.h"
 #include "records/TranscriptWriter.h"
@@ -332,9 +333,9 @@ public:
     // The notes' background joined with what research found; computed on every read.
     SessionBackground background() const;
     void log(const QString &kind, const QMap<QString, QString> &fields = {});
-    const DiagnosticLog &diag() const { return m_diag; }
-    double meetingStartedAt() const { return m_meetingStartedAt; }
-    const SessionStats &stats() const { return m_stats; }
+    const DiagnosticLog &diag() const { return m_meeting.diag; }
+    double meetingStartedAt() const { return m_meeting.meetingStartedAt; }
+    const SessionStats &stats() const { return m_meeting.stats; }
     int meetingSerial() const { return m_meetingSerial; }
 
     // ---- Rows and record saves. ----
@@ -396,10 +397,10 @@ public:
     void maybeMergeSentences(bool final);
     QString withoutRepeatedLead(const QString &text, int id, const QString &source);
     bool swallowsContext(const QString &text, int before) const;
-    int mergeCursor() const { return m_mergeCursor; }
-    const QMap<int, QString> &smoothing() const { return m_smoothing; }
-    const QSet<int> &shortRetried() const { return m_shortRetried; }
-    const QMap<int, double> &lineLatency() const { return m_lineLatency; }
+    int mergeCursor() const { return m_meeting.mergeCursor; }
+    const QMap<int, QString> &smoothing() const { return m_meeting.smoothing; }
+    const QSet<int> &shortRetried() const { return m_meeting.shortRetried; }
+    const QMap<int, double> &lineLatency() const { return m_meeting.lineLatency; }
 
     // ---- Caption units from the pipeline. ----
     void apply(const QList<CaptionPipeline::Output> &outputs);
@@ -413,9 +414,9 @@ public:
     void markFixed(int id);
     CaptionPipeline &pipeline() { return *m_pipeline; }
     const QString &lastSubmitted() const { return m_lastSubmitted; }
-    bool pendingTurn() const { return m_pendingTurn; }
-    std::optional<int> openEnglishLine() const { return m_openEnglishLine; }
-    const QString &englishBacklog() const { return m_englishBacklog; }
+    bool pendingTurn() const { return m_meeting.pendingTurn; }
+    std::optional<int> openEnglishLine() const { return m_meeting.openEnglishLine; }
+    const QString &englishBacklog() const { return m_meeting.englishBacklog; }
     double lastSpeechChange() const { return m_lastSpeechChange; }
 
     // Record operations of the lifecycle (AppModelRecord.cpp).
@@ -507,8 +508,6 @@ public:
     // Set once the service refused the web-search tool; research, quick checks and the chat then
     // go without it for the rest of the run.
     bool webSearchRejected() const { return m_webSearchRejected; }
-    // The per-meeting state of the checks and the chat, emptied when a meeting begins.
-    void resetMeetingChecks();
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -672,7 +671,7 @@ public:
     void setRecap(const QString &text);
     void setNotes(const QList<SessionNote> &notes);
     void setResearch(const ResearchResult &result);
-    void setStatsForTest(const SessionStats &stats) { m_stats = stats; }
+    void setStatsForTest(const SessionStats &stats) { m_meeting.stats = stats; }
 
 private:
     // Meeting state.
@@ -697,7 +696,6 @@ private:
     OptionalText m_translationRouteNote;
     OptionalText m_translationTrouble;
     OptionalText m_recognitionTrouble;
-    SessionStats m_stats;
 
     // Settings.
     bool m_keepAwake = true;
@@ -731,31 +729,23 @@ private:
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
     Platform m_platform;
 
+    // What lives for one meeting, started afresh by beginMeeting().
+    MeetingState m_meeting;
+
     // Caption flow.
     CaptionLayout m_layout;
     QTimer *m_deltaTimer = nullptr;
-    QMap<int, QString> m_pendingDeltas;
     bool m_deltaFlushScheduled = false;
-    std::optional<int> m_openEnglishLine;
-    QString m_englishBacklog;
-    QString m_lastPartialText;
     QString m_lastSubmitted;
     QTimer *m_holdTimer = nullptr;
     QTimer *m_saveTimer = nullptr;
-    double m_billedBase = 0;
-    bool m_pendingTurn = false;
     bool m_microphoneChecked = false;
     double m_lastSpeechChange = 0;
-    int m_mergeCursor = 0;
     std::function<void()> m_afterStop;
-    QSet<int> m_shortRetried;
     QSet<int> m_joinPending;
     QSet<int> m_altJoinPending;
-    QMap<int, QString> m_smoothing;
     double m_lastSubmittedAt = -1000;
     double m_lastOtherLanguageAt = -1000;
-    double m_lastQuickAt = -1000;
-    QMap<int, double> m_lineLatency;
     int m_meetingSerial = 0;
     int m_nextNoteID = 1;
     std::optional<int> m_notesMeeting;
@@ -763,10 +753,6 @@ private:
 
     // Notes, recap, research, diagnostics, chat and tabs.
     QString m_recap;
-    bool m_recapBusy = false;
-    int m_recapLine = 0;
-    // Lines from `recapLine` on that a recap request already sent.
-    QSet<int> m_recapSent;
     // Meetings whose post-meeting work waits for their last translations.
     QList<std::shared_ptr<EndedMeeting>> m_endedMeetings;
     bool m_quitHandled = false;
@@ -774,25 +760,12 @@ private:
     // The machine is about to sleep or shut down: the stop's record goes to disk before the
     // inhibitor lets it.
     bool m_saveBeforeSleep = false;
-    double m_lastRecapAt = 0;
     OptionalText m_proofreadStatus;
     OptionalText m_researchStatus;
     OptionalText m_diagnosticsStatus;
     QList<SessionNote> m_notes;
     ResearchResult m_research;
-    bool m_researchBusy = false;
-    int m_researchLine = 0;
-    double m_lastResearchAt = 0;
     bool m_webSearchRejected = false;
-    QList<TranscriptWriter::Entry> m_backgroundLog;
-    double m_firstSuspectAt = 0;
-    bool m_quickBusy = false;
-    int m_quickCount = 0;
-    DiagnosticLog m_diag;
-    double m_meetingStartedAt = 0;
-    int m_tabChecks = 0;
-    bool m_tabMatched = false;
-    bool m_tabBusy = false;
 
     // Notes, chat, research calls and the corrections of heard names.
     void installChat();
@@ -810,14 +783,6 @@ private:
     std::unique_ptr<ChatSession> m_chat;
     ResearchCall m_researchCall;
     ResearchCall m_quickCall;
-    QList<QuickResearch::Suspect> m_suspects;
-    QSet<QString> m_askedSuspects;
-    QSet<QString> m_loggedSoundAlikes;
-    struct PendingFix {
-        QString text;
-        QStringList words;
-    };
-    QList<PendingFix> m_pendingFixed;
 
     // Keys.
     ElevenLabsKeys m_elevenLabsKeys;

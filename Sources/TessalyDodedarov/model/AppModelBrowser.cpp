@@ -44,7 +44,7 @@ void AppModel::readCurrentPage()
 
 void AppModel::maybeMatchBrowserTab()
 {
-    if (!m_readBrowserPage || !m_running || m_tabBusy || m_tabMatched || m_tabChecks > 1)
+    if (!m_readBrowserPage || !m_running || m_meeting.tabBusy || m_meeting.tabMatched || m_meeting.tabChecks > 1)
         return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key)
@@ -57,10 +57,10 @@ void AppModel::maybeMatchBrowserTab()
         words += int(Segmenter::words(line.english).size());
         sources.append(line.revised ? line.revised->source : line.english);
     }
-    if (words < (m_tabChecks == 0 ? kFirstCheckWords : kSecondCheckWords))
+    if (words < (m_meeting.tabChecks == 0 ? kFirstCheckWords : kSecondCheckWords))
         return;
-    m_tabBusy = true;
-    m_tabChecks += 1;
+    m_meeting.tabBusy = true;
+    m_meeting.tabChecks += 1;
     const QString recent = sources.mid(std::max<qsizetype>(0, sources.size() - kRecentLines)).join(u'\n');
 
     QPointer<AppModel> self(this);
@@ -71,7 +71,7 @@ void AppModel::maybeMatchBrowserTab()
             return;
         const QList<BrowserTabs::Tab> candidates = BrowserTabs::candidates(tabs);
         if (candidates.isEmpty()) {
-            self->m_tabBusy = false;
+            self->m_meeting.tabBusy = false;
             return;
         }
         const BrowserTabs::Prompt prompt = BrowserTabs::prompt(candidates, recent);
@@ -83,7 +83,7 @@ void AppModel::maybeMatchBrowserTab()
             [self, serial, candidates, reply](const DeepSeekTransport::Outcome &) {
                 if (!self || self->m_meetingSerial != serial)
                     return;
-                self->m_tabBusy = false;
+                self->m_meeting.tabBusy = false;
                 const BrowserTabs::Answer answer = BrowserTabs::parse(*reply, candidates);
                 QStringList titles;
                 for (const BrowserTabs::Tab &tab : candidates)
@@ -109,7 +109,7 @@ void AppModel::maybeMatchBrowserTab()
                     dropAutomatic(QStringLiteral("〔去掉〕开始时读的网页和正在讲的内容对不上："));
                     return;
                 }
-                self->m_tabMatched = true;
+                self->m_meeting.tabMatched = true;
                 const QString address = answer.tab->url.toString(QUrl::FullyEncoded);
                 if (noteHolds(self->m_notes, address))
                     return;

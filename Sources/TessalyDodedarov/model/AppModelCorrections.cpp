@@ -53,16 +53,16 @@ QString AppModel::fixSoundAlikes(const QString &text)
     QStringList words;
     for (const NameFix::Change &change : result.changes)
         words.append(change.correct);
-    m_pendingFixed.append({result.text, words});
+    m_meeting.pendingFixed.append({result.text, words});
     log(QStringLiteral("soundalike"), {{QStringLiteral("text"), text}, {QStringLiteral("changes"), joinChanges(result.changes)}});
-    if (m_pendingFixed.size() > kPendingFixes)
-        m_pendingFixed.removeFirst();
+    if (m_meeting.pendingFixed.size() > kPendingFixes)
+        m_meeting.pendingFixed.removeFirst();
     QList<NameFix::Change> fresh;
     for (const NameFix::Change &change : result.changes) {
         const QString heard = change.heard.toLower();
-        if (m_loggedSoundAlikes.contains(heard))
+        if (m_meeting.loggedSoundAlikes.contains(heard))
             continue;
-        m_loggedSoundAlikes.insert(heard);
+        m_meeting.loggedSoundAlikes.insert(heard);
         fresh.append(change);
     }
     if (!fresh.isEmpty())
@@ -73,11 +73,11 @@ QString AppModel::fixSoundAlikes(const QString &text)
 
 void AppModel::markFixed(int id)
 {
-    if (m_pendingFixed.isEmpty() || id < 0 || id >= m_lines.size())
+    if (m_meeting.pendingFixed.isEmpty() || id < 0 || id >= m_lines.size())
         return;
     CaptionLine &line = m_lines[id];
     bool changed = false;
-    for (auto it = m_pendingFixed.begin(); it != m_pendingFixed.end();) {
+    for (auto it = m_meeting.pendingFixed.begin(); it != m_meeting.pendingFixed.end();) {
         if (!line.english.contains(it->text)) {
             ++it;
             continue;
@@ -88,7 +88,7 @@ void AppModel::markFixed(int id)
                 changed = true;
             }
         }
-        it = m_pendingFixed.erase(it);
+        it = m_meeting.pendingFixed.erase(it);
     }
     if (changed)
         emit linesChanged();
@@ -98,7 +98,7 @@ void AppModel::noteSuspects(const QString &text, SpeechLanguage language)
 {
     if (!m_researchEnabled || language != SpeechLanguage::english)
         return;
-    if (m_quickCount >= kQuickChecks)
+    if (m_meeting.quickCount >= kQuickChecks)
         return;
     QSet<QString> known;
     for (const QString &name : background().names)
@@ -106,36 +106,36 @@ void AppModel::noteSuspects(const QString &text, SpeechLanguage language)
             known.insert(piece.toLower());
     for (const QString &word : soundAlikeTargets())
         known.insert(word.toLower());
-    const QStringList found = QuickResearch::suspects(text, known, m_askedSuspects, m_platform.isDictionaryWord);
+    const QStringList found = QuickResearch::suspects(text, known, m_meeting.askedSuspects, m_platform.isDictionaryWord);
     if (found.isEmpty())
         return;
-    if (m_suspects.isEmpty())
-        m_firstSuspectAt = Clock::uptime();
+    if (m_meeting.suspects.isEmpty())
+        m_meeting.firstSuspectAt = Clock::uptime();
     for (const QString &word : found) {
-        m_askedSuspects.insert(word.toLower());
-        m_suspects.append({word, text});
+        m_meeting.askedSuspects.insert(word.toLower());
+        m_meeting.suspects.append({word, text});
     }
     maybeQuickResearch();
 }
 
 void AppModel::maybeQuickResearch()
 {
-    if (m_suspects.isEmpty() || m_quickBusy || !m_running)
+    if (m_meeting.suspects.isEmpty() || m_meeting.quickBusy || !m_running)
         return;
     const double now = Clock::uptime();
-    if (now - m_lastQuickAt < kQuickSpacing)
+    if (now - m_meeting.lastQuickAt < kQuickSpacing)
         return;
-    if (m_suspects.size() < kQuickBatch && now - m_firstSuspectAt < kQuickGather)
+    if (m_meeting.suspects.size() < kQuickBatch && now - m_meeting.firstSuspectAt < kQuickGather)
         return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key)
         return;
-    const QList<QuickResearch::Suspect> batch = m_suspects.mid(0, kQuickBatch);
-    m_suspects.remove(0, batch.size());
-    m_firstSuspectAt = now;
-    m_lastQuickAt = now;
-    m_quickBusy = true;
-    m_quickCount += 1;
+    const QList<QuickResearch::Suspect> batch = m_meeting.suspects.mid(0, kQuickBatch);
+    m_meeting.suspects.remove(0, batch.size());
+    m_meeting.firstSuspectAt = now;
+    m_meeting.lastQuickAt = now;
+    m_meeting.quickBusy = true;
+    m_meeting.quickCount += 1;
 
     const bool webSearch = m_researchWebSearch && !m_webSearchRejected;
     const SessionBackground known = background();
@@ -155,7 +155,7 @@ void AppModel::maybeQuickResearch()
     QPointer<AppModel> self(this);
     m_quickCall = startResearchCall(prompt, webSearch, *key, [self, asked, context](
                                                                  const ResearchCall::Report &report) {
-        self->m_quickBusy = false;
+        self->m_meeting.quickBusy = false;
         self->log(QStringLiteral("quick_reply"), {{QStringLiteral("summary"), asked}, {QStringLiteral("reply"), report.reply}});
         const std::optional<ResearchResult> result = QuickResearch::parse(report.reply, context);
         if (result && (!result->domain.isEmpty() || !result->names.isEmpty() || !result->terms.isEmpty()
@@ -246,7 +246,7 @@ void AppModel::fixShownLines()
     if (changedLines == 0)
         return;
     for (const QString &heard : std::as_const(passHeard))
-        m_loggedSoundAlikes.insert(heard);
+        m_meeting.loggedSoundAlikes.insert(heard);
     log(QStringLiteral("shown_fix"), {{QStringLiteral("summary"), QString::number(changedLines) + QStringLiteral(" 段：") + joinChanges(pass)}});
     QString note = QStringLiteral("〔研究纠正〕前面已经显示的 ") + QString::number(changedLines)
                    + QStringLiteral(" 段字幕改过来了（字幕里换了颜色）");
@@ -256,14 +256,4 @@ void AppModel::fixShownLines()
     logBackground(note);
     emit linesChanged();
     publishRows();
-}
-
-void AppModel::resetMeetingChecks()
-{
-    m_suspects.clear();
-    m_askedSuspects.clear();
-    m_firstSuspectAt = 0;
-    m_loggedSoundAlikes.clear();
-    m_pendingFixed.clear();
-    m_chat->beginMeeting();
 }

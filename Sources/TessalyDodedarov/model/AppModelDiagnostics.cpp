@@ -23,14 +23,14 @@ QString AppModel::meetingRecordText() const
     for (const CaptionLine &line : m_lines)
         if (line.finished && !line.merged && !line.english.isEmpty())
             entries.append(recordEntry(line));
-    return TranscriptWriter::body(TranscriptWriter::interleave(entries, m_backgroundLog));
+    return TranscriptWriter::body(TranscriptWriter::interleave(entries, m_meeting.backgroundLog));
 }
 
 AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
 {
     DiagnosticsSnapshot snapshot;
-    snapshot.log = m_diag;
-    snapshot.latency = m_lineLatency;
+    snapshot.log = m_meeting.diag;
+    snapshot.latency = m_meeting.lineLatency;
     snapshot.researchNames = m_research.names;
     snapshot.noteNames = SessionNotes::merged(m_notes).names;
     for (const SessionNote &note : m_notes)
@@ -38,18 +38,18 @@ AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
     const QString n = QStringLiteral("%1");
     snapshot.stats = {
         {QStringLiteral("翻译请求"),
-         n.arg(m_stats.requests) + QStringLiteral(" 次，输入 ") + n.arg(m_stats.promptTokens)
-             + QStringLiteral(" token（缓存命中 ") + n.arg(m_stats.cachedTokens) + QStringLiteral("），输出 ")
-             + n.arg(m_stats.completionTokens) + QStringLiteral(" token")},
+         n.arg(m_meeting.stats.requests) + QStringLiteral(" 次，输入 ") + n.arg(m_meeting.stats.promptTokens)
+             + QStringLiteral(" token（缓存命中 ") + n.arg(m_meeting.stats.cachedTokens) + QStringLiteral("），输出 ")
+             + n.arg(m_meeting.stats.completionTokens) + QStringLiteral(" token")},
         {QStringLiteral("识别计费"), QString::asprintf("%.0f 秒", m_billedSeconds)},
-        {QStringLiteral("数字核对重译"), n.arg(m_stats.numberRechecks) + QStringLiteral(" 句")},
-        {QStringLiteral("半句合成整句"), n.arg(m_stats.sentenceMerges) + QStringLiteral(" 次")},
-        {QStringLiteral("定时研究"), n.arg(m_diag.count(QStringLiteral("research_reply"))) + QStringLiteral(" 次")},
-        {QStringLiteral("即时研究"), n.arg(m_diag.count(QStringLiteral("quick_reply"))) + QStringLiteral(" 次，查了 ")
-                                      + n.arg(m_askedSuspects.size()) + QStringLiteral(" 个词")},
+        {QStringLiteral("数字核对重译"), n.arg(m_meeting.stats.numberRechecks) + QStringLiteral(" 句")},
+        {QStringLiteral("半句合成整句"), n.arg(m_meeting.stats.sentenceMerges) + QStringLiteral(" 次")},
+        {QStringLiteral("定时研究"), n.arg(m_meeting.diag.count(QStringLiteral("research_reply"))) + QStringLiteral(" 次")},
+        {QStringLiteral("即时研究"), n.arg(m_meeting.diag.count(QStringLiteral("quick_reply"))) + QStringLiteral(" 次，查了 ")
+                                      + n.arg(m_meeting.askedSuspects.size()) + QStringLiteral(" 个词")},
     };
-    if (!m_stats.latencies.isEmpty())
-        snapshot.stats.append({QStringLiteral("出字的句数"), n.arg(m_stats.latencies.size())});
+    if (!m_meeting.stats.latencies.isEmpty())
+        snapshot.stats.append({QStringLiteral("出字的句数"), n.arg(m_meeting.stats.latencies.size())});
     const QString on = QStringLiteral("开");
     const QString off = QStringLiteral("关");
     snapshot.settings = {
@@ -62,7 +62,7 @@ AppModel::DiagnosticsSnapshot AppModel::diagnosticsSnapshot() const
         {QStringLiteral("繁体"), m_captionParts.traditional ? QStringLiteral("是") : QStringLiteral("否")},
         {QStringLiteral("声音来源"), audioSourceToString(m_audioSource)},
     };
-    snapshot.minutes = std::max(0.0, Clock::uptime() - m_meetingStartedAt) / 60.0;
+    snapshot.minutes = std::max(0.0, Clock::uptime() - m_meeting.meetingStartedAt) / 60.0;
     snapshot.recordEntries = recordMaker();
     return snapshot;
 }

@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 
 #include "common/Clock.h"
+#include "intelligence/ChatSession.h"
 #include "platform/SessionEvents.h"
 #include "accounts/AppInfo.h"
 #include "translation/Glossary.h"
@@ -112,58 +113,32 @@ void AppModel::beginMeeting()
     // The translator drops its queue and context and starts a new generation, so an answer
     // still on its way for the old lines is dropped rather than applied to the new meeting's.
     m_translator->reset();
-    // The caption flow starts empty.
+    // The meeting's bookkeeping starts over in one step, before anything below notifies: the
+    // caption flow's pending text, the recap, research, quick checks and tab matching, the
+    // diagnostics log, the statistics and billing. The recap and research intervals count from
+    // now; the first quick check may start at once.
+    m_meeting = MeetingState(Clock::uptime());
+    // The published state follows, each change with its notification. The caption flow starts
+    // empty.
     setBackfillPending({});
-    m_pendingDeltas.clear();
     m_lines.clear();
     emit linesChanged();
     setPartialText(QString());
-    m_lastPartialText.clear();
     setLiveEnglish(QString());
-    m_openEnglishLine.reset();
-    m_englishBacklog.clear();
-    m_pendingTurn = false;
     setTurnCount(0);
     // Recap, research, tab matching and proofreading answers carry the serial they were asked
     // under: from here on the old meeting's are dropped. Notes (below) take the new serial.
     m_meetingSerial += 1;
-    // The recap starts empty, and its interval counts from now.
     setRecap(QString());
-    m_recapBusy = false;
-    m_recapLine = 0;
-    m_recapSent.clear();
-    m_lastRecapAt = Clock::uptime();
-    // Research and the browser tab it reads are matched afresh to the new meeting's speech.
     setResearch(ResearchResult());
-    m_backgroundLog.clear();
-    m_tabChecks = 0;
-    m_tabMatched = false;
-    m_tabBusy = false;
     // The chat lives with the meeting's research and notes; it starts empty.
-    // The suspect queue, the corrections waiting for their lines and the chat are this
-    // meeting's own.
-    resetMeetingChecks();
-    // A fresh diagnostics log and latency figures. Its times count from the meeting's start,
-    // so the start is set before the first event, "start", goes in.
-    m_diag = DiagnosticLog();
-    m_lineLatency.clear();
-    m_shortRetried.clear();
-    m_smoothing.clear();
-    m_meetingStartedAt = Clock::uptime();
+    m_chat->beginMeeting();
+    // The diagnostics log is the new meeting's by now, its times counting from the start set
+    // above, so "start" is its first event.
     log(QStringLiteral("start"), {{QStringLiteral("version"), AppInfo::version()},
                                   {QStringLiteral("source"), sourceName(m_audioSource)}});
-    // Quick checks may start at once; research waits its full interval from now.
-    m_quickBusy = false;
-    m_quickCount = 0;
-    m_lastQuickAt = -1000;
     publish(m_researchStatus, OptionalText(), &AppModel::researchStatusChanged);
-    m_researchBusy = false;
-    m_researchLine = 0;
-    m_lastResearchAt = Clock::uptime();
-    // Statistics and the sentence merging start from the first line; the last meeting's
-    // translation trouble is no news to this one.
-    m_stats = SessionStats();
-    m_mergeCursor = 0;
+    // The last meeting's translation trouble is no news to this one.
     setTranslationTrouble(std::nullopt);
     // Notes typed while no meeting was open belong to this one; an earlier meeting's go.
     if (!m_notesMeeting && !m_notes.isEmpty()) {
@@ -182,7 +157,7 @@ void AppModel::beginMeeting()
     // The record is named after the new start; an earlier save's problem no longer applies.
     m_transcript->begin(m_platform.wallClock());
     setTranscriptProblem(std::nullopt);
-    // The caption rows start empty.
+    // The caption rows start empty; the width they break at is the panel's and stays.
     m_layout.rows = QStringList{QString()};
     m_layout.firstRowIndex = 0;
     m_layout.rowWidth = 0;
@@ -190,7 +165,6 @@ void AppModel::beginMeeting()
     m_layout.pendingWord.clear();
     // Billing counts from zero. The windows hear of the meeting and get its rows last: their
     // slots read the model at once, and everything above is the new meeting's by then.
-    m_billedBase = 0;
     publish(m_billedSeconds, 0.0, &AppModel::billedSecondsChanged);
     setMeetingActiveState(true);
     publishRows();
@@ -262,7 +236,7 @@ void AppModel::prepareForQuit()
     if (m_running) {
         const double now = Clock::uptime();
         if (m_pipeline) {
-            QList<CaptionPipeline::Output> outputs = m_pipeline->committed(m_lastPartialText, now);
+            QList<CaptionPipeline::Output> outputs = m_pipeline->committed(m_meeting.lastPartialText, now);
             outputs += m_pipeline->flush();
             // No translation is asked for at quit: units become finished source lines.
             bool added = false;
@@ -287,7 +261,7 @@ void AppModel::prepareForQuit()
             if (added)
                 emit linesChanged();
         }
-        m_lastPartialText.clear();
+        m_meeting.lastPartialText.clear();
         m_engine->stop();
     }
     finalizeRecord();

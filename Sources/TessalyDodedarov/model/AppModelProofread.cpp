@@ -84,7 +84,7 @@ void AppModel::proofreadWhenSettled()
     meeting->background = background();
     meeting->notesBlock = SessionNotes::promptBlock(m_notes);
     meeting->recap = m_recap;
-    meeting->backgroundLog = m_backgroundLog;
+    meeting->backgroundLog = m_meeting.backgroundLog;
     meeting->targets = soundAlikeTargets();
     m_endedMeetings.append(meeting);
 

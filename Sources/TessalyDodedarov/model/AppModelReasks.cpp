@@ -40,11 +40,11 @@ void AppModel::startReasks(int id, bool success)
 {
     const CaptionLine line = m_lines.at(id);
     const QStringList words = Segmenter::words(line.english);
-    if (success && line.pieces > 1 && !line.chinese.isEmpty() && !m_smoothing.contains(id)
+    if (success && line.pieces > 1 && !line.chinese.isEmpty() && !m_meeting.smoothing.contains(id)
         && !words.isEmpty() && Segmenter::endsSentence(words.last())
         && !Segmenter::isOpenEnding(line.english)) {
-        m_smoothing.insert(id, line.english);
-        m_shortRetried.insert(id);
+        m_meeting.smoothing.insert(id, line.english);
+        m_meeting.shortRetried.insert(id);
         log(QStringLiteral("smooth_request"), {{QStringLiteral("id"), QString::number(id)},
                                                {QStringLiteral("text"), line.english},
                                                {QStringLiteral("zh"), line.chinese}});
@@ -54,8 +54,8 @@ void AppModel::startReasks(int id, bool success)
                                 + QStringLiteral("请把这一段原文重新译成完整、通顺的一句（不要遗漏，也不要把上文的内容加进来）。"));
     }
     if (lineLanguage(line) == SpeechLanguage::english && !line.chinese.isEmpty()
-        && !m_shortRetried.contains(id) && Overlap::looksTruncated(line.english, line.chinese)) {
-        m_shortRetried.insert(id);
+        && !m_meeting.shortRetried.contains(id) && Overlap::looksTruncated(line.english, line.chinese)) {
+        m_meeting.shortRetried.insert(id);
         log(QStringLiteral("short_translation"), {{QStringLiteral("text"), line.english},
                                                   {QStringLiteral("zh"), line.chinese}});
         m_translator->refix(Translator::BackfillItem(id, line.english, contextBefore(id)),
@@ -70,7 +70,7 @@ void AppModel::checkNumbers(int id)
     const QStringList missing = NumberCheck::missing(line.english, line.chinese);
     if (missing.isEmpty())
         return;
-    m_stats.numberRechecks += 1;
+    m_meeting.stats.numberRechecks += 1;
     log(QStringLiteral("number_recheck"), {{QStringLiteral("text"), line.english},
                                            {QStringLiteral("missing"), missing.join(QStringLiteral(", "))}});
     m_translator->recheck(Translator::BackfillItem(id, line.english, contextBefore(id)),
@@ -81,10 +81,10 @@ void AppModel::checkNumbers(int id)
 
 void AppModel::maybeMergeSentences(bool final)
 {
-    if (m_mergeCursor >= m_lines.size() || !Keychain::get(Keychain::deepSeekAccount))
+    if (m_meeting.mergeCursor >= m_lines.size() || !Keychain::get(Keychain::deepSeekAccount))
         return;
     // Lines before the cursor are settled; only the rest is described.
-    const int from = m_mergeCursor;
+    const int from = m_meeting.mergeCursor;
     QList<SentenceMerge::Item> items;
     items.reserve(m_lines.size() - from);
     for (int i = from; i < m_lines.size(); ++i) {
@@ -93,11 +93,11 @@ void AppModel::maybeMergeSentences(bool final)
                       line.finished, line.newTurn, line.pieces});
     }
     const SentenceMerge::Result result = SentenceMerge::groups(items, 0, final);
-    m_mergeCursor = std::max(m_mergeCursor, from + int(result.next));
+    m_meeting.mergeCursor = std::max(m_meeting.mergeCursor, from + int(result.next));
     for (const SentenceMerge::Group &group : result.groups) {
         const int first = from + int(group.start);
         const int end = from + int(group.end);
-        if (end - first == 1 && m_smoothing.contains(first))
+        if (end - first == 1 && m_meeting.smoothing.contains(first))
             continue;
         QList<int> ids;
         QStringList sources;
@@ -106,7 +106,7 @@ void AppModel::maybeMergeSentences(bool final)
             sources.append(m_lines.at(i).english);
         }
         const QString joined = Segmenter::join(sources);
-        m_stats.sentenceMerges += 1;
+        m_meeting.stats.sentenceMerges += 1;
         log(QStringLiteral("merge"), {{QStringLiteral("text"), joined}});
         m_translator->merge(ids, joined, contextBefore(first));
     }
@@ -186,7 +186,7 @@ void AppModel::refixed(int id, const QString &sent, const std::optional<QString>
         return;
     CaptionLine &line = m_lines[id];
     const QString old = line.chinese;
-    if (m_smoothing.value(id) == sent) {
+    if (m_meeting.smoothing.value(id) == sent) {
         line.chinese = updated;
         if (!alt.isEmpty())
             line.alt = alt;

@@ -14,16 +14,16 @@
 
 void AppModel::maybeUpdateRecap()
 {
-    if (!m_running || m_recapBusy)
+    if (!m_running || m_meeting.recapBusy)
         return;
     const double now = Clock::uptime();
-    if (now - m_lastRecapAt < 60.0)
+    if (now - m_meeting.lastRecapAt < 60.0)
         return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key)
         return;
     const int count = int(m_lines.size());
-    const int start = std::min(m_recapLine, count);
+    const int start = std::min(m_meeting.recapLine, count);
 
     auto usable = [](const CaptionLine &line) {
         return line.finished && !line.merged && !line.english.isEmpty();
@@ -32,7 +32,7 @@ void AppModel::maybeUpdateRecap()
     int words = 0;
     for (int i = start; i < count; ++i) {
         const CaptionLine &line = m_lines.at(i);
-        if (!usable(line) || m_recapSent.contains(i))
+        if (!usable(line) || m_meeting.recapSent.contains(i))
             continue;
         fresh.append(i);
         words += int(Segmenter::words(line.english).size());
@@ -40,8 +40,8 @@ void AppModel::maybeUpdateRecap()
     if (words < 250)
         return;
 
-    m_recapBusy = true;
-    m_lastRecapAt = now;
+    m_meeting.recapBusy = true;
+    m_meeting.lastRecapAt = now;
     // Covered from here on: every line up to the first one still being translated. A line
     // after it that this request sends is remembered so it is neither sent nor counted again.
     int firstOpen = count;
@@ -52,9 +52,9 @@ void AppModel::maybeUpdateRecap()
             break;
         }
     }
-    m_recapLine = firstOpen;
+    m_meeting.recapLine = firstOpen;
     for (int i : fresh)
-        m_recapSent.insert(i);
+        m_meeting.recapSent.insert(i);
 
     QList<Recap::Line> pairs;
     for (int i : fresh) {
@@ -76,21 +76,21 @@ void AppModel::maybeUpdateRecap()
             // Whatever arrived is read, also after a failure.
             if (!self || self->m_meetingSerial != serial)
                 return;
-            self->m_recapBusy = false;
+            self->m_meeting.recapBusy = false;
             if (const std::optional<QString> text = Recap::parse(*reply)) {
                 self->setRecap(*text);
                 // Lines before the first uncovered one need no remembering.
-                for (auto it = self->m_recapSent.begin(); it != self->m_recapSent.end();) {
-                    if (*it < self->m_recapLine)
-                        it = self->m_recapSent.erase(it);
+                for (auto it = self->m_meeting.recapSent.begin(); it != self->m_meeting.recapSent.end();) {
+                    if (*it < self->m_meeting.recapLine)
+                        it = self->m_meeting.recapSent.erase(it);
                     else
                         ++it;
                 }
                 return;
             }
             // Nothing usable: the same lines are offered again with the next request.
-            self->m_recapLine = start;
+            self->m_meeting.recapLine = start;
             for (int i : fresh)
-                self->m_recapSent.remove(i);
+                self->m_meeting.recapSent.remove(i);
         });
 }

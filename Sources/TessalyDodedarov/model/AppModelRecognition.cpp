@@ -28,9 +28,9 @@ void AppModel::handlePartial(const QString &text,
                              const std::optional<CaptionPipeline::SpeakerLabels> &speakers)
 {
     const double now = Clock::uptime();
-    if (!text.isEmpty() && text != m_lastPartialText)
+    if (!text.isEmpty() && text != m_meeting.lastPartialText)
         m_lastSpeechChange = now;
-    m_lastPartialText = text;
+    m_meeting.lastPartialText = text;
     setPartialText(m_mode == DisplayMode::english ? QString() : text);
     apply(m_pipeline->partial(text, speakers, now));
     refreshLiveEnglish();
@@ -40,11 +40,11 @@ void AppModel::handleCommitted(const QString &text)
 {
     const double now = Clock::uptime();
     // A segment committed without a partial before it is still new speech.
-    if (m_lastPartialText.isEmpty() && !text.isEmpty())
+    if (m_meeting.lastPartialText.isEmpty() && !text.isEmpty())
         m_lastSpeechChange = now;
     if (!text.isEmpty())
         log(QStringLiteral("txt"), {{QStringLiteral("text"), text}});
-    m_lastPartialText.clear();
+    m_meeting.lastPartialText.clear();
     apply(m_pipeline->committed(text, now));
     refreshLiveEnglish();
 }
@@ -58,7 +58,7 @@ void AppModel::handleStopped(const std::optional<QString> &reason)
         m_holdTimer = nullptr;
     }
     setPartialText(QString());
-    m_lastPartialText.clear();
+    m_meeting.lastPartialText.clear();
     setLiveEnglish(QString());
     apply(m_pipeline->flush());
     saveTranscript(false);
@@ -66,7 +66,7 @@ void AppModel::handleStopped(const std::optional<QString> &reason)
     m_platform.setKeepAwake(false);
     setRecognitionTrouble(std::nullopt);
     maybeMergeSentences(true);
-    m_billedBase = m_billedSeconds;
+    m_meeting.billedBase = m_billedSeconds;
     setNotice(reason);
 
     // A lifecycle action (end or renew the meeting) owns this stop: no key switch.

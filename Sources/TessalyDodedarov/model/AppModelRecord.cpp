@@ -41,7 +41,7 @@ TranscriptWriter::EntryMaker AppModel::recordMaker() const
     std::function<QString(const QString &)> traditional;
     if (m_captionParts.traditional)
         traditional = ChineseScript::toTraditional;
-    return [lines = m_lines, background = m_backgroundLog, traditional = std::move(traditional)] {
+    return [lines = m_lines, background = m_meeting.backgroundLog, traditional = std::move(traditional)] {
         QList<TranscriptWriter::Entry> entries;
         entries.reserve(lines.size());
         for (const CaptionLine &line : lines)

@@ -27,7 +27,7 @@ void AppModel::logBackground(const QString &text)
     TranscriptWriter::Entry entry;
     entry.time = m_platform.wallClock();
     entry.block = text;
-    m_backgroundLog.append(entry);
+    m_meeting.backgroundLog.append(entry);
     scheduleSave();
 }
 
@@ -60,15 +60,15 @@ ResearchCall AppModel::startResearchCall(const Research::Prompt &prompt, bool we
 
 void AppModel::maybeResearch()
 {
-    if (!m_researchEnabled || !m_running || m_researchBusy)
+    if (!m_researchEnabled || !m_running || m_meeting.researchBusy)
         return;
     const double now = Clock::uptime();
-    if (now - m_lastResearchAt < kResearchSpacing)
+    if (now - m_meeting.lastResearchAt < kResearchSpacing)
         return;
     const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount);
     if (!key)
         return;
-    const int firstNew = std::min<int>(m_researchLine, int(m_lines.size()));
+    const int firstNew = std::min<int>(m_meeting.researchLine, int(m_lines.size()));
     int words = 0;
     for (int i = firstNew; i < m_lines.size() && words < kResearchWords; ++i)
         if (eligible(m_lines[i]))
@@ -76,9 +76,9 @@ void AppModel::maybeResearch()
     if (words < kResearchWords)
         return;
 
-    m_researchBusy = true;
-    m_lastResearchAt = now;
-    m_researchLine = int(m_lines.size());
+    m_meeting.researchBusy = true;
+    m_meeting.lastResearchAt = now;
+    m_meeting.researchLine = int(m_lines.size());
 
     QStringList material;
     for (int i = std::max(0, firstNew - kOverlapLines); i < m_lines.size(); ++i) {
@@ -103,7 +103,7 @@ void AppModel::maybeResearch()
     QPointer<AppModel> self(this);
     m_researchCall = startResearchCall(prompt, webSearch, *key, [self, recent, firstNew](
                                                                     const ResearchCall::Report &report) {
-        self->m_researchBusy = false;
+        self->m_meeting.researchBusy = false;
         self->log(QStringLiteral("research_reply"),
                   {{QStringLiteral("reply"), report.reply},
                    {QStringLiteral("search"), report.webSearch ? QStringLiteral("1") : QStringLiteral("0")}});
@@ -115,7 +115,7 @@ void AppModel::maybeResearch()
         self->log(QStringLiteral("research_unparsed"), {{QStringLiteral("reply"), report.reply}});
         self->publish(self->m_researchStatus, OptionalText(QStringLiteral("这次没研究出结果，稍后再试。")),
                       &AppModel::researchStatusChanged);
-        self->m_researchLine = firstNew;
+        self->m_meeting.researchLine = firstNew;
     });
 }
 

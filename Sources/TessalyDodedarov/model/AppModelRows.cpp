@@ -18,7 +18,7 @@ void AppModel::publishRows()
 {
     const CaptionLayout &layout = m_layout;
     QList<CaptionRow> next;
-    const bool preview = m_pipeline->englishOnly() && !m_liveEnglish.isEmpty() && m_englishBacklog.isEmpty();
+    const bool preview = m_pipeline->englishOnly() && !m_liveEnglish.isEmpty() && m_meeting.englishBacklog.isEmpty();
     if (!preview) {
         const qsizetype count = layout.rows.size();
         const qsizetype from = std::max<qsizetype>(count - shownRows, 0);
@@ -28,7 +28,7 @@ void AppModel::publishRows()
         // The live words are laid out on a copy; the model's own layout only takes committed text.
         CaptionLayout copy = layout;
         QString text;
-        if (m_pendingTurn)
+        if (m_meeting.pendingTurn)
             text = QStringLiteral("\n");
         else if (copy.lastCharacter
                  && Segmenter::needsSpace(*copy.lastCharacter, Graphemes::first(m_liveEnglish)))

@@ -142,11 +142,11 @@ void AppModel::append(int id, const QString &piece)
     QString text = piece;
     if (m_joinPending.remove(id)) {
         // The first piece of a continuation: it joins text already shown.
-        const QString before = m_lines.at(id).chinese + m_pendingDeltas.value(id);
+        const QString before = m_lines.at(id).chinese + m_meeting.pendingDeltas.value(id);
         if (needsSpaceBetween(before, text))
             text.prepend(u' ');
     }
-    m_pendingDeltas[id] += text;
+    m_meeting.pendingDeltas[id] += text;
     scheduleDeltaFlush();
 }
 
@@ -168,10 +168,10 @@ void AppModel::flushDeltas()
     m_deltaFlushScheduled = false;
     if (m_deltaTimer)
         m_deltaTimer->stop();
-    if (m_pendingDeltas.isEmpty())
+    if (m_meeting.pendingDeltas.isEmpty())
         return;
     // QMap iterates in ascending id order.
-    const QMap<int, QString> pending = std::exchange(m_pendingDeltas, {});
+    const QMap<int, QString> pending = std::exchange(m_meeting.pendingDeltas, {});
     for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
         if (it.key() < 0 || it.key() >= m_lines.size())
             continue;
@@ -223,11 +223,11 @@ void AppModel::finish(int id, bool success)
 
 void AppModel::flushEnglishBacklog()
 {
-    if (m_englishBacklog.isEmpty())
+    if (m_meeting.englishBacklog.isEmpty())
         return;
-    feedLayout(m_englishBacklog);
+    feedLayout(m_meeting.englishBacklog);
     m_layout.placePendingWord();
-    m_englishBacklog.clear();
+    m_meeting.englishBacklog.clear();
 }
 
 void AppModel::continueLine(int id, const QString &text)
@@ -335,10 +335,10 @@ void AppModel::refreshLiveEnglish()
 {
     QString live;
     if (m_pipeline->englishOnly()) {
-        live = m_pipeline->pendingEnglish(m_lastPartialText);
+        live = m_pipeline->pendingEnglish(m_meeting.lastPartialText);
     } else if (m_mode == DisplayMode::both) {
         const QString queued = m_translator->queuedText();
-        const QString pending = m_pipeline->pendingEnglish(m_lastPartialText);
+        const QString pending = m_pipeline->pendingEnglish(m_meeting.lastPartialText);
         live = needsSpaceBetween(queued, pending) ? queued + u' ' + pending : queued + pending;
     }
     setLiveInline(m_pipeline->englishOnly());
@@ -381,10 +381,10 @@ void AppModel::latency(int id, double total, double translate)
     std::optional<double> recognition;
     if (speechEnd)
         recognition = (now - total) - *speechEnd;
-    m_stats.addLatency(total, translate, recognition);
+    m_meeting.stats.addLatency(total, translate, recognition);
     // A line's own figure runs from the end of the speech to its first shown text, the same
     // span as the statistics' end-to-end figure; without a measured stop there is none. The
     // first answer of a line sets it; a continued line keeps it.
-    if (recognition && id >= 0 && id < m_lines.size() && !m_lineLatency.contains(id))
-        m_lineLatency.insert(id, total + *recognition);
+    if (recognition && id >= 0 && id < m_lines.size() && !m_meeting.lineLatency.contains(id))
+        m_meeting.lineLatency.insert(id, total + *recognition);
 }

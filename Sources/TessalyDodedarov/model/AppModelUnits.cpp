@@ -52,7 +52,7 @@ void AppModel::apply(const QList<CaptionPipeline::Output> &outputs)
                 break;
             }
             log(QStringLiteral("turn"));
-            m_pendingTurn = true;
+            m_meeting.pendingTurn = true;
             setTurnCount(m_turnCount + 1);
             break;
         }
@@ -85,12 +85,12 @@ void AppModel::apply(const QList<CaptionPipeline::Output> &outputs)
             log(QStringLiteral("unit"), {{QStringLiteral("raw"), raw},
                                          {QStringLiteral("text"), text},
                                          {QStringLiteral("language"), languageName},
-                                         {QStringLiteral("turn"), m_pendingTurn ? QStringLiteral("1") : QStringLiteral("0")}});
+                                         {QStringLiteral("turn"), m_meeting.pendingTurn ? QStringLiteral("1") : QStringLiteral("0")}});
             noteSuspects(text, language);
-            const bool newTurn = m_pendingTurn;
+            const bool newTurn = m_meeting.pendingTurn;
             const double spokenAt = std::min(m_lastSpeechChange, now);
             const QString trimmed = text.trimmed();
-            m_pendingTurn = false;
+            m_meeting.pendingTurn = false;
             m_lastSubmitted = text;
             m_lastSubmittedAt = now;
             // Pumping may call back into the model at once; the state above is already set.
@@ -137,8 +137,8 @@ void AppModel::appendEnglish(const QString &text)
     while (!rest.isEmpty()) {
         const QStringList tokens = Segmenter::words(rest);
         double existing = 0;
-        if (m_openEnglishLine && *m_openEnglishLine >= 0 && *m_openEnglishLine < m_lines.size())
-            for (const QString &word : Segmenter::words(m_lines.at(*m_openEnglishLine).english))
+        if (m_meeting.openEnglishLine && *m_meeting.openEnglishLine >= 0 && *m_meeting.openEnglishLine < m_lines.size())
+            for (const QString &word : Segmenter::words(m_lines.at(*m_meeting.openEnglishLine).english))
                 existing += RawParagraphs::weight(word);
         const std::optional<qsizetype> cut = RawParagraphs::breakIndex(existing, tokens);
         if (!cut || *cut < 0) {
@@ -156,34 +156,34 @@ void AppModel::appendEnglishPiece(const QString &text)
 {
     if (text.isEmpty())
         return;
-    if (!m_openEnglishLine || *m_openEnglishLine < 0 || *m_openEnglishLine >= m_lines.size()) {
+    if (!m_meeting.openEnglishLine || *m_meeting.openEnglishLine < 0 || *m_meeting.openEnglishLine >= m_lines.size()) {
         CaptionLine line;
         line.id = int(m_lines.size());
-        line.newTurn = m_pendingTurn && !m_lines.isEmpty();
+        line.newTurn = m_meeting.pendingTurn && !m_lines.isEmpty();
         line.time = m_platform.wallClock();
         m_lines.append(line);
-        m_openEnglishLine = line.id;
+        m_meeting.openEnglishLine = line.id;
     }
-    CaptionLine &line = m_lines[*m_openEnglishLine];
+    CaptionLine &line = m_lines[*m_meeting.openEnglishLine];
     if (!line.english.isEmpty() && Segmenter::needsSpace(Graphemes::last(line.english), Graphemes::first(text)))
         line.english += u' ';
     line.english += text;
 
     QStringView left;
-    if (!m_englishBacklog.isEmpty())
-        left = Graphemes::last(m_englishBacklog);
+    if (!m_meeting.englishBacklog.isEmpty())
+        left = Graphemes::last(m_meeting.englishBacklog);
     else if (m_layout.lastCharacter)
         left = *m_layout.lastCharacter;
     const QString separator = !left.isEmpty() && Segmenter::needsSpace(left, Graphemes::first(text))
         ? QStringLiteral(" ")
         : QString();
-    const QString piece = (m_pendingTurn ? QStringLiteral("\n") : separator) + text;
-    m_pendingTurn = false;
+    const QString piece = (m_meeting.pendingTurn ? QStringLiteral("\n") : separator) + text;
+    m_meeting.pendingTurn = false;
     linesEdited();
 
     // While a translation streams, its pieces go first; this text waits its turn.
     if (m_translator->running()) {
-        m_englishBacklog += piece;
+        m_meeting.englishBacklog += piece;
         return;
     }
     feedLayout(piece);
@@ -193,9 +193,9 @@ void AppModel::appendEnglishPiece(const QString &text)
 
 void AppModel::closeEnglishLine()
 {
-    if (m_openEnglishLine && *m_openEnglishLine >= 0 && *m_openEnglishLine < m_lines.size()
-        && !m_lines.at(*m_openEnglishLine).finished) {
-        const int id = *m_openEnglishLine;
+    if (m_meeting.openEnglishLine && *m_meeting.openEnglishLine >= 0 && *m_meeting.openEnglishLine < m_lines.size()
+        && !m_lines.at(*m_meeting.openEnglishLine).finished) {
+        const int id = *m_meeting.openEnglishLine;
         m_lines[id].finished = true;
         linesEdited();
         scheduleSave();
@@ -204,7 +204,7 @@ void AppModel::closeEnglishLine()
             && Keychain::get(Keychain::deepSeekAccount))
             m_translator->correct(Translator::BackfillItem(id, line.english, contextBefore(id, false)));
     }
-    m_openEnglishLine.reset();
+    m_meeting.openEnglishLine.reset();
     maybeMergeSentences(false);
 }
 
