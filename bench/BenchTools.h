@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <functional>
 
 // Runs an outside tool (espeak-ng, sox, paplay) to its end: true when it exited normally with
@@ -21,6 +22,17 @@ inline bool runTool(const QString &program, const QStringList &arguments, QByteA
     if (output)
         *output = process.readAllStandardOutput();
     return ok;
+}
+
+// Whether a chunk of 16-bit audio, as the realtime fake receives it, is as loud as speech.
+inline bool loudChunk(const QByteArray &pcm)
+{
+    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
+    const qsizetype n = pcm.size() / 2;
+    double sum = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        sum += std::abs(int(samples[i]));
+    return n > 0 && sum / double(n) > 200;
 }
 
 // The main() of a benchmark that plays sound through the test environment: a Qt application

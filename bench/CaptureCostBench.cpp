@@ -184,23 +184,13 @@ public:
     std::vector<double> voiceArrivals;
 
 private:
-    static bool loud(const QByteArray &pcm)
-    {
-        const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-        const qsizetype n = pcm.size() / 2;
-        double sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += std::abs(int(samples[i]));
-        return n > 0 && sum / double(n) > 200;
-    }
-
     void heard()
     {
         FakeScribeServer::Connection &connection = m_scribe->last();
         // Every chunk counts here: the arrival of a sentence's first one is measured.
         const QList<QByteArray> chunks = std::exchange(connection.chunks, {});
         for (const QByteArray &chunk : chunks) {
-            if (loud(chunk)) {
+            if (loudChunk(chunk)) {
                 if (m_loudChunks == 0)
                     voiceArrivals.push_back(now());
                 ++m_loudChunks;

@@ -333,17 +333,6 @@ public:
     QByteArray scribeKey() const { return m_scribe->expectedKey; }
 
 private:
-    // A chunk of 16-bit audio as loud as speech.
-    static bool loud(const QByteArray &pcm)
-    {
-        const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-        const qsizetype n = pcm.size() / 2;
-        double sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += std::abs(int(samples[i]));
-        return n > 0 && sum / double(n) > 200;
-    }
-
     void heard()
     {
         FakeScribeServer::Connection &connection = m_scribe->last();
@@ -351,7 +340,7 @@ private:
             return;
         const QByteArray chunk = connection.chunks.takeLast(); // only the newest is looked at
         connection.chunks.clear();
-        if (loud(chunk)) {
+        if (loudChunk(chunk)) {
             ++m_loudChunks;
             m_quietChunks = 0;
             m_quiet->start();
