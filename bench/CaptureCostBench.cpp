@@ -19,6 +19,7 @@
 // Needs the test environment (sound server, keyring):
 //   scripts/with-test-env build/rel/bench/bench_CaptureCostBench [--seconds=120]
 
+#include "BenchTools.h"
 #include "Percentiles.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
@@ -96,21 +97,10 @@ std::map<int, ThreadStat> readThreads()
 
 // ---- The program. ----
 
-bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
-    if (output)
-        *output = process.readAllStandardOutput();
-    return ok;
-}
-
 double duration(const QString &file)
 {
     QByteArray out;
-    return run(QStringLiteral("soxi"), {QStringLiteral("-D"), file}, &out) ? out.trimmed().toDouble() : -1;
+    return runTool(QStringLiteral("soxi"), {QStringLiteral("-D"), file}, &out) ? out.trimmed().toDouble() : -1;
 }
 
 struct Program {
@@ -138,7 +128,7 @@ Program makeProgram(const QTemporaryDir &dir, double seconds)
     };
     Program program;
     const QString gap = dir.filePath(QStringLiteral("gap.wav"));
-    if (!run(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"),
+    if (!runTool(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"),
                                      QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
                                      QStringLiteral("16"), gap, QStringLiteral("trim"), QStringLiteral("0"),
                                      QStringLiteral("1.5")}))
@@ -149,7 +139,7 @@ Program makeProgram(const QTemporaryDir &dir, double seconds)
     for (int i = 0; at < seconds; ++i) {
         const QString file = dir.filePath(QStringLiteral("s%1.wav").arg(i));
         const QString text = lines.at(i % lines.size());
-        if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), file, text}))
+        if (!runTool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), file, text}))
             return {};
         program.sentences.append(text);
         program.onsets.push_back(at);
@@ -158,7 +148,7 @@ Program makeProgram(const QTemporaryDir &dir, double seconds)
     }
     program.file = dir.filePath(QStringLiteral("program.wav"));
     parts << program.file;
-    if (!run(QStringLiteral("sox"), parts))
+    if (!runTool(QStringLiteral("sox"), parts))
         return {};
     return program;
 }
@@ -194,23 +184,13 @@ public:
     std::vector<double> voiceArrivals;
 
 private:
-    static bool loud(const QByteArray &pcm)
-    {
-        const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-        const qsizetype n = pcm.size() / 2;
-        double sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += std::abs(int(samples[i]));
-        return n > 0 && sum / double(n) > 200;
-    }
-
     void heard()
     {
         FakeScribeServer::Connection &connection = m_scribe->last();
         // Every chunk counts here: the arrival of a sentence's first one is measured.
         const QList<QByteArray> chunks = std::exchange(connection.chunks, {});
         for (const QByteArray &chunk : chunks) {
-            if (loud(chunk)) {
+            if (loudChunk(chunk)) {
                 if (m_loudChunks == 0)
                     voiceArrivals.push_back(now());
                 ++m_loudChunks;
@@ -339,14 +319,7 @@ BENCHMARK(BM_CaptureCost)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg.startsWith("--seconds="))
-            programSeconds = std::max(5.0, arg.mid(10).toDouble());
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, "--seconds=", [](const QByteArray &value) {
+        programSeconds = std::max(5.0, value.toDouble());
+    });
 }

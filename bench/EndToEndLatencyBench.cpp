@@ -26,6 +26,7 @@
 //   scripts/with-test-env build/rel/bench/bench_EndToEndLatencyBench [--sentences=N]
 
 #include "EventLoopWait.h"
+#include "BenchTools.h"
 #include "Percentiles.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
@@ -277,18 +278,11 @@ QList<Sentence> makeSentences(int count)
     return sentences;
 }
 
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 // One WAV of every sentence, each followed by 1.2 s of quiet.
 QString speechFile(const QTemporaryDir &dir, const QList<Sentence> &sentences)
 {
     const QString gap = dir.filePath(QStringLiteral("gap.wav"));
-    if (!run(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"),
+    if (!runTool(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"),
                                      QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
                                      QStringLiteral("16"), gap, QStringLiteral("trim"), QStringLiteral("0"),
                                      QStringLiteral("1.2")}))
@@ -296,13 +290,13 @@ QString speechFile(const QTemporaryDir &dir, const QList<Sentence> &sentences)
     QStringList parts{gap};
     for (qsizetype i = 0; i < sentences.size(); ++i) {
         const QString file = dir.filePath(QStringLiteral("s%1.wav").arg(i));
-        if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), file, sentences.at(i).english}))
+        if (!runTool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), file, sentences.at(i).english}))
             return {};
         parts << file << gap;
     }
     const QString all = dir.filePath(QStringLiteral("meeting.wav"));
     parts << all;
-    return run(QStringLiteral("sox"), parts) ? all : QString();
+    return runTool(QStringLiteral("sox"), parts) ? all : QString();
 }
 
 // The two services, on their own thread. Every member is touched only on that thread, except
@@ -339,17 +333,6 @@ public:
     QByteArray scribeKey() const { return m_scribe->expectedKey; }
 
 private:
-    // A chunk of 16-bit audio as loud as speech.
-    static bool loud(const QByteArray &pcm)
-    {
-        const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-        const qsizetype n = pcm.size() / 2;
-        double sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += std::abs(int(samples[i]));
-        return n > 0 && sum / double(n) > 200;
-    }
-
     void heard()
     {
         FakeScribeServer::Connection &connection = m_scribe->last();
@@ -357,7 +340,7 @@ private:
             return;
         const QByteArray chunk = connection.chunks.takeLast(); // only the newest is looked at
         connection.chunks.clear();
-        if (loud(chunk)) {
+        if (loudChunk(chunk)) {
             ++m_loudChunks;
             m_quietChunks = 0;
             m_quiet->start();
@@ -615,14 +598,7 @@ BENCHMARK(BM_EndToEnd)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg.startsWith("--sentences="))
-            sentenceCount = std::max(1, arg.mid(12).toInt());
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, "--sentences=", [](const QByteArray &value) {
+        sentenceCount = std::max(1, value.toInt());
+    });
 }
