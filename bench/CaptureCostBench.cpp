@@ -20,6 +20,7 @@
 //   scripts/with-test-env build/rel/bench/bench_CaptureCostBench [--seconds=120]
 
 #include "BenchTools.h"
+#include "LoopbackServices.h"
 #include "Percentiles.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
@@ -235,11 +236,8 @@ void BM_CaptureCost(benchmark::State &state)
 
         ModelRig rig;
         Clock::reset();
-        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
-        DeepSeekTransport::baseAddress = services->chatAddress();
-        ScribeClient::baseAddress = services->scribeAddress();
-        ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(services->scribeKey()));
-        ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-capture-bench"));
+        useLoopbackServices(rig, services->chatAddress(), services->scribeAddress(), services->scribeKey(),
+                            QStringLiteral("sk-capture-bench"));
         // Threads are told apart by when they appear (the OS keeps only 15 characters of a
         // name, the same for every thread of the application).
         const std::map<int, ThreadStat> benchThreads = readThreads();

@@ -27,6 +27,7 @@
 
 #include "EventLoopWait.h"
 #include "BenchTools.h"
+#include "LoopbackServices.h"
 #include "Percentiles.h"
 #include "common/Clock.h"
 #include "fakes/FakeDeepSeekServer.h"
@@ -460,11 +461,8 @@ void BM_EndToEnd(benchmark::State &state)
 
         ModelRig rig;
         Clock::reset();
-        rig.platform.wallClock = [] { return QDateTime::currentDateTime(); };
-        DeepSeekTransport::baseAddress = services->chatAddress();
-        ScribeClient::baseAddress = services->scribeAddress();
-        ModelRig::storeKey(Keychain::elevenLabsAccount, QString::fromUtf8(services->scribeKey()));
-        ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-latency-bench"));
+        useLoopbackServices(rig, services->chatAddress(), services->scribeAddress(), services->scribeKey(),
+                            QStringLiteral("sk-latency-bench"));
         AppModel &model = rig.make();
         model.setProofreadAfterMeeting(true);
         model.setDiagnosticsEnabled(true);

@@ -256,13 +256,7 @@ void CaptionFontTest::windowTexts()
     switch (window) {
     case Window::statistics: {
         AppModel &model = rig.make();
-        SessionStats stats;
-        for (int i = 0; i < 8; ++i)
-            stats.addLatency(1.9 + i * 0.1, 0.8, 0.35);
-        stats.promptTokens = 48000;
-        stats.cachedTokens = 30000;
-        stats.completionTokens = 5200;
-        model.setStatsForTest(stats);
+        model.setStatsForTest(ModelRig::sampleStats(8));
         StatsWindowController::model = &model;
         StatsWindowController::shared().show();
         shown = StatsWindowController::shared().window();

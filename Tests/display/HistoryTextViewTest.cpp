@@ -80,6 +80,26 @@ QList<Paragraph> many(int count)
     return list;
 }
 
+
+// The paragraphs as the end of a meeting leaves them: all but the newest three lose their English.
+QList<Paragraph> olderChineseOnly(QList<Paragraph> paragraphs)
+{
+    for (qsizetype i = 0; i + 3 < paragraphs.size(); ++i)
+        paragraphs[i].secondary.clear();
+    return paragraphs;
+}
+
+// The characters the view puts into its document in the first turn of showing `paragraphs`.
+int addedInOneTurn(ViewRig &rig, const QList<Paragraph> &paragraphs)
+{
+    int added = 0;
+    const QMetaObject::Connection counting = QObject::connect(
+        rig.doc(), &QTextDocument::contentsChange, [&added](int, int, int chars) { added += chars; });
+    rig.view->update(paragraphs, rig.look);
+    QObject::disconnect(counting);
+    return added;
+}
+
 }
 
 // The history text view and the history view on the offscreen platform.
@@ -197,18 +217,14 @@ void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
 
-    QList<Paragraph> ended = paragraphs;
-    for (int i = 0; i + 3 < count; ++i)
-        ended[i].secondary.clear();
+    QList<Paragraph> ended = olderChineseOnly(paragraphs);
     ended[count - 4].primary += u"（改）"_qs;
     ViewRig fresh;
     fresh.view->update(ended, fresh.look);
     QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
     const QString expected = fresh.doc()->toPlainText();
 
-    int added = 0;
-    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int chars) { added += chars; });
-    rig.view->update(ended, rig.look);
+    const int added = addedInOneTurn(rig, ended);
     QVERIFY2(added < expected.size() / 2, qPrintable(u"%1 of %2 characters in one turn"_qs.arg(added).arg(expected.size())));
     // The newest paragraphs show the change at once, and the newest line stays in view.
     const QString now = rig.doc()->toPlainText();
@@ -246,17 +262,13 @@ void HistoryTextViewTest::longParagraphsAreReplacedInShorterSlices()
     rig.view->update(paragraphs, rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
 
-    QList<Paragraph> ended = paragraphs;
-    for (int i = 0; i + 3 < count; ++i)
-        ended[i].secondary.clear();
+    const QList<Paragraph> ended = olderChineseOnly(paragraphs);
     ViewRig fresh;
     fresh.view->update(ended, fresh.look);
     QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
     const QString expected = fresh.doc()->toPlainText();
 
-    int added = 0;
-    connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int chars) { added += chars; });
-    rig.view->update(ended, rig.look);
+    const int added = addedInOneTurn(rig, ended);
     QVERIFY2(added < expected.size() / 4, qPrintable(u"%1 of %2 characters in one turn"_qs.arg(added).arg(expected.size())));
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
     QCOMPARE(rig.doc()->toPlainText(), expected);

@@ -229,3 +229,14 @@ bool ModelRig::saveIfPending()
     m_model->saveTranscript(false);
     return true;
 }
+
+SessionStats ModelRig::sampleStats(int latencies)
+{
+    SessionStats stats;
+    for (int i = 0; i < latencies; ++i)
+        stats.addLatency(1.9 + i * 0.1, 0.8, 0.35);
+    stats.promptTokens = 48000;
+    stats.cachedTokens = 30000;
+    stats.completionTokens = 5200;
+    return stats;
+}

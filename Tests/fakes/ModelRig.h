@@ -79,6 +79,10 @@ public:
     static void storeKey(const QString &account, const QString &value);
     static std::optional<QString> storedKey(const QString &account);
 
+    // The figures of a short meeting for the statistics views: `latencies` sentences from 1.9 s
+    // up in 0.1 s steps, 48,000 prompt tokens (30,000 of them cached) and 5,200 completion tokens.
+    static SessionStats sampleStats(int latencies);
+
 private:
     struct Saved;
     std::unique_ptr<Saved> m_saved;

@@ -216,13 +216,7 @@ void StatsViewTest::chartsAreReadable()
 {
     ModelRig rig;
     AppModel &model = rig.make();
-    SessionStats stats;
-    for (int i = 0; i < 8; ++i)
-        stats.addLatency(1.9 + i * 0.1, 0.8, 0.35);
-    stats.promptTokens = 48000;
-    stats.cachedTokens = 30000;
-    stats.completionTokens = 5200;
-    model.setStatsForTest(stats);
+    model.setStatsForTest(ModelRig::sampleStats(8));
     StatsWindowController::model = &model;
     StatsWindowController::shared().show();
     StatsView *view = StatsWindowController::shared().view();
@@ -282,10 +276,7 @@ void StatsViewTest::latencyUnitUpright()
 {
     ModelRig rig;
     AppModel &model = rig.make();
-    SessionStats stats;
-    for (int i = 0; i < 5; ++i)
-        stats.addLatency(1.9 + i * 0.1, 0.8, 0.35);
-    model.setStatsForTest(stats);
+    model.setStatsForTest(ModelRig::sampleStats(5));
     StatsWindowController::model = &model;
     StatsWindowController::shared().show();
     StatsView *view = StatsWindowController::shared().view();
