@@ -266,6 +266,36 @@ private slots:
         QCOMPARE(model.keys().elevenLabsKeys().active, 1);
     }
 
+    // A key chosen while listening reaches the engine: the open connection closes at the next
+    // quiet moment and the next one sends the new key. While paused the engine keeps its key.
+    void chosenKeyReachesTheListeningEngine()
+    {
+        ModelRig rig;
+        Checks hooks(rig);
+        AppModel &model = rig.make();
+        model.keys().addElevenLabsKey(QStringLiteral("key-A"));
+        model.keys().addElevenLabsKey(QStringLiteral("key-B"));
+        rig.scribe.expectedKey = "key-A";
+        QVERIFY(rig.startEngine());
+        model.setRunningState(true);
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 1, 20000);
+
+        rig.scribe.expectedKey = "key-B";
+        model.keys().useElevenLabsKey(1);
+        rig.engineTick();
+        QVERIFY(!rig.engineConnected());
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 2, 20000);
+        QCOMPARE(rig.scribe.last().apiKey, QByteArray("key-B"));
+
+        model.setRunningState(false);
+        model.keys().useElevenLabsKey(0);
+        rig.engineTick();
+        QVERIFY(rig.engineConnected());
+        QCOMPARE(rig.scribe.connections().size(), 2);
+    }
+
     void singleKeyDoesNotSwitch()
     {
         ModelRig rig;
