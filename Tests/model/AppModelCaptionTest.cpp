@@ -741,13 +741,13 @@ private slots:
         model.setAfterStop([&] { ++ran; });
         model.handleStopped(reason);
         QCOMPARE(ran, 1);
-        QCOMPARE(model.elevenLabsKeys().active, 0);
+        QCOMPARE(model.keys().elevenLabsKeys().active, 0);
         QCOMPARE(model.notice(), AppModel::OptionalText(reason));
 
         AppModel::keySwitchNoticeDelay = 0.05;
         model.handleStopped(reason);
         QCOMPARE(ran, 1);
-        QCOMPARE(model.elevenLabsKeys().active, 1);
+        QCOMPARE(model.keys().elevenLabsKeys().active, 1);
         QCOMPARE(model.recognitionTrouble(),
                  AppModel::OptionalText(QStringLiteral("上一个 ElevenLabs 密钥额度用完了，已换用第 2 个")));
         QVERIFY(!model.notice());
@@ -763,7 +763,7 @@ private slots:
         AppModel &model = rig.make();
         AppModel::keySwitchNoticeDelay = 0.2;
         model.handleStopped(QStringLiteral("ElevenLabs 额度用完了"));
-        QCOMPARE(model.elevenLabsKeys().active, 1);
+        QCOMPARE(model.keys().elevenLabsKeys().active, 1);
         QCOMPARE(model.recognitionTrouble(),
                  AppModel::OptionalText(QStringLiteral("上一个 ElevenLabs 密钥额度用完了，已换用第 2 个")));
 

@@ -112,39 +112,39 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        QVERIFY(!model.hasElevenLabsKey());
-        model.addElevenLabsKey(QStringLiteral("  key-A\n"));
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"key-A"}, 0}));
+        QVERIFY(!model.keys().hasElevenLabsKey());
+        model.keys().addElevenLabsKey(QStringLiteral("  key-A\n"));
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"key-A"}, 0}));
         QCOMPARE(ModelRig::storedKey(listAccount), std::optional<QString>(R"(["key-A"])"));
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("key-A"));
         QCOMPARE(UserDefaults::integer(QStringLiteral("elevenLabsActive")), std::optional<qint64>(0));
-        QVERIFY(model.hasElevenLabsKey());
+        QVERIFY(model.keys().hasElevenLabsKey());
         QCOMPARE(hooks.checkedKeys(), QStringList {"key-A"});
-        QCOMPARE(model.keyStatus(KeyProvider::elevenLabs), KeyStatus::checking());
+        QCOMPARE(model.keys().keyStatus(KeyProvider::elevenLabs), KeyStatus::checking());
         QCOMPARE(hooks.balanceKeys(), QStringList {"key-A"});
         hooks.checks.first().done(KeyStatus::ok());
-        QCOMPARE(model.keyStatus(KeyProvider::elevenLabs), KeyStatus::ok());
+        QCOMPARE(model.keys().keyStatus(KeyProvider::elevenLabs), KeyStatus::ok());
         hooks.balances.first().done(quota(100));
-        QCOMPARE(model.elevenLabsQuotas().value("key-A"), quota(100));
-        QCOMPARE(model.balances().value(KeyProvider::elevenLabs), quota(100));
+        QCOMPARE(model.keys().elevenLabsQuotas().value("key-A"), quota(100));
+        QCOMPARE(model.keys().balances().value(KeyProvider::elevenLabs), quota(100));
 
         // A second key is listed but not made active, and not checked; its quota is fetched.
-        model.addElevenLabsKey(QStringLiteral("key-B"));
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"key-A", "key-B"}, 0}));
+        model.keys().addElevenLabsKey(QStringLiteral("key-B"));
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"key-A", "key-B"}, 0}));
         QCOMPARE(hooks.checkedKeys(), QStringList {"key-A"});
         QCOMPARE(hooks.balanceKeys(), (QStringList {"key-A", "key-B"}));
         hooks.balances.last().done(quota(5));
-        QCOMPARE(model.balances().value(KeyProvider::elevenLabs), quota(100));
+        QCOMPARE(model.keys().balances().value(KeyProvider::elevenLabs), quota(100));
 
         // Listed already: nothing changes but its quota is refreshed; a blank changes nothing.
-        model.addElevenLabsKey(QStringLiteral(" key-B "));
-        QCOMPARE(model.elevenLabsKeys().keys.size(), 2);
+        model.keys().addElevenLabsKey(QStringLiteral(" key-B "));
+        QCOMPARE(model.keys().elevenLabsKeys().keys.size(), 2);
         QCOMPARE(hooks.balanceKeys().size(), 3);
-        model.addElevenLabsKey(QStringLiteral(" \n "));
+        model.keys().addElevenLabsKey(QStringLiteral(" \n "));
         QCOMPARE(hooks.balanceKeys().size(), 3);
         // No answer keeps the earlier figure.
         hooks.balances.last().done(std::nullopt);
-        QCOMPARE(model.elevenLabsQuotas().value("key-B"), quota(5));
+        QCOMPARE(model.keys().elevenLabsQuotas().value("key-B"), quota(5));
     }
 
     // A quota query that ends without an answer leaves no figure and is no longer under way;
@@ -154,22 +154,22 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        model.addElevenLabsKey(QStringLiteral("key-A"));
-        model.addElevenLabsKey(QStringLiteral("key-B"));
+        model.keys().addElevenLabsKey(QStringLiteral("key-A"));
+        model.keys().addElevenLabsKey(QStringLiteral("key-B"));
         QCOMPARE(hooks.balanceKeys(), (QStringList {"key-A", "key-B"}));
-        QVERIFY(model.queryingQuota("key-B"));
+        QVERIFY(model.keys().queryingQuota("key-B"));
         hooks.balances[1].done(std::nullopt);
-        QVERIFY(!model.queryingQuota("key-B"));
-        QVERIFY(!model.elevenLabsQuotas().contains("key-B"));
+        QVERIFY(!model.keys().queryingQuota("key-B"));
+        QVERIFY(!model.keys().elevenLabsQuotas().contains("key-B"));
 
-        QVERIFY(model.switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
-        QCOMPARE(model.elevenLabsKeys().active, 1);
+        QVERIFY(model.keys().switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
+        QCOMPARE(model.keys().elevenLabsKeys().active, 1);
         QCOMPARE(hooks.checkedKeys(), (QStringList {"key-A", "key-B"}));
         QCOMPARE(hooks.balanceKeys(), (QStringList {"key-A", "key-B", "key-B"}));
-        QVERIFY(model.queryingQuota("key-B"));
+        QVERIFY(model.keys().queryingQuota("key-B"));
         hooks.balances[2].done(quota(100));
-        QCOMPARE(model.elevenLabsQuotas().value("key-B"), quota(100));
-        QVERIFY(!model.queryingQuota("key-B"));
+        QCOMPARE(model.keys().elevenLabsQuotas().value("key-B"), quota(100));
+        QVERIFY(!model.keys().queryingQuota("key-B"));
     }
 
     void removeKeys()
@@ -178,36 +178,36 @@ private slots:
         Checks hooks(rig);
         AppModel &model = rig.make();
         for (const char *key : {"A", "B", "C"})
-            model.addElevenLabsKey(QString::fromLatin1(key));
-        model.useElevenLabsKey(1);
+            model.keys().addElevenLabsKey(QString::fromLatin1(key));
+        model.keys().useElevenLabsKey(1);
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("B"));
 
         // The key before the active one: the same key stays active.
-        model.removeElevenLabsKey(0);
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"B", "C"}, 0}));
+        model.keys().removeElevenLabsKey(0);
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"B", "C"}, 0}));
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("B"));
         QCOMPARE(UserDefaults::integer(QStringLiteral("elevenLabsActive")), std::optional<qint64>(0));
 
         // The active last key: the new last key.
-        model.useElevenLabsKey(1);
-        model.removeElevenLabsKey(1);
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"B"}, 0}));
+        model.keys().useElevenLabsKey(1);
+        model.keys().removeElevenLabsKey(1);
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"B"}, 0}));
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("B"));
 
         // Outside the list: nothing.
-        model.removeElevenLabsKey(5);
-        model.removeElevenLabsKey(-1);
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"B"}, 0}));
+        model.keys().removeElevenLabsKey(5);
+        model.keys().removeElevenLabsKey(-1);
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"B"}, 0}));
 
         // The only key, through an empty key row.
-        QVERIFY(model.keyStatus().contains(KeyProvider::elevenLabs));
-        model.saveKey(KeyProvider::elevenLabs, QStringLiteral("  "));
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{}, 0}));
+        QVERIFY(model.keys().keyStatus().contains(KeyProvider::elevenLabs));
+        model.keys().saveKey(KeyProvider::elevenLabs, QStringLiteral("  "));
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{}, 0}));
         QCOMPARE(ModelRig::storedKey(activeAccount), std::nullopt);
         QCOMPARE(ModelRig::storedKey(listAccount), std::optional<QString>("[]"));
-        QVERIFY(!model.hasElevenLabsKey());
-        QVERIFY(!model.keyStatus().contains(KeyProvider::elevenLabs));
-        QCOMPARE(model.maskedKey(KeyProvider::elevenLabs), std::nullopt);
+        QVERIFY(!model.keys().hasElevenLabsKey());
+        QVERIFY(!model.keys().keyStatus().contains(KeyProvider::elevenLabs));
+        QCOMPARE(model.keys().maskedKey(KeyProvider::elevenLabs), std::nullopt);
     }
 
     void failoverThroughTheList_data()
@@ -235,35 +235,65 @@ private slots:
         Checks hooks(rig);
         AppModel &model = rig.make();
         for (const char *key : {"A", "B", "C"})
-            model.addElevenLabsKey(QString::fromLatin1(key));
+            model.keys().addElevenLabsKey(QString::fromLatin1(key));
         hooks.checks.clear();
 
         if (!switches) {
-            QVERIFY(!model.switchElevenLabsKey(reason));
-            QCOMPARE(model.elevenLabsKeys().active, 0);
-            QVERIFY(model.exhaustedElevenLabs().isEmpty());
+            QVERIFY(!model.keys().switchElevenLabsKey(reason));
+            QCOMPARE(model.keys().elevenLabsKeys().active, 0);
+            QVERIFY(model.keys().exhaustedElevenLabs().isEmpty());
             QVERIFY(hooks.checks.isEmpty());
             return;
         }
         const QStringList order {"B", "C"};
         for (int step = 0; step < order.size(); ++step) {
-            QVERIFY(model.switchElevenLabsKey(reason));
-            QCOMPARE(model.elevenLabsKeys().active, step + 1);
+            QVERIFY(model.keys().switchElevenLabsKey(reason));
+            QCOMPARE(model.keys().elevenLabsKeys().active, step + 1);
             QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>(order[step]));
             QCOMPARE(UserDefaults::integer(QStringLiteral("elevenLabsActive")),
                      std::optional<qint64>(step + 1));
             QCOMPARE(hooks.checkedKeys().last(), order[step]);
         }
         // Every key has failed: no switch, C stays.
-        QVERIFY(!model.switchElevenLabsKey(reason));
-        QCOMPARE(model.elevenLabsKeys().active, 2);
+        QVERIFY(!model.keys().switchElevenLabsKey(reason));
+        QCOMPARE(model.keys().elevenLabsKeys().active, 2);
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("C"));
         QCOMPARE(hooks.checks.size(), 2);
 
         // Adding a failed key again takes it out of the failed set: C fails over to B.
-        model.addElevenLabsKey(QStringLiteral("B"));
-        QVERIFY(model.switchElevenLabsKey(reason));
-        QCOMPARE(model.elevenLabsKeys().active, 1);
+        model.keys().addElevenLabsKey(QStringLiteral("B"));
+        QVERIFY(model.keys().switchElevenLabsKey(reason));
+        QCOMPARE(model.keys().elevenLabsKeys().active, 1);
+    }
+
+    // A key chosen while listening reaches the engine: the open connection closes at the next
+    // quiet moment and the next one sends the new key. While paused the engine keeps its key.
+    void chosenKeyReachesTheListeningEngine()
+    {
+        ModelRig rig;
+        Checks hooks(rig);
+        AppModel &model = rig.make();
+        model.keys().addElevenLabsKey(QStringLiteral("key-A"));
+        model.keys().addElevenLabsKey(QStringLiteral("key-B"));
+        rig.scribe.expectedKey = "key-A";
+        QVERIFY(rig.startEngine());
+        model.setRunningState(true);
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 1, 20000);
+
+        rig.scribe.expectedKey = "key-B";
+        model.keys().useElevenLabsKey(1);
+        rig.engineTick();
+        QVERIFY(!rig.engineConnected());
+        rig.connectEngineNow();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.scribe.connections().size(), 2, 20000);
+        QCOMPARE(rig.scribe.last().apiKey, QByteArray("key-B"));
+
+        model.setRunningState(false);
+        model.keys().useElevenLabsKey(0);
+        rig.engineTick();
+        QVERIFY(rig.engineConnected());
+        QCOMPARE(rig.scribe.connections().size(), 2);
     }
 
     void singleKeyDoesNotSwitch()
@@ -271,9 +301,9 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        model.addElevenLabsKey(QStringLiteral("A"));
-        QVERIFY(!model.switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {{"A"}, 0}));
+        model.keys().addElevenLabsKey(QStringLiteral("A"));
+        QVERIFY(!model.keys().switchElevenLabsKey(QStringLiteral("ElevenLabs 密钥无效，请在设置里重新填写。")));
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {{"A"}, 0}));
     }
 
     void switchNotice_data()
@@ -292,7 +322,7 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, index);
         QFETCH(QString, notice);
-        QCOMPARE(AppModel::keySwitchNotice(reason, index), notice);
+        QCOMPARE(ServiceKeys::keySwitchNotice(reason, index), notice);
     }
 
     void loadingTheList_data()
@@ -330,10 +360,10 @@ private slots:
             rig.settings.writeText(QStringLiteral("elevenLabsActive=") + index);
         const QString before = rig.settings.readText();
         AppModel &model = rig.make();
-        QCOMPARE(model.elevenLabsKeys(), (ElevenLabsKeys {keys, expectedActive}));
+        QCOMPARE(model.keys().elevenLabsKeys(), (ElevenLabsKeys {keys, expectedActive}));
         QCOMPARE(ModelRig::storedKey(activeAccount).value_or("<none>"), activeAfter);
         QCOMPARE(ModelRig::storedKey(listAccount).value_or("<none>"), listAfter);
-        QCOMPARE(model.hasElevenLabsKey(), activeAfter != QLatin1String("<none>"));
+        QCOMPARE(model.keys().hasElevenLabsKey(), activeAfter != QLatin1String("<none>"));
         // Loading never writes the index.
         QCOMPARE(rig.settings.readText().contains(QStringLiteral("elevenLabsActive")), !index.isEmpty());
         Q_UNUSED(before);
@@ -374,10 +404,10 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        model.saveKey(KeyProvider::deepSeek, key);
-        QCOMPARE(model.maskedKey(KeyProvider::deepSeek), std::optional<QString>(masked));
-        model.addElevenLabsKey(key);
-        QCOMPARE(model.maskedKey(KeyProvider::elevenLabs), std::optional<QString>(masked));
+        model.keys().saveKey(KeyProvider::deepSeek, key);
+        QCOMPARE(model.keys().maskedKey(KeyProvider::deepSeek), std::optional<QString>(masked));
+        model.keys().addElevenLabsKey(key);
+        QCOMPARE(model.keys().maskedKey(KeyProvider::elevenLabs), std::optional<QString>(masked));
     }
 
     void translationKey()
@@ -385,38 +415,38 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        QSignalSpy has(&model, &AppModel::hasTranslationKeyChanged);
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral(" sk-first-key \n"));
+        QSignalSpy has(&model.keys(), &ServiceKeys::hasTranslationKeyChanged);
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral(" sk-first-key \n"));
         QCOMPARE(ModelRig::storedKey(deepSeekAccount), std::optional<QString>("sk-first-key"));
-        QVERIFY(model.hasDeepSeekKey() && model.hasTranslationKey());
+        QVERIFY(model.keys().hasDeepSeekKey() && model.keys().hasTranslationKey());
         QCOMPARE(has.count(), 1);
         QCOMPARE(hooks.checkedKeys(), QStringList {"sk-first-key"});
         QCOMPARE(hooks.balanceKeys(), QStringList {"sk-first-key"});
 
         // Replaced while the check ran: the late answer is dropped, the new one applies.
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-second-key"));
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral("sk-second-key"));
         hooks.checks[0].done(KeyStatus::invalid());
-        QCOMPARE(model.keyStatus(KeyProvider::deepSeek), KeyStatus::checking());
+        QCOMPARE(model.keys().keyStatus(KeyProvider::deepSeek), KeyStatus::checking());
         hooks.checks[1].done(KeyStatus::ok());
-        QCOMPARE(model.keyStatus(KeyProvider::deepSeek), KeyStatus::ok());
+        QCOMPARE(model.keys().keyStatus(KeyProvider::deepSeek), KeyStatus::ok());
         hooks.balances[1].done(BalanceInfo::money(QStringLiteral("¥3")));
-        QCOMPARE(model.balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
+        QCOMPARE(model.keys().balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
         // A late answer for the key that was replaced changes nothing.
         hooks.balances[0].done(std::nullopt);
-        QCOMPARE(model.balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
+        QCOMPARE(model.keys().balances().value(KeyProvider::deepSeek), BalanceInfo::money(QStringLiteral("¥3")));
         // A replacing key whose query has no answer (say, refused) shows no balance, not the
         // one of the key it replaced.
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-third-key"));
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral("sk-third-key"));
         QCOMPARE(hooks.balanceKeys().last(), QStringLiteral("sk-third-key"));
         hooks.balances.last().done(std::nullopt);
-        QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
+        QVERIFY(!model.keys().balances().contains(KeyProvider::deepSeek));
 
         // An empty row clears the key, its status and its balance.
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral("   "));
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral("   "));
         QCOMPARE(ModelRig::storedKey(deepSeekAccount), std::nullopt);
-        QVERIFY(!model.hasDeepSeekKey() && !model.hasTranslationKey());
-        QVERIFY(!model.keyStatus().contains(KeyProvider::deepSeek));
-        QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
+        QVERIFY(!model.keys().hasDeepSeekKey() && !model.keys().hasTranslationKey());
+        QVERIFY(!model.keys().keyStatus().contains(KeyProvider::deepSeek));
+        QVERIFY(!model.keys().balances().contains(KeyProvider::deepSeek));
     }
 
     // The application's model reads its keys on request and waits for nobody: until the keyring
@@ -462,32 +492,32 @@ private slots:
         };
 
         AppModel &model = rig.make(AppModel::KeyReading::onRequest);
-        QSignalSpy known(&model, &AppModel::keysKnownChanged);
-        QSignalSpy recognition(&model, &AppModel::hasElevenLabsKeyChanged);
-        QVERIFY(!model.keysKnown());
-        model.readStoredKeys();
+        QSignalSpy known(&model.keys(), &ServiceKeys::keysKnownChanged);
+        QSignalSpy recognition(&model.keys(), &ServiceKeys::hasElevenLabsKeyChanged);
+        QVERIFY(!model.keys().keysKnown());
+        model.keys().readStoredKeys();
         QVERIFY2(!heldUp->load(), "readStoredKeys() waited for the keyring's answer");
         // Returned with the keyring still held: nothing waited for it.
-        QVERIFY(!model.keysKnown());
-        QVERIFY(!model.hasElevenLabsKey() && !model.hasDeepSeekKey() && !model.hasTranslationKey());
-        QVERIFY(model.elevenLabsKeys().keys.isEmpty());
+        QVERIFY(!model.keys().keysKnown());
+        QVERIFY(!model.keys().hasElevenLabsKey() && !model.keys().hasDeepSeekKey() && !model.keys().hasTranslationKey());
+        QVERIFY(model.keys().elevenLabsKeys().keys.isEmpty());
         QVERIFY(Keychain::waiting(deepSeekAccount));
 
         gate->release();
-        QTRY_VERIFY(model.keysKnown());
+        QTRY_VERIFY(model.keys().keysKnown());
         QCOMPARE(known.count(), 1);
         QVERIFY(!recognition.isEmpty());
         const bool has = stored && answers;
-        QCOMPARE(model.hasElevenLabsKey(), has);
-        QCOMPARE(model.hasDeepSeekKey(), has);
-        QCOMPARE(model.hasTranslationKey(), has);
-        QCOMPARE(model.elevenLabsKeys(),
+        QCOMPARE(model.keys().hasElevenLabsKey(), has);
+        QCOMPARE(model.keys().hasDeepSeekKey(), has);
+        QCOMPARE(model.keys().hasTranslationKey(), has);
+        QCOMPARE(model.keys().elevenLabsKeys(),
                  has ? (ElevenLabsKeys {{"el-a", "el-b"}, 0}) : ElevenLabsKeys {});
         // Asked again later, the keys come from the cache at once.
         if (answers) {
-            model.readStoredKeys();
-            QVERIFY(model.keysKnown());
-            QCOMPARE(model.hasElevenLabsKey(), has);
+            model.keys().readStoredKeys();
+            QVERIFY(model.keys().keysKnown());
+            QCOMPARE(model.keys().hasElevenLabsKey(), has);
         }
     }
 
@@ -498,27 +528,27 @@ private slots:
         ModelRig::storeKey(deepSeekAccount, QStringLiteral("ds-key"));
         Checks hooks(rig);
         AppModel &model = rig.make();
-        QVERIFY(model.hasElevenLabsKey() && model.hasDeepSeekKey());
-        model.checkSavedKeys();
+        QVERIFY(model.keys().hasElevenLabsKey() && model.keys().hasDeepSeekKey());
+        model.keys().checkSavedKeys();
         QCOMPARE(hooks.checkedKeys(), (QStringList {"el-key", "ds-key"}));
         QCOMPARE(hooks.checks[0].provider, KeyProvider::elevenLabs);
         QCOMPARE(hooks.balanceKeys(), (QStringList {"el-key", "ds-key"}));
         hooks.checks[0].done(KeyStatus::invalid());
         hooks.checks[1].done(KeyStatus::unreachable(QStringLiteral("网络不通")));
-        QCOMPARE(model.keyStatus(KeyProvider::elevenLabs), KeyStatus::invalid());
+        QCOMPARE(model.keys().keyStatus(KeyProvider::elevenLabs), KeyStatus::invalid());
         hooks.balances[1].done(std::nullopt);
-        QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
+        QVERIFY(!model.keys().balances().contains(KeyProvider::deepSeek));
 
         // Opening the settings again refreshes the figures but checks no key twice.
-        model.checkSavedKeys();
+        model.keys().checkSavedKeys();
         QCOMPARE(hooks.checks.size(), 2);
         QCOMPARE(hooks.balances.size(), 4);
 
         // Without a stored translation key its figure goes at once.
         hooks.balances[3].done(BalanceInfo::money("¥1"));
         ModelRig::storeKey(deepSeekAccount, QString());
-        model.checkSavedKeys();
-        QVERIFY(!model.balances().contains(KeyProvider::deepSeek));
+        model.keys().checkSavedKeys();
+        QVERIFY(!model.keys().balances().contains(KeyProvider::deepSeek));
     }
 
     // A keyring that refuses a write: the row says so, no check or figure hides it, and what
@@ -533,17 +563,17 @@ private slots:
         const KeyStatus refused =
             KeyStatus::problem(QStringLiteral("没能存进密钥环，请确认密钥环已解锁后再保存"));
 
-        model.addElevenLabsKey(QStringLiteral("el-key-12345"));
-        QCOMPARE(model.keyStatus(KeyProvider::elevenLabs), refused);
+        model.keys().addElevenLabsKey(QStringLiteral("el-key-12345"));
+        QCOMPARE(model.keys().keyStatus(KeyProvider::elevenLabs), refused);
         QVERIFY(hooks.checks.isEmpty());
         QVERIFY(hooks.balances.isEmpty());
-        QVERIFY(!model.hasElevenLabsKey());
-        QCOMPARE(model.maskedKey(KeyProvider::elevenLabs), std::nullopt);
+        QVERIFY(!model.keys().hasElevenLabsKey());
+        QCOMPARE(model.keys().maskedKey(KeyProvider::elevenLabs), std::nullopt);
 
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-key-12345"));
-        QCOMPARE(model.keyStatus(KeyProvider::deepSeek), refused);
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral("sk-key-12345"));
+        QCOMPARE(model.keys().keyStatus(KeyProvider::deepSeek), refused);
         QVERIFY(hooks.checks.isEmpty());
-        QVERIFY(!model.hasDeepSeekKey());
+        QVERIFY(!model.keys().hasDeepSeekKey());
         Keychain::writeItem = realWrite;
     }
 
@@ -552,16 +582,16 @@ private slots:
         ModelRig rig;
         Checks hooks(rig);
         AppModel &model = rig.make();
-        model.addElevenLabsKey(QStringLiteral("A"));
-        model.addElevenLabsKey(QStringLiteral("B"));
+        model.keys().addElevenLabsKey(QStringLiteral("A"));
+        model.keys().addElevenLabsKey(QStringLiteral("B"));
         hooks.checks.clear();
         const auto realWrite = Keychain::writeItem;
         Keychain::writeItem = [](const QString &, const QString &, const QByteArray &) { return false; };
-        QVERIFY(!model.switchElevenLabsKey(QStringLiteral("ElevenLabs 额度已用完。")));
+        QVERIFY(!model.keys().switchElevenLabsKey(QStringLiteral("ElevenLabs 额度已用完。")));
         Keychain::writeItem = realWrite;
         QCOMPARE(ModelRig::storedKey(activeAccount), std::optional<QString>("A"));
         QVERIFY(hooks.checks.isEmpty());
-        QCOMPARE(model.keyStatus(KeyProvider::elevenLabs).kind, KeyStatus::Kind::problem);
+        QCOMPARE(model.keys().keyStatus(KeyProvider::elevenLabs).kind, KeyStatus::Kind::problem);
     }
 
     // The real checks behind the hooks, against the account endpoints' stand-in.
@@ -582,15 +612,15 @@ private slots:
         accounts.script("/v1/user/subscription", {401, "{}", false});
         AppModel &model = rig.make();
 
-        model.saveKey(KeyProvider::deepSeek, QStringLiteral("sk-real-check"));
-        model.addElevenLabsKey(QStringLiteral("sk-real-check"));
-        QTRY_COMPARE_WITH_TIMEOUT(model.keyStatus(KeyProvider::deepSeek),
+        model.keys().saveKey(KeyProvider::deepSeek, QStringLiteral("sk-real-check"));
+        model.keys().addElevenLabsKey(QStringLiteral("sk-real-check"));
+        QTRY_COMPARE_WITH_TIMEOUT(model.keys().keyStatus(KeyProvider::deepSeek),
                                   KeyStatus::problem(QStringLiteral("账户余额不足，请先充值")), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(model.keyStatus(KeyProvider::elevenLabs), KeyStatus::ok(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(model.balances().value(KeyProvider::deepSeek).text(),
+        QTRY_COMPARE_WITH_TIMEOUT(model.keys().keyStatus(KeyProvider::elevenLabs), KeyStatus::ok(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(model.keys().balances().value(KeyProvider::deepSeek).text(),
                                   QStringLiteral("余额：¥1.50"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(model.elevenLabsQuotas().contains(QStringLiteral("sk-real-check")), 20000);
-        QCOMPARE(model.elevenLabsQuotas().value(QStringLiteral("sk-real-check")).kind,
+        QTRY_VERIFY_WITH_TIMEOUT(model.keys().elevenLabsQuotas().contains(QStringLiteral("sk-real-check")), 20000);
+        QCOMPARE(model.keys().elevenLabsQuotas().value(QStringLiteral("sk-real-check")).kind,
                  BalanceInfo::Kind::unavailable);
         for (const FakeAccountServer::Request &request : accounts.requests())
             QVERIFY2(request.keyHeaderRight, request.path.constData());
@@ -601,7 +631,7 @@ private slots:
     {
         ModelRig rig;
         Checks hooks(rig);
-        rig.make().addElevenLabsKey(QStringLiteral("A"));
+        rig.make().keys().addElevenLabsKey(QStringLiteral("A"));
         rig.destroyModel();
         hooks.checks.first().done(KeyStatus::ok());
         hooks.balances.first().done(quota(1));

@@ -66,8 +66,8 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-1"));
         AppModel &model = rig.make();
-        QVERIFY(model.hasDeepSeekKey() && model.hasTranslationKey());
-        QVERIFY(!model.hasElevenLabsKey());
+        QVERIFY(model.keys().hasDeepSeekKey() && model.keys().hasTranslationKey());
+        QVERIFY(!model.keys().hasElevenLabsKey());
         QVERIFY(!model.running() && !model.meetingActive());
         QCOMPARE(model.phase(), Engine::Phase::stopped);
         QVERIFY(model.panelVisible() && !model.maximized() && model.expanded() && !model.hovering());

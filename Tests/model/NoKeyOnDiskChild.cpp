@@ -59,11 +59,11 @@ private slots:
         answerByPurpose(rig.deepSeek);
 
         AppModel &model = rig.make();
-        model.addElevenLabsKey(NoKeyOnDiskKeys::elevenLabs());
-        model.addElevenLabsKey(NoKeyOnDiskKeys::elevenLabsSpare());
-        model.saveKey(KeyProvider::deepSeek, NoKeyOnDiskKeys::deepSeek());
-        QVERIFY(model.hasElevenLabsKey());
-        QVERIFY(model.hasDeepSeekKey());
+        model.keys().addElevenLabsKey(NoKeyOnDiskKeys::elevenLabs());
+        model.keys().addElevenLabsKey(NoKeyOnDiskKeys::elevenLabsSpare());
+        model.keys().saveKey(KeyProvider::deepSeek, NoKeyOnDiskKeys::deepSeek());
+        QVERIFY(model.keys().hasElevenLabsKey());
+        QVERIFY(model.keys().hasDeepSeekKey());
         model.setProofreadAfterMeeting(true);
         model.setDiagnosticsEnabled(true);
         model.setOpenRecordsAfterMeeting(false);

@@ -303,12 +303,12 @@ void SettingsViewTest::keyButtonsTrimOnlyBlanks()
     field->setText(QStringLiteral("\n"));
     QVERIFY(save->isEnabled());
     save->click();
-    QVERIFY(!model.hasDeepSeekKey());
+    QVERIFY(!model.keys().hasDeepSeekKey());
     QCOMPARE(field->text(), QStringLiteral("\n"));
 
     field->setText(QStringLiteral(" sk-typed-key-0123456789\n"));
     save->click();
-    QVERIFY(model.hasDeepSeekKey());
+    QVERIFY(model.keys().hasDeepSeekKey());
     QCOMPARE(ModelRig::storedKey(Keychain::deepSeekAccount), std::optional(QStringLiteral("sk-typed-key-0123456789")));
     QCOMPARE(field->text(), QString());
     QCOMPARE(named(view, QStringLiteral("maskedKey"))->text(), QStringLiteral("密钥：sk-…6789"));
@@ -318,14 +318,14 @@ void SettingsViewTest::keyButtonsTrimOnlyBlanks()
     auto *elevenField = view->findChild<QLineEdit *>(QStringLiteral("elevenLabsField"));
     elevenField->setText(QStringLiteral("  el-key-0123456789abc \n"));
     QTest::keyClick(elevenField, Qt::Key_Return);
-    QCOMPARE(model.elevenLabsKeys().keys, QStringList {QStringLiteral("el-key-0123456789abc")});
+    QCOMPARE(model.keys().elevenLabsKeys().keys, QStringList {QStringLiteral("el-key-0123456789abc")});
     QCOMPARE(elevenField->text(), QString());
     auto *overall = named(view, QStringLiteral("keysOverall"));
     QCOMPARE(overall->text(), QStringLiteral("可以开始了。识别用 ElevenLabs，翻译用 DeepSeek。"));
     QCOMPARE(textColor(overall), SettingsView::okColor());
 
     view->findChild<QPushButton *>(QStringLiteral("deepSeekRemove"))->click();
-    QVERIFY(!model.hasDeepSeekKey());
+    QVERIFY(!model.keys().hasDeepSeekKey());
     QVERIFY(!named(view, QStringLiteral("maskedKey"))->isVisibleTo(view));
 }
 
@@ -341,15 +341,15 @@ void SettingsViewTest::useKeySwitchesKeys()
         field->setText(key);
         QTest::keyClick(field, Qt::Key_Return);
     }
-    QCOMPARE(model.elevenLabsKeys().keys, keys);
-    QCOMPARE(model.elevenLabsKeys().active, 0);
+    QCOMPARE(model.keys().elevenLabsKeys().keys, keys);
+    QCOMPARE(model.keys().elevenLabsKeys().active, 0);
     const QList<QPushButton *> use = view->findChildren<QPushButton *>(QStringLiteral("useKey"));
     QCOMPARE(use.size(), 1);
     QCOMPARE(use.first()->text(), QStringLiteral("用这个"));
     use.first()->click();
     // Both keys stay; the second is now the one in use.
-    QCOMPARE(model.elevenLabsKeys().keys, keys);
-    QCOMPARE(model.elevenLabsKeys().active, 1);
+    QCOMPARE(model.keys().elevenLabsKeys().keys, keys);
+    QCOMPARE(model.keys().elevenLabsKeys().active, 1);
     QCOMPARE(ModelRig::storedKey(Keychain::elevenLabsAccount), std::optional(keys.at(1)));
 }
 

@@ -189,10 +189,11 @@ CaptionView::CaptionView(AppModel *model, QWidget *parent)
                         &AppModel::modeChanged, &AppModel::linesChanged, &AppModel::backfillPendingChanged,
                         &AppModel::liveEnglishChanged, &AppModel::liveInlineChanged,
                         &AppModel::captionPartsChanged, &AppModel::noticeChanged,
-                        &AppModel::hasElevenLabsKeyChanged, &AppModel::hasDeepSeekKeyChanged,
                         &AppModel::recapChanged, &AppModel::notesChanged, &AppModel::statusNoteChanged,
                         &AppModel::backfillNoteChanged, &AppModel::canChatChanged})
         connect(model, signal, this, &CaptionView::scheduleUpdate);
+    for (auto signal : {&ServiceKeys::hasElevenLabsKeyChanged, &ServiceKeys::hasDeepSeekKeyChanged})
+        connect(&model->keys(), signal, this, &CaptionView::scheduleUpdate);
     connect(m_scroll, &HistoryScrollState::changed, this, &CaptionView::scheduleUpdate);
     refresh();
 }
@@ -264,7 +265,7 @@ std::optional<QString> CaptionView::emptyMessage() const
         return std::nullopt;
     if (m_model->notice())
         return m_model->notice();
-    if (m_model->hasElevenLabsKey() && m_model->hasDeepSeekKey())
+    if (m_model->keys().hasElevenLabsKey() && m_model->keys().hasDeepSeekKey())
         return QStringLiteral("把鼠标移上来，点 ▶ 开始会议");
     return QStringLiteral("先把鼠标移上来点 ⚙︎ 打开设置，填上 ElevenLabs 和 DeepSeek 的 API Key");
 }

@@ -39,10 +39,11 @@ const QString AppModel::microphoneDeniedText = QStringLiteral(
     "泰萨利字幕没有麦克风权限。请到“系统设置 > 声音 > 输入”里打开，或把声音来源改回“系统声音”。");
 
 AppModel::AppModel(Platform platform, KeyReading keys, QObject *parent)
-    : QObject(parent), m_platform(std::move(platform))
+    : QObject(parent), m_platform(std::move(platform)),
+      m_keys({m_platform.checkKey, m_platform.fetchBalance}, keys)
 {
-    // Field values are the declared ones; the key flags come from the keychain (below, with
-    // the recognition keys, or when they are asked for).
+    // Field values are the declared ones; the key flags came from the keychain with the
+    // recognition keys above, or come when they are asked for.
 
     // Settings, read without running any setter: nothing is listening yet, and a setter would
     // write the value straight back. This also makes the engine, translator and record writer.
@@ -54,10 +55,11 @@ AppModel::AppModel(Platform platform, KeyReading keys, QObject *parent)
     // The components report to the model and ask it for context; installed once they exist.
     installEngineCallbacks();
     installContextProviders();
-    if (keys == KeyReading::atOnce)
-        loadStoredKeys();
-    else
-        m_keysKnown = false;
+    // A running engine moves to the recognition key the user or a failover makes active.
+    connect(&m_keys, &ServiceKeys::activeKeyChosen, this, [this](const QString &key) {
+        if (m_running)
+            m_engine->setAPIKey(key);
+    });
     installRoutingHooks();
     installTranslatorHandlers();
     installChat();

@@ -13,14 +13,11 @@
 #include "model/CaptionLine.h"
 #include "model/DisplayMode.h"
 #include "model/MeetingState.h"
+#include "model/ServiceKeys.h"
 #include "records/DiagnosticLog.h"
 #include "records/Diagnostics.h"
 #include "records/TranscriptWriter.h"
-#include "accounts/BalanceInfo.h"
 #include "captions/CaptionParts.h"
-#include "accounts/ElevenLabsKeys.h"
-#include "accounts/KeyProvider.h"
-#include "accounts/KeyStatus.h"
 #include "speech/AudioSource.h"
 #include "speech/CaptionPipeline.h"
 #include "speech/Engine.h"
@@ -29,7 +26,6 @@
 #include "translation/Translator.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -49,8 +45,9 @@ class SessionEvents;
 
 // The one meeting model of the application: it owns a meeting from start to end, receives the
 // engine's recognition events and the translator's results, keeps the caption lines the panel
-// shows, holds and persists the user's settings and service keys, and drives the periodic
-// background work. Every view observes its properties and every user action goes through it.
+// shows, holds and persists the user's settings, owns the service keys (`keys()`), and drives
+// the periodic background work. Every view observes its properties and every user action goes
+// through it.
 //
 // Main thread only. `shared()` makes the one instance on first use; tests construct their own.
 // Engine callbacks arrive on the engine's queue and are posted here with the model as context;
@@ -59,14 +56,12 @@ class SessionEvents;
 // Widgets header.
 //
 // The implementation is split by concern: AppModel.cpp (state, start-up, status texts, context
-// and routing hooks), AppModelSettings.cpp, AppModelKeys.cpp, and one file per later concern.
+// and routing hooks), AppModelSettings.cpp, and one file per later concern. The service keys
+// are an object of their own, `ServiceKeys`; the model acts on the meeting when they change.
 class AppModel final : public QObject {
     Q_OBJECT
 
 public:
-    using KeyStatuses = QMap<KeyProvider, KeyStatus>;
-    using Balances = QMap<KeyProvider, BalanceInfo>;
-    using Quotas = QMap<QString, BalanceInfo>;
     using OptionalText = std::optional<QString>;
     using Measure = std::function<double(QStringView)>;
 
@@ -81,9 +76,6 @@ public:
     Q_PROPERTY(bool liveInline READ liveInline NOTIFY liveInlineChanged)
     Q_PROPERTY(double billedSeconds READ billedSeconds NOTIFY billedSecondsChanged)
     Q_PROPERTY(OptionalText notice READ notice NOTIFY noticeChanged)
-    Q_PROPERTY(bool hasElevenLabsKey READ hasElevenLabsKey NOTIFY hasElevenLabsKeyChanged)
-    Q_PROPERTY(bool hasTranslationKey READ hasTranslationKey NOTIFY hasTranslationKeyChanged)
-    Q_PROPERTY(bool hasDeepSeekKey READ hasDeepSeekKey NOTIFY hasDeepSeekKeyChanged)
     Q_PROPERTY(OptionalText lastTranslation READ lastTranslation NOTIFY lastTranslationChanged)
     Q_PROPERTY(OptionalText transcriptProblem READ transcriptProblem NOTIFY transcriptProblemChanged)
     Q_PROPERTY(QSet<int> backfillPending READ backfillPending NOTIFY backfillPendingChanged)
@@ -125,17 +117,10 @@ public:
     Q_PROPERTY(bool expanded READ expanded WRITE setExpanded NOTIFY expandedChanged)
     Q_PROPERTY(bool hovering READ hovering WRITE setHovering NOTIFY hoveringChanged)
 
-    // Service keys and what the checks found.
-    Q_PROPERTY(ElevenLabsKeys elevenLabsKeys READ elevenLabsKeys NOTIFY elevenLabsKeysChanged)
-    Q_PROPERTY(KeyStatuses keyStatus READ keyStatus NOTIFY keyStatusChanged)
-    Q_PROPERTY(Quotas elevenLabsQuotas READ elevenLabsQuotas NOTIFY elevenLabsQuotasChanged)
-    Q_PROPERTY(Balances balances READ balances NOTIFY balancesChanged)
-
 public:
     // When a new model reads the stored keys: before its constructor returns, or only when
-    // readStoredKeys() is called.
-    enum class KeyReading { atOnce, onRequest };
-
+    // keys().readStoredKeys() is called.
+    using KeyReading = ServiceKeys::KeyReading;
 
     // The platform services the model calls, handed in once when it is made: the application's
     // delegate builds the desktop's, a test its fakes, so two models never share them. Each
@@ -147,15 +132,12 @@ public:
         std::function<void(std::function<void(bool)>)> requestMicrophone =
             [](std::function<void(bool)> done) { done(true); };
         std::function<void(bool)> setKeepAwake = [](bool) {};
-        std::function<void(KeyProvider, const QString &, std::function<void(const KeyStatus &)>)> checkKey =
-            [](KeyProvider, const QString &, std::function<void(const KeyStatus &)> done) {
-                done(KeyStatus::ok());
-            };
-        std::function<void(KeyProvider, const QString &, std::function<void(const std::optional<BalanceInfo> &)>)>
-            fetchBalance = [](KeyProvider, const QString &,
-                              std::function<void(const std::optional<BalanceInfo> &)> done) {
-                done(std::nullopt);
-            };
+        ServiceKeys::CheckKey checkKey = [](KeyProvider, const QString &,
+                                            std::function<void(const KeyStatus &)> done) { done(KeyStatus::ok()); };
+        ServiceKeys::FetchBalance fetchBalance = [](KeyProvider, const QString &,
+                                                    std::function<void(const std::optional<BalanceInfo> &)> done) {
+            done(std::nullopt);
+        };
         std::function<void(std::function<void(const std::optional<QUrl> &)>)> currentBrowserPage =
             [](std::function<void(const std::optional<QUrl> &)> done) { done(std::nullopt); };
         // Every open tab of the known browsers.
@@ -212,16 +194,6 @@ public:
     bool liveInline() const { return m_liveInline; }
     double billedSeconds() const { return m_billedSeconds; }
     const OptionalText &notice() const { return m_notice; }
-    bool hasElevenLabsKey() const { return m_hasElevenLabsKey; }
-    bool hasTranslationKey() const { return m_hasTranslationKey; }
-    bool hasDeepSeekKey() const { return m_hasDeepSeekKey; }
-    // The key flags and the recognition keys hold what the keyring stores. False until the
-    // keyring has answered a model that reads its keys on request: until then the flags say
-    // nothing about the keys, and keysKnownChanged follows once they do.
-    bool keysKnown() const { return m_keysKnown; }
-    // Asks the keyring for the stored keys on a thread of its own and returns at once; the key
-    // flags and the recognition keys follow when it answers (at once when they are known).
-    void readStoredKeys();
     const OptionalText &lastTranslation() const { return m_lastTranslation; }
     const OptionalText &transcriptProblem() const { return m_transcriptProblem; }
     const QSet<int> &backfillPending() const { return m_backfillPending; }
@@ -298,33 +270,9 @@ public:
     const Measure &rowMeasure() const { return m_rowMeasure; }
     void microphoneDenied();
 
-    // ---- Service keys. ----
-    const ElevenLabsKeys &elevenLabsKeys() const { return m_elevenLabsKeys; }
-    const KeyStatuses &keyStatus() const { return m_keyStatus; }
-    KeyStatus keyStatus(KeyProvider provider) const
-    {
-        return m_keyStatus.value(provider, KeyStatus::unknown());
-    }
-    const Quotas &elevenLabsQuotas() const { return m_elevenLabsQuotas; }
-    // A query of the key's quota is under way (elevenLabsQuotasChanged tells when that changes).
-    bool queryingQuota(const QString &key) const { return m_quotaQueries.contains(key); }
-    const Balances &balances() const { return m_balances; }
-    const QSet<QString> &exhaustedElevenLabs() const { return m_exhaustedElevenLabs; }
-
-    void addElevenLabsKey(const QString &text);
-    void useElevenLabsKey(int index);
-    void removeElevenLabsKey(int index);
-    void saveKey(KeyProvider provider, const QString &text);
-    std::optional<QString> maskedKey(KeyProvider provider) const;
-    // A key as the views show it, counted in user-perceived characters so that a key with an
-    // emoji or a combining mark is never cut inside a character.
-    static QString mask(const QString &key);
-    void checkSavedKeys();
-    // The stop reason names a refused or exhausted recognition key: moves to the next usable
-    // key and answers whether listening may go on with it.
-    bool switchElevenLabsKey(const QString &reason);
-    // The notice after a switch to the key at `index` for that stop reason.
-    static QString keySwitchNotice(const QString &reason, int index);
+    // ---- Service keys: the list, the flags, checks, quotas and balances. ----
+    ServiceKeys &keys() { return m_keys; }
+    const ServiceKeys &keys() const { return m_keys; }
 
     // ---- Translation status texts. ----
     void noteTranslationResult(TranslationService service, const OptionalText &failure);
@@ -524,10 +472,6 @@ signals:
     void liveInlineChanged();
     void billedSecondsChanged();
     void noticeChanged();
-    void hasElevenLabsKeyChanged();
-    void hasTranslationKeyChanged();
-    void hasDeepSeekKeyChanged();
-    void keysKnownChanged();
     void lastTranslationChanged();
     void transcriptProblemChanged();
     void backfillPendingChanged();
@@ -565,11 +509,6 @@ signals:
     void maximizedChanged();
     void expandedChanged();
     void hoveringChanged();
-
-    void elevenLabsKeysChanged();
-    void keyStatusChanged();
-    void elevenLabsQuotasChanged();
-    void balancesChanged();
 
     void chatChanged();
     void canChatChanged();
@@ -626,22 +565,6 @@ private:
     static CaptionAppearance loadAppearance();
     void writeFlag(const QString &key, bool value);
 
-    // Keys.
-    // The key flags and the recognition keys from the keyring; while a keyring query runs,
-    // nothing is read until it ends.
-    static QStringList storedKeyAccounts();
-    void loadStoredKeys();
-    void loadElevenLabsKeys();
-    // Answers whether the keyring took both items; if not the key row shows the problem.
-    bool storeElevenLabsKeys(const ElevenLabsKeys &value);
-    void verifyKey(KeyProvider provider, const QString &key);
-    void refreshQuota(const QString &key);
-    void refreshBalances();
-    bool saveDeepSeekKey(const QString &text);
-    void setKeyStatus(KeyProvider provider, const KeyStatus &status);
-    void removeKeyStatus(KeyProvider provider);
-    void setBalance(KeyProvider provider, const std::optional<BalanceInfo> &info);
-
     // Publishing helpers: every write notifies; `changed` only when the value differs.
     template <typename T>
     void publish(T &field, const T &value, void (AppModel::*signal)())
@@ -685,10 +608,6 @@ private:
     bool m_liveInline = false;
     double m_billedSeconds = 0;
     OptionalText m_notice;
-    bool m_hasElevenLabsKey = false;
-    bool m_hasTranslationKey = false;
-    bool m_hasDeepSeekKey = false;
-    bool m_keysKnown = true;
     OptionalText m_lastTranslation;
     OptionalText m_transcriptProblem;
     QSet<int> m_backfillPending;
@@ -728,6 +647,8 @@ private:
     double m_rowWidth = 600;
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
     Platform m_platform;
+    // Made from the platform's key checks above, so declared after them.
+    ServiceKeys m_keys;
 
     // What lives for one meeting, started afresh by beginMeeting().
     MeetingState m_meeting;
@@ -783,14 +704,6 @@ private:
     std::unique_ptr<ChatSession> m_chat;
     ResearchCall m_researchCall;
     ResearchCall m_quickCall;
-
-    // Keys.
-    ElevenLabsKeys m_elevenLabsKeys;
-    KeyStatuses m_keyStatus;
-    Quotas m_elevenLabsQuotas;
-    QHash<QString, int> m_quotaQueries; // keys whose quota is being asked for: queries under way
-    Balances m_balances;
-    QSet<QString> m_exhaustedElevenLabs;
 };
 
 Q_DECLARE_METATYPE(CaptionLine)
@@ -798,4 +711,3 @@ Q_DECLARE_METATYPE(ChatMessage)
 Q_DECLARE_METATYPE(CaptionRow)
 Q_DECLARE_METATYPE(CaptionAppearance)
 Q_DECLARE_METATYPE(CaptionParts)
-Q_DECLARE_METATYPE(ElevenLabsKeys)

@@ -75,13 +75,13 @@ void AppModel::handleStopped(const std::optional<QString> &reason)
         action();
         return;
     }
-    if (!reason || !switchElevenLabsKey(*reason))
+    if (!reason || !m_keys.switchElevenLabsKey(*reason))
         return;
-    const int n = m_elevenLabsKeys.active;
+    const int n = m_keys.elevenLabsKeys().active;
     log(QStringLiteral("key_switch"), {{QStringLiteral("reason"), *reason}});
     startOrResume();
     setNotice(std::nullopt);
-    const QString text = keySwitchNotice(*reason, n);
+    const QString text = ServiceKeys::keySwitchNotice(*reason, n);
     setRecognitionTrouble(text);
     QPointer<AppModel> self(this);
     QTimer::singleShot(int(keySwitchNoticeDelay * 1000), this, [self, text] {

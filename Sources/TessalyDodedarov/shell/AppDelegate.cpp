@@ -71,9 +71,9 @@ QMenu *AppDelegate::menu() const
 
 bool AppDelegate::needsSettingsAtLaunch(const AppModel &model)
 {
-    if (!model.hasElevenLabsKey())
+    if (!model.keys().hasElevenLabsKey())
         return true;
-    if (model.hasTranslationKey())
+    if (model.keys().hasTranslationKey())
         return false;
     return model.mode() != DisplayMode::english;
 }
@@ -124,7 +124,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // The keyring's first answer is slow, and asking it while the steps above talk to the
     // desktop slowed them: the keys are asked for now, and arrive on their own (hot keys that
     // need a key meanwhile wait for the keyring's answer).
-    shared.readStoredKeys();
+    shared.keys().readStoredKeys();
 
     // The captions, shown from the next turn of the event loop on. Made once the icon is up:
     // nothing reaches the panel before that turn, a click on the icon included, and the icon
@@ -137,12 +137,12 @@ void AppDelegate::applicationDidFinishLaunching()
     // keys are missing, which is known once the keyring has answered.
     if (!m_tray) {
         SettingsWindowController::shared().show();
-    } else if (shared.keysKnown()) {
+    } else if (shared.keys().keysKnown()) {
         if (needsSettingsAtLaunch(shared))
             SettingsWindowController::shared().show();
     } else {
-        connect(&shared, &AppModel::keysKnownChanged, this, [&shared] {
-            if (shared.keysKnown() && needsSettingsAtLaunch(shared))
+        connect(&shared.keys(), &ServiceKeys::keysKnownChanged, this, [&shared] {
+            if (shared.keys().keysKnown() && needsSettingsAtLaunch(shared))
                 SettingsWindowController::shared().show();
         }, Qt::SingleShotConnection);
     }

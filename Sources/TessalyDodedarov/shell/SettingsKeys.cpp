@@ -127,8 +127,8 @@ QWidget *SettingsView::keysSection()
     overall->setFont(smaller(1.0, false, true));
     column->addWidget(overall);
     follow([this, overall] {
-        const bool recognition = m_model.hasElevenLabsKey();
-        const bool translation = m_model.hasDeepSeekKey();
+        const bool recognition = m_model.keys().hasElevenLabsKey();
+        const bool translation = m_model.keys().hasDeepSeekKey();
         QString text;
         if (!recognition && !translation)
             text = QStringLiteral("还没有密钥：请填上 ElevenLabs（识别）和 DeepSeek（翻译）的 API Key。");
@@ -194,7 +194,7 @@ QWidget *SettingsView::elevenLabsRow()
     add->setEnabled(false);
 
     follow([this, list, listColumn, failover, status, field, add] {
-        const ElevenLabsKeys keys = m_model.elevenLabsKeys();
+        const ElevenLabsKeys keys = m_model.keys().elevenLabsKeys();
         while (QLayoutItem *item = listColumn->takeAt(0)) {
             // A key row's own button may be what led here: take it out of the page now and
             // delete it once its click has returned.
@@ -216,7 +216,7 @@ QWidget *SettingsView::elevenLabsRow()
             texts->setSpacing(1);
             auto *top = new QHBoxLayout;
             top->setSpacing(4);
-            auto *keyText = new QLabel(QStringLiteral("密钥 %1：").arg(index + 1) + AppModel::mask(key));
+            auto *keyText = new QLabel(QStringLiteral("密钥 %1：").arg(index + 1) + ServiceKeys::mask(key));
             keyText->setObjectName(QStringLiteral("keyText"));
             keyText->setFont(smaller(1.0, true));
             top->addWidget(keyText);
@@ -234,10 +234,10 @@ QWidget *SettingsView::elevenLabsRow()
             quota->setObjectName(QStringLiteral("quotaLine"));
             quota->setWordWrap(true);
             quota->setFont(smaller(0.9));
-            const auto found = m_model.elevenLabsQuotas().constFind(key);
-            if (found == m_model.elevenLabsQuotas().constEnd()) {
+            const auto found = m_model.keys().elevenLabsQuotas().constFind(key);
+            if (found == m_model.keys().elevenLabsQuotas().constEnd()) {
                 // A query that ended without a figure leaves no line.
-                const bool querying = m_model.queryingQuota(key);
+                const bool querying = m_model.keys().queryingQuota(key);
                 quota->setText(querying ? QStringLiteral("正在查询积分…") : QString());
                 quota->setVisible(querying);
                 colour(quota, secondaryColor());
@@ -250,19 +250,19 @@ QWidget *SettingsView::elevenLabsRow()
             if (index != keys.active) {
                 auto *use = new QPushButton(QStringLiteral("用这个"));
                 use->setObjectName(QStringLiteral("useKey"));
-                connect(use, &QPushButton::clicked, this, [this, index] { m_model.useElevenLabsKey(index); });
+                connect(use, &QPushButton::clicked, this, [this, index] { m_model.keys().useElevenLabsKey(index); });
                 rowLayout->addWidget(use, 0, Qt::AlignTop);
             }
             auto *remove = new QPushButton(QStringLiteral("删除"));
             remove->setObjectName(QStringLiteral("removeKey"));
-            connect(remove, &QPushButton::clicked, this, [this, index] { m_model.removeElevenLabsKey(index); });
+            connect(remove, &QPushButton::clicked, this, [this, index] { m_model.keys().removeElevenLabsKey(index); });
             rowLayout->addWidget(remove, 0, Qt::AlignTop);
             listColumn->addWidget(row);
         }
         list->setVisible(!keys.keys.isEmpty());
         failover->setVisible(keys.keys.size() >= 2);
 
-        const KeyStatus keyStatus = m_model.keyStatus(KeyProvider::elevenLabs);
+        const KeyStatus keyStatus = m_model.keys().keyStatus(KeyProvider::elevenLabs);
         const QString statusText = keyStatus.text();
         const bool showStatus = !keys.keys.isEmpty() && !statusText.isEmpty()
             && keyStatus.kind != KeyStatus::Kind::ok;
@@ -306,7 +306,7 @@ QWidget *SettingsView::singleKeyRow(KeyProvider provider)
     connect(field, &QLineEdit::returnPressed, this, [this, provider] { save(provider); });
     connect(saveButton, &QPushButton::clicked, this, [this, provider] { save(provider); });
     connect(remove, &QPushButton::clicked, this, [this, provider, field] {
-        m_model.saveKey(provider, QString());
+        m_model.keys().saveKey(provider, QString());
         field->clear();
     });
 
@@ -323,9 +323,9 @@ QWidget *SettingsView::singleKeyRow(KeyProvider provider)
     column->addWidget(balance);
 
     follow([this, provider, maskedLine, field, remove, status, balance] {
-        const bool has = provider == KeyProvider::deepSeek ? m_model.hasDeepSeekKey()
-                                                           : m_model.hasElevenLabsKey();
-        const std::optional<QString> mask = has ? m_model.maskedKey(provider) : std::nullopt;
+        const bool has = provider == KeyProvider::deepSeek ? m_model.keys().hasDeepSeekKey()
+                                                           : m_model.keys().hasElevenLabsKey();
+        const std::optional<QString> mask = has ? m_model.keys().maskedKey(provider) : std::nullopt;
         maskedLine->setText(mask ? QStringLiteral("密钥：") + *mask : QString());
         maskedLine->setVisible(mask.has_value());
         field->setPlaceholderText(has ? QStringLiteral("重新粘贴可以替换")
@@ -333,15 +333,15 @@ QWidget *SettingsView::singleKeyRow(KeyProvider provider)
                                             + QStringLiteral(" 的 API Key"));
         remove->setVisible(has);
 
-        const KeyStatus keyStatus = m_model.keyStatus(provider);
+        const KeyStatus keyStatus = m_model.keys().keyStatus(provider);
         const QString text = keyStatus.text();
         status->setVisible(has && !text.isEmpty());
         status->setText(has ? text : QString());
         colour(status, isOrangeStatus(keyStatus)            ? warningColor()
                            : keyStatus.kind == KeyStatus::Kind::ok ? okColor()
                                                                    : secondaryColor());
-        const auto found = m_model.balances().constFind(provider);
-        const bool showBalance = has && found != m_model.balances().constEnd();
+        const auto found = m_model.keys().balances().constFind(provider);
+        const bool showBalance = has && found != m_model.keys().balances().constEnd();
         balance->setText(showBalance ? found->text() : QString());
         balance->setVisible(showBalance);
     });
@@ -354,7 +354,7 @@ void SettingsView::addElevenLabs()
     const QString key = field->text().trimmed();
     if (key.isEmpty())
         return;
-    m_model.addElevenLabsKey(key);
+    m_model.keys().addElevenLabsKey(key);
     field->clear();
 }
 
@@ -364,6 +364,6 @@ void SettingsView::save(KeyProvider provider)
     const QString key = field->text().trimmed();
     if (key.isEmpty())
         return;
-    m_model.saveKey(provider, key);
+    m_model.keys().saveKey(provider, key);
     field->clear();
 }

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <initializer_list>
+
 namespace {
 
 QFont scaledFont(double factor, QFont::Weight weight = QFont::Normal)
@@ -80,20 +82,23 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         if (valueControl(child) == child)
             keepWheelFocus(child);
 
-    // Every notifying property of the model that the page shows redraws it: the controls read
-    // their values afresh, so a change made elsewhere (a hot key, the menu, a finished check)
-    // shows at once. The live caption text changes many times a second and is not shown here.
+    // Every notifying property of the model and of its keys that the page shows redraws it: the
+    // controls read their values afresh, so a change made elsewhere (a hot key, the menu, a
+    // finished check) shows at once. The live caption text changes many times a second and is
+    // not shown here.
     static const QSet<QByteArray> unseen {"partial", "lines", "rows", "liveEnglish", "liveInline",
                                           "hovering", "turnCount", "backfillPending", "notes",
                                           "research", "recap", "phase", "billedSeconds", "statusNote",
                                           "backfillNote", "notice", "maximized", "expanded"};
-    const QMetaObject *meta = m_model.metaObject();
     const QMetaMethod refresh = metaObject()->method(metaObject()->indexOfSlot("refreshAll()"));
-    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
-        const QMetaProperty property = meta->property(i);
-        if (!property.hasNotifySignal() || unseen.contains(property.name()))
-            continue;
-        connect(&m_model, property.notifySignal(), this, refresh);
+    for (QObject *source : std::initializer_list<QObject *> {&m_model, &m_model.keys()}) {
+        const QMetaObject *meta = source->metaObject();
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty property = meta->property(i);
+            if (!property.hasNotifySignal() || unseen.contains(property.name()))
+                continue;
+            connect(source, property.notifySignal(), this, refresh);
+        }
     }
     refreshAll();
 }

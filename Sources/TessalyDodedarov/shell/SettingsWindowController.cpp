@@ -32,7 +32,7 @@ void SettingsWindowController::show()
     // Opening the settings is the user acting on keys: a keyring that could not answer before
     // (a dismissed unlock prompt) may be asked again by the checks below.
     Keychain::userActedOnKeys();
-    current.checkSavedKeys();
+    current.keys().checkSavedKeys();
     WindowPlacement::present(m_window);
 }
 

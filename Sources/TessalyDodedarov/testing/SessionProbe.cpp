@@ -140,7 +140,7 @@ QString SessionProbe::historyText() const
 bool SessionProbe::keysKnown() const
 {
     const AppModel *model = m_delegate->model ? m_delegate->model : AppModel::shared();
-    return model && model->keysKnown();
+    return model && model->keys().keysKnown();
 }
 
 bool SessionProbe::settingsShown() const

@@ -1,6 +1,4 @@
-// The meeting model's service keys: the recognition key list with its active copy, the
-// translation key, their checks, quotas and balances, and the failover to the next key.
-#include "model/AppModel.h"
+#include "model/ServiceKeys.h"
 
 #include "common/UserDefaults.h"
 #include "platform/Keychain.h"
@@ -36,26 +34,55 @@ bool namesKeyFailure(const QString &reason)
 
 } // namespace
 
-QString AppModel::keySwitchNotice(const QString &reason, int index)
+ServiceKeys::ServiceKeys(Checks checks, KeyReading reading, QObject *parent)
+    : QObject(parent), m_checks(std::move(checks))
+{
+    if (reading == KeyReading::atOnce)
+        loadStoredKeys();
+    else
+        m_keysKnown = false;
+}
+
+QString ServiceKeys::keySwitchNotice(const QString &reason, int index)
 {
     return QStringLiteral("上一个 ElevenLabs 密钥")
         + (reason.contains(QStringLiteral("额度")) ? QStringLiteral("额度用完了") : QStringLiteral("无效"))
         + QStringLiteral("，已换用第 ") + QString::number(index + 1) + QStringLiteral(" 个");
 }
 
-void AppModel::setKeyStatus(KeyProvider provider, const KeyStatus &status)
+void ServiceKeys::setElevenLabsKeys(const ElevenLabsKeys &value)
+{
+    m_elevenLabsKeys = value;
+    emit elevenLabsKeysChanged();
+}
+
+void ServiceKeys::publishHasElevenLabsKey()
+{
+    m_hasElevenLabsKey = Keychain::get(Keychain::elevenLabsAccount).has_value();
+    emit hasElevenLabsKeyChanged();
+}
+
+void ServiceKeys::setHasDeepSeekKey(bool has)
+{
+    m_hasDeepSeekKey = has;
+    emit hasDeepSeekKeyChanged();
+    m_hasTranslationKey = has;
+    emit hasTranslationKeyChanged();
+}
+
+void ServiceKeys::setKeyStatus(KeyProvider provider, const KeyStatus &status)
 {
     m_keyStatus.insert(provider, status);
     emit keyStatusChanged();
 }
 
-void AppModel::removeKeyStatus(KeyProvider provider)
+void ServiceKeys::removeKeyStatus(KeyProvider provider)
 {
     m_keyStatus.remove(provider);
     emit keyStatusChanged();
 }
 
-void AppModel::setBalance(KeyProvider provider, const std::optional<BalanceInfo> &info)
+void ServiceKeys::setBalance(KeyProvider provider, const std::optional<BalanceInfo> &info)
 {
     if (info)
         m_balances.insert(provider, *info);
@@ -64,38 +91,36 @@ void AppModel::setBalance(KeyProvider provider, const std::optional<BalanceInfo>
     emit balancesChanged();
 }
 
-QStringList AppModel::storedKeyAccounts()
+QStringList ServiceKeys::storedKeyAccounts()
 {
     return {Keychain::elevenLabsAccount, Keychain::deepSeekAccount, Keychain::elevenLabsListAccount};
 }
 
-void AppModel::readStoredKeys()
+void ServiceKeys::readStoredKeys()
 {
     Keychain::prefetch(storedKeyAccounts());
     loadStoredKeys();
 }
 
-void AppModel::loadStoredKeys()
+void ServiceKeys::loadStoredKeys()
 {
     // The keyring's first answer takes a while, longer still when it prompts to be unlocked:
     // the keys are read when the query ends, and nobody waits for them meanwhile. Listening
     // starts before the question, so that a query ending in between is not missed.
-    connect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &AppModel::loadStoredKeys,
+    connect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &ServiceKeys::loadStoredKeys,
             Qt::UniqueConnection);
     const QStringList accounts = storedKeyAccounts();
     if (std::any_of(accounts.begin(), accounts.end(), &Keychain::waiting))
         return;
-    disconnect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &AppModel::loadStoredKeys);
-    const bool deepSeek = Keychain::get(Keychain::deepSeekAccount).has_value();
-    publish(m_hasDeepSeekKey, deepSeek, &AppModel::hasDeepSeekKeyChanged);
-    publish(m_hasTranslationKey, deepSeek, &AppModel::hasTranslationKeyChanged);
+    disconnect(KeychainAnswers::shared(), &KeychainAnswers::queryEnded, this, &ServiceKeys::loadStoredKeys);
+    setHasDeepSeekKey(Keychain::get(Keychain::deepSeekAccount).has_value());
     loadElevenLabsKeys();
-    publish(m_hasElevenLabsKey, Keychain::get(Keychain::elevenLabsAccount).has_value(),
-            &AppModel::hasElevenLabsKeyChanged);
-    publish(m_keysKnown, true, &AppModel::keysKnownChanged);
+    publishHasElevenLabsKey();
+    m_keysKnown = true;
+    emit keysKnownChanged();
 }
 
-void AppModel::loadElevenLabsKeys()
+void ServiceKeys::loadElevenLabsKeys()
 {
     QStringList keys = ElevenLabsKeys::decode(Keychain::get(Keychain::elevenLabsListAccount));
     const qint64 stored = UserDefaults::integer(activeKey).value_or(0);
@@ -111,7 +136,7 @@ void AppModel::loadElevenLabsKeys()
         if (!keys.isEmpty())
             Keychain::set(ElevenLabsKeys::encode(keys), Keychain::elevenLabsListAccount);
     }
-    publish(m_elevenLabsKeys, ElevenLabsKeys {keys, active}, &AppModel::elevenLabsKeysChanged);
+    setElevenLabsKeys(ElevenLabsKeys {keys, active});
     if (m_elevenLabsKeys.hasActive()) {
         const QString &key = keys.at(active);
         if (Keychain::get(Keychain::elevenLabsAccount) != std::optional<QString>(key))
@@ -119,25 +144,24 @@ void AppModel::loadElevenLabsKeys()
     }
 }
 
-bool AppModel::storeElevenLabsKeys(const ElevenLabsKeys &value)
+bool ServiceKeys::storeElevenLabsKeys(const ElevenLabsKeys &value)
 {
-    publish(m_elevenLabsKeys, value, &AppModel::elevenLabsKeysChanged);
+    setElevenLabsKeys(value);
     const bool listStored = Keychain::set(ElevenLabsKeys::encode(value.keys), Keychain::elevenLabsListAccount);
     UserDefaults::setInteger(activeKey, value.active);
     const bool activeStored = Keychain::set(value.hasActive() ? value.keys.at(value.active) : QString(),
                                             Keychain::elevenLabsAccount);
     // What the keyring holds now, which after a refused write is the previous key.
-    publish(m_hasElevenLabsKey, Keychain::get(Keychain::elevenLabsAccount).has_value(),
-            &AppModel::hasElevenLabsKeyChanged);
-    if (m_running && value.hasActive())
-        m_engine->setAPIKey(value.keys.at(value.active));
+    publishHasElevenLabsKey();
+    if (value.hasActive())
+        emit activeKeyChosen(value.keys.at(value.active));
     if (listStored && activeStored)
         return true;
     setKeyStatus(KeyProvider::elevenLabs, keyringRefused());
     return false;
 }
 
-void AppModel::addElevenLabsKey(const QString &text)
+void ServiceKeys::addElevenLabsKey(const QString &text)
 {
     ElevenLabsKeys value = m_elevenLabsKeys;
     const bool wasEmpty = value.keys.isEmpty();
@@ -158,7 +182,7 @@ void AppModel::addElevenLabsKey(const QString &text)
         refreshQuota(key);
 }
 
-void AppModel::useElevenLabsKey(int index)
+void ServiceKeys::useElevenLabsKey(int index)
 {
     if (index < 0 || index >= m_elevenLabsKeys.keys.size())
         return;
@@ -168,7 +192,7 @@ void AppModel::useElevenLabsKey(int index)
     storeElevenLabsKeys(value);
 }
 
-void AppModel::removeElevenLabsKey(int index)
+void ServiceKeys::removeElevenLabsKey(int index)
 {
     if (index < 0 || index >= m_elevenLabsKeys.keys.size())
         return;
@@ -184,15 +208,15 @@ void AppModel::removeElevenLabsKey(int index)
         removeKeyStatus(KeyProvider::elevenLabs);
 }
 
-void AppModel::verifyKey(KeyProvider provider, const QString &key)
+void ServiceKeys::verifyKey(KeyProvider provider, const QString &key)
 {
     // A recognition key's figure is asked for with each verification: one that an earlier
     // query did not bring (no network then) comes now.
     if (provider == KeyProvider::elevenLabs)
         refreshQuota(key);
     setKeyStatus(provider, KeyStatus::checking());
-    QPointer<AppModel> self(this);
-    m_platform.checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
+    QPointer<ServiceKeys> self(this);
+    m_checks.checkKey(provider, key, [self, provider, key](const KeyStatus &status) {
         if (!self)
             return;
         // The answer is about a key that was replaced or removed meanwhile.
@@ -202,12 +226,12 @@ void AppModel::verifyKey(KeyProvider provider, const QString &key)
     });
 }
 
-void AppModel::refreshQuota(const QString &key)
+void ServiceKeys::refreshQuota(const QString &key)
 {
     ++m_quotaQueries[key];
     emit elevenLabsQuotasChanged();
-    QPointer<AppModel> self(this);
-    m_platform.fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
+    QPointer<ServiceKeys> self(this);
+    m_checks.fetchBalance(KeyProvider::elevenLabs, key, [self, key](const std::optional<BalanceInfo> &info) {
         if (!self)
             return;
         if (--self->m_quotaQueries[key] <= 0)
@@ -225,13 +249,13 @@ void AppModel::refreshQuota(const QString &key)
     });
 }
 
-void AppModel::refreshBalances()
+void ServiceKeys::refreshBalances()
 {
     for (const QString &key : m_elevenLabsKeys.keys)
         refreshQuota(key);
     if (const std::optional<QString> key = Keychain::get(Keychain::deepSeekAccount)) {
-        QPointer<AppModel> self(this);
-        m_platform.fetchBalance(KeyProvider::deepSeek, *key, [self](const std::optional<BalanceInfo> &info) {
+        QPointer<ServiceKeys> self(this);
+        m_checks.fetchBalance(KeyProvider::deepSeek, *key, [self](const std::optional<BalanceInfo> &info) {
             if (self)
                 self->setBalance(KeyProvider::deepSeek, info);
         });
@@ -240,7 +264,7 @@ void AppModel::refreshBalances()
     }
 }
 
-void AppModel::checkSavedKeys()
+void ServiceKeys::checkSavedKeys()
 {
     refreshBalances();
     for (KeyProvider provider : KeyProviders::all()) {
@@ -250,24 +274,22 @@ void AppModel::checkSavedKeys()
         if (!key)
             continue;
         setKeyStatus(provider, KeyStatus::checking());
-        QPointer<AppModel> self(this);
-        m_platform.checkKey(provider, *key, [self, provider](const KeyStatus &status) {
+        QPointer<ServiceKeys> self(this);
+        m_checks.checkKey(provider, *key, [self, provider](const KeyStatus &status) {
             if (self)
                 self->setKeyStatus(provider, status);
         });
     }
 }
 
-bool AppModel::saveDeepSeekKey(const QString &text)
+bool ServiceKeys::saveDeepSeekKey(const QString &text)
 {
     const bool stored = Keychain::set(text.trimmed(), Keychain::deepSeekAccount);
-    const bool has = Keychain::get(Keychain::deepSeekAccount).has_value();
-    publish(m_hasDeepSeekKey, has, &AppModel::hasDeepSeekKeyChanged);
-    publish(m_hasTranslationKey, has, &AppModel::hasTranslationKeyChanged);
+    setHasDeepSeekKey(Keychain::get(Keychain::deepSeekAccount).has_value());
     return stored;
 }
 
-void AppModel::saveKey(KeyProvider provider, const QString &text)
+void ServiceKeys::saveKey(KeyProvider provider, const QString &text)
 {
     const QString trimmed = text.trimmed();
     if (provider == KeyProvider::elevenLabs) {
@@ -287,17 +309,17 @@ void AppModel::saveKey(KeyProvider provider, const QString &text)
         return;
     }
     verifyKey(KeyProvider::deepSeek, trimmed);
-    QPointer<AppModel> self(this);
+    QPointer<ServiceKeys> self(this);
     // The entry is the new key's answer, whatever it is: an unanswered query leaves no balance
     // of the key that was replaced.
     // A late answer for a key replaced meanwhile belongs to no key shown.
-    m_platform.fetchBalance(KeyProvider::deepSeek, trimmed, [self, trimmed](const std::optional<BalanceInfo> &info) {
+    m_checks.fetchBalance(KeyProvider::deepSeek, trimmed, [self, trimmed](const std::optional<BalanceInfo> &info) {
         if (self && Keychain::get(Keychain::deepSeekAccount) == trimmed)
             self->setBalance(KeyProvider::deepSeek, info);
     });
 }
 
-std::optional<QString> AppModel::maskedKey(KeyProvider provider) const
+std::optional<QString> ServiceKeys::maskedKey(KeyProvider provider) const
 {
     const bool has = provider == KeyProvider::deepSeek ? m_hasDeepSeekKey : m_hasElevenLabsKey;
     if (!has)
@@ -308,7 +330,7 @@ std::optional<QString> AppModel::maskedKey(KeyProvider provider) const
     return mask(*key);
 }
 
-QString AppModel::mask(const QString &key)
+QString ServiceKeys::mask(const QString &key)
 {
     const QList<QStringView> characters = Graphemes::split(key);
     const qsizetype n = characters.size();
@@ -323,7 +345,7 @@ QString AppModel::mask(const QString &key)
     return out;
 }
 
-bool AppModel::switchElevenLabsKey(const QString &reason)
+bool ServiceKeys::switchElevenLabsKey(const QString &reason)
 {
     if (!reason.contains(QStringLiteral("ElevenLabs")) || !namesKeyFailure(reason))
         return false;
