@@ -65,25 +65,6 @@ void blurAlpha(QImage &image, int radius)
     }
 }
 
-// Equal paragraphs, answered quickly for texts that share their data: the new list the view
-// gets is mostly made of the very strings it rendered last time.
-bool sameText(const QString &a, const QString &b)
-{
-    return a.isSharedWith(b) || a == b;
-}
-
-bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph &b)
-{
-    return a.turn == b.turn && a.primaryDim == b.primaryDim && a.latest == b.latest && a.older == b.older
-        && sameText(a.primary, b.primary) && sameText(a.live, b.live) && sameText(a.secondary, b.secondary)
-        && sameText(a.original, b.original) && a.highlights == b.highlights;
-}
-
-qsizetype textSize(const HistoryText::Paragraph &p)
-{
-    return p.primary.size() + p.live.size() + p.secondary.size() + p.original.size();
-}
-
 QFont captionFont(const QString &family, double size, bool chinese)
 {
     QFont font = QApplication::font();
@@ -296,148 +277,138 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
 void HistoryTextView::applyTarget()
 {
     const QList<HistoryText::Paragraph> paragraphs = m_target;
-    const CaptionAppearance appearance = m_targetAppearance;
-    QTextDocument *doc = document();
-    const bool newLook = !m_renderedAppearance || *m_renderedAppearance != appearance;
+    const bool newLook = !m_renderedAppearance || *m_renderedAppearance != m_targetAppearance;
     if (newLook || paragraphs.size() < 2)
         m_heldHeight = 0;
+    const std::optional<HistoryChange> change =
+        HistoryChange::between(m_rendered, m_lengths, paragraphs, newLook, sliceCharacters);
+    if (!change)
+        return;
 
-    const QList<int> oldLengths = m_lengths;
+    // The newest paragraph shown before the edit is the one the view keeps in place.
     const qsizetype oldCount = m_rendered.size();
-    qsizetype start = 0;
-    if (newLook) {
-        m_renderedAppearance = appearance;
-        m_rendered.clear();
-        m_lengths.clear();
-    } else {
-        while (start < paragraphs.size() && start < m_rendered.size() && sameParagraph(paragraphs.at(start), m_rendered.at(start)))
-            ++start;
-        if (start == paragraphs.size() && start == m_rendered.size())
-            return;
-    }
-    // Paragraphs at the end that did not change stay as they are (never the first one, which
-    // is drawn without the gap above it).
-    const qsizetype rendered = m_rendered.size();
-    const qsizetype floor = std::max<qsizetype>(start, 1);
-    qsizetype kept = 0;
-    while (paragraphs.size() - kept - 1 >= floor && rendered - kept - 1 >= floor
-           && sameParagraph(paragraphs.at(paragraphs.size() - kept - 1), m_rendered.at(rendered - kept - 1)))
-        ++kept;
-    // The changed paragraphs: the old [start, oldEnd) give way to the new [start, newEnd). A long
-    // run (the whole meeting, when the English of the older lines goes at its end) is replaced
-    // newest first, a slice per turn of the event loop, so that the loop never stalls and what
-    // the user sees changes at once; old and new then line up one to one in front of the slice.
-    const qsizetype newEnd = paragraphs.size() - kept;
-    const qsizetype oldEnd = rendered - kept;
-    qsizetype newCount = 0;
-    for (qsizetype chars = 0; newCount < newEnd - start && (newCount == 0 || chars < sliceCharacters); ++newCount)
-        chars += textSize(paragraphs.at(newEnd - newCount - 1));
-    const qsizetype replaced = std::max<qsizetype>(oldEnd - start - (newEnd - start - newCount), 0);
-    const qsizetype from = oldEnd - replaced; // first old paragraph replaced
-    const qsizetype to = newEnd - newCount;    // first new paragraph rendered
-    int startChar = 0;
-    for (qsizetype i = 0; i < from && i < m_lengths.size(); ++i)
-        startChar += m_lengths.at(i);
-    int removedChars = 0;
-    for (qsizetype i = from; i < oldEnd && i < m_lengths.size(); ++i)
-        removedChars += m_lengths.at(i);
-
     const qsizetype anchor = oldCount - 1;
     std::optional<double> oldTop;
     if (!newLook && anchor >= 0 && anchor < paragraphs.size())
-        oldTop = top(int(anchor), oldLengths);
+        oldTop = top(int(anchor), m_lengths);
+    if (newLook) {
+        m_renderedAppearance = m_targetAppearance;
+        m_rendered.clear();
+        m_lengths.clear();
+    }
+    const QList<int> lengths = replaceParagraphs(*change, paragraphs, newLook);
+    keepRendered(*change, paragraphs, lengths);
 
-    // Resolving the families through fontconfig costs more than rendering a paragraph: the
-    // fonts and colours are made once per look.
-    if (newLook || !m_style || m_styleBaseFont != QApplication::font()) {
-        m_style = std::make_unique<Style>(appearance);
-        m_styleBaseFont = QApplication::font();
-    }
-    const Style &style = *m_style;
-    m_outline = style.outline;
-    m_updating = true;
-    QTextCursor cursor(doc);
-    cursor.beginEditBlock();
-    cursor.setPosition(newLook ? 0 : startChar);
-    // The first kept paragraph's first line merges into the edit: its formats are put back.
-    QTextBlockFormat keptBlock;
-    QTextCharFormat keptChars;
-    if (kept > 0) {
-        const QTextBlock next = doc->findBlock(startChar + removedChars);
-        keptBlock = next.blockFormat();
-        keptChars = next.charFormat();
-        cursor.setPosition(startChar + removedChars, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-    QList<int> lengths;
-    lengths.reserve(newCount);
-    for (qsizetype i = to; i < newEnd; ++i)
-        lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
-    if (kept > 0) {
-        cursor.setBlockFormat(keptBlock);
-        cursor.setBlockCharFormat(keptChars);
-    } else {
-        // The last, empty block carries the bottom inset and the held height.
-        QTextBlockFormat tail;
-        tail.setBottomMargin(m_tailMargin);
-        cursor.setBlockFormat(tail);
-        // An empty block still takes the height of its font's line: a one-pixel font keeps
-        // that line from pushing the view off its text.
-        QTextCharFormat tiny;
-        QFont font = cursor.blockCharFormat().font();
-        font.setPixelSize(1);
-        tiny.setFont(font);
-        cursor.setBlockCharFormat(tiny);
-        cursor.setCharFormat(tiny);
-    }
-    cursor.endEditBlock();
-    m_updating = false;
-
-    // Only the changed paragraphs are replaced in the kept lists too: dropping a whole
-    // meeting's paragraphs on every update would cost as much as the meeting is long.
-    m_lengths.remove(from, std::min(oldEnd, m_lengths.size()) - from);
-    m_lengths.insert(from, newCount, 0);
-    std::copy(lengths.cbegin(), lengths.cend(), m_lengths.begin() + from);
-    const bool complete = from == start && to == start;
-    if (complete && kept == 0 && !m_rendered.isDetached()) {
-        m_rendered = paragraphs; // a list shared with the caller is just taken
-    } else {
-        m_rendered.remove(from, oldEnd - from);
-        m_rendered.insert(from, newCount, HistoryText::Paragraph());
-        std::copy(paragraphs.cbegin() + to, paragraphs.cbegin() + newEnd, m_rendered.begin() + from);
-    }
-    // Once the document shows the whole target, one list of a meeting's paragraphs serves as both.
-    if (complete)
-        m_target = m_rendered;
-
-    if (m_follow && oldTop) {
-        const std::optional<double> newTop = top(int(anchor), m_lengths);
-        if (newTop && *newTop < *oldTop - 0.5) {
-            // Text above the last shown paragraph got shorter: keep that paragraph in place.
-            const double lost = *oldTop - *newTop;
-            m_updating = true;
-            m_heldHeight = std::max(m_heldHeight - lost, 0.0);
-            m_animation->stop();
-            m_animating = false;
-            QScrollBar *bar = verticalScrollBar();
-            bar->setValue(std::max(int(std::lround(bar->value() - lost)), 0));
-            m_lastOffset = bar->value();
-            m_updating = false;
-        }
-    }
+    if (m_follow && oldTop)
+        holdAnchor(int(anchor), *oldTop);
     if (m_paused && m_follow)
         setUnseen(m_unseen + int(std::max<qsizetype>(m_rendered.size() - oldCount, 0)));
     if (m_follow && !m_paused)
-        scrollToBottom(start >= oldCount);
-    if (!complete && !m_sliceQueued) {
+        scrollToBottom(change->start >= oldCount);
+    if (!change->complete && !m_sliceQueued) {
         m_sliceQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_sliceQueued = false;
             applyTarget();
         });
     }
+}
+
+QList<int> HistoryTextView::replaceParagraphs(const HistoryChange &change,
+                                              const QList<HistoryText::Paragraph> &paragraphs, bool newLook)
+{
+    // Resolving the families through fontconfig costs more than rendering a paragraph: the
+    // fonts and colours are made once per look.
+    if (newLook || !m_style || m_styleBaseFont != QApplication::font()) {
+        m_style = std::make_unique<Style>(m_targetAppearance);
+        m_styleBaseFont = QApplication::font();
+    }
+    const Style &style = *m_style;
+    m_outline = style.outline;
+    m_updating = true;
+    QTextDocument *doc = document();
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    cursor.setPosition(change.startChar);
+    // The first kept paragraph's first line merges into the edit: its formats are put back.
+    QTextBlockFormat keptBlock;
+    QTextCharFormat keptChars;
+    if (change.kept > 0) {
+        const QTextBlock next = doc->findBlock(change.startChar + change.removedChars);
+        keptBlock = next.blockFormat();
+        keptChars = next.charFormat();
+        cursor.setPosition(change.startChar + change.removedChars, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    QList<int> lengths;
+    lengths.reserve(change.newCount);
+    for (qsizetype i = change.to; i < change.newEnd; ++i)
+        lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
+    if (change.kept > 0) {
+        cursor.setBlockFormat(keptBlock);
+        cursor.setBlockCharFormat(keptChars);
+    } else {
+        formatTailBlock(cursor);
+    }
+    cursor.endEditBlock();
+    m_updating = false;
+    return lengths;
+}
+
+void HistoryTextView::formatTailBlock(QTextCursor &cursor) const
+{
+    // The last, empty block carries the bottom inset and the held height.
+    QTextBlockFormat tail;
+    tail.setBottomMargin(m_tailMargin);
+    cursor.setBlockFormat(tail);
+    // An empty block still takes the height of its font's line: a one-pixel font keeps
+    // that line from pushing the view off its text.
+    QTextCharFormat tiny;
+    QFont font = cursor.blockCharFormat().font();
+    font.setPixelSize(1);
+    tiny.setFont(font);
+    cursor.setBlockCharFormat(tiny);
+    cursor.setCharFormat(tiny);
+}
+
+void HistoryTextView::keepRendered(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                                   const QList<int> &lengths)
+{
+    // Only the changed paragraphs are replaced in the kept lists too: dropping a whole
+    // meeting's paragraphs on every update would cost as much as the meeting is long.
+    const qsizetype from = change.from;
+    m_lengths.remove(from, std::min(change.oldEnd, m_lengths.size()) - from);
+    m_lengths.insert(from, change.newCount, 0);
+    std::copy(lengths.cbegin(), lengths.cend(), m_lengths.begin() + from);
+    if (change.complete && change.kept == 0 && !m_rendered.isDetached()) {
+        m_rendered = paragraphs; // a list shared with the caller is just taken
+    } else {
+        m_rendered.remove(from, change.oldEnd - from);
+        m_rendered.insert(from, change.newCount, HistoryText::Paragraph());
+        std::copy(paragraphs.cbegin() + change.to, paragraphs.cbegin() + change.newEnd, m_rendered.begin() + from);
+    }
+    // Once the document shows the whole target, one list of a meeting's paragraphs serves as both.
+    if (change.complete)
+        m_target = m_rendered;
+}
+
+void HistoryTextView::holdAnchor(int anchor, double oldTop)
+{
+    const std::optional<double> newTop = top(anchor, m_lengths);
+    if (!newTop || *newTop >= oldTop - 0.5)
+        return;
+    // Text above the last shown paragraph got shorter: keep that paragraph in place.
+    const double lost = oldTop - *newTop;
+    m_updating = true;
+    m_heldHeight = std::max(m_heldHeight - lost, 0.0);
+    m_animation->stop();
+    m_animating = false;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setValue(std::max(int(std::lround(bar->value() - lost)), 0));
+    m_lastOffset = bar->value();
+    m_updating = false;
 }
 
 int HistoryTextView::render(QTextCursor &cursor, const HistoryText::Paragraph &p, bool isFirst, const Style &style)

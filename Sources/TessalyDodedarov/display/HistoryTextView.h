@@ -1,6 +1,7 @@
 #pragma once
 
 #include "captions/CaptionAppearance.h"
+#include "model/HistoryChange.h"
 #include "model/HistoryText.h"
 
 #include <QImage>
@@ -69,6 +70,14 @@ protected:
 private:
     struct Style;
     void applyTarget();
+    // The document edit of one change: returns the rendered paragraphs' lengths.
+    QList<int> replaceParagraphs(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                                 bool newLook);
+    void formatTailBlock(QTextCursor &cursor) const;
+    void keepRendered(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                      const QList<int> &lengths);
+    // Keeps the paragraph that stood at `oldTop` in place when the text above it got shorter.
+    void holdAnchor(int anchor, double oldTop);
     void setFollow(bool on);
     void setUnseen(int count);
     int render(QTextCursor &cursor, const HistoryText::Paragraph &paragraph, bool isFirst, const Style &style);
