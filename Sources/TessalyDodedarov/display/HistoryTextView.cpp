@@ -3,6 +3,7 @@
 #include "captions/FontFamilies.h"
 #include "display/Colors.h"
 #include "display/HistoryScrollState.h"
+#include "display/OverlayScrollBar.h"
 #include "speech/SpeechLanguage.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -160,42 +161,7 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     // the dark panel; it stays off (it still holds the range and scrolls with the wheel), and a
     // thin overlay bar mirrors it.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_overlay = new QScrollBar(Qt::Vertical, this);
-    m_overlay->setObjectName(QStringLiteral("historyOverlayBar"));
-    m_overlay->setAttribute(Qt::WA_TranslucentBackground);
-    m_overlay->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; border: none; width: %1px; margin: 2px 1px; }"
-        " QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.4); border-radius: 2px;"
-        " min-height: 24px; }"
-        " QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed {"
-        " background: rgba(255, 255, 255, 0.6); }"
-        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { border: none;"
-        " background: none; height: 0px; width: 0px; }"
-        " QScrollBar::up-arrow:vertical, QScrollBar::down-arrow:vertical { background: none;"
-        " border: none; width: 0px; height: 0px; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
-                                .arg(overlayWidth));
-    m_overlay->hide();
-    m_overlayRest = new QTimer(this);
-    m_overlayRest->setSingleShot(true);
-    m_overlayRest->setInterval(overlayRestMs);
-    connect(m_overlayRest, &QTimer::timeout, this, [this] {
-        // The pointer resting on the bar or a drag in progress keeps it.
-        if (m_overlay->underMouse() || m_overlay->isSliderDown())
-            m_overlayRest->start();
-        else
-            m_overlay->hide();
-    });
-    connect(m_overlay, &QScrollBar::valueChanged, this, [this](int value) {
-        if (!m_syncingOverlay)
-            verticalScrollBar()->setValue(value);
-    });
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { syncOverlay(); });
-    // Only the user's scrolling shows the bar; following the newest line does not flash it.
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { syncOverlay(); });
-    // The user's scrolling, by wheel, keys or the bar itself, goes through the bars' actions.
-    connect(m_overlay, &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
-    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
+    m_overlay = new OverlayScrollBar(verticalScrollBar(), this);
     setLineWrapMode(QTextEdit::WidgetWidth);
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
@@ -610,53 +576,27 @@ void HistoryTextView::boundsChanged()
 void HistoryTextView::resizeEvent(QResizeEvent *event)
 {
     QTextEdit::resizeEvent(event);
-    placeOverlay();
+    m_overlay->place();
     if (m_follow && !m_paused && !m_rendered.isEmpty())
         scrollToBottom(false);
-    syncOverlay();
+    m_overlay->sync();
+}
+
+QScrollBar *HistoryTextView::overlayBar() const
+{
+    return m_overlay;
 }
 
 void HistoryTextView::enterEvent(QEnterEvent *event)
 {
     QTextEdit::enterEvent(event);
-    revealOverlay();
+    m_overlay->reveal();
 }
 
 void HistoryTextView::leaveEvent(QEvent *event)
 {
     QTextEdit::leaveEvent(event);
-    if (m_overlay->isVisible())
-        m_overlayRest->start();
-}
-
-void HistoryTextView::placeOverlay()
-{
-    const QRect area = rect();
-    m_overlay->setGeometry(area.right() + 1 - overlayWidth, area.top(), overlayWidth, area.height());
-    m_overlay->raise();
-}
-
-void HistoryTextView::syncOverlay()
-{
-    const QScrollBar *bar = verticalScrollBar();
-    m_syncingOverlay = true;
-    m_overlay->setRange(bar->minimum(), bar->maximum());
-    m_overlay->setPageStep(bar->pageStep());
-    m_overlay->setSingleStep(bar->singleStep());
-    m_overlay->setValue(bar->value());
-    m_syncingOverlay = false;
-    if (bar->maximum() <= bar->minimum())
-        m_overlay->hide();
-}
-
-void HistoryTextView::revealOverlay()
-{
-    const QScrollBar *bar = verticalScrollBar();
-    if (bar->maximum() <= bar->minimum())
-        return;
-    placeOverlay();
-    m_overlay->show();
-    m_overlayRest->start();
+    m_overlay->hideAfterRest();
 }
 
 void HistoryTextView::paintEvent(QPaintEvent *event)

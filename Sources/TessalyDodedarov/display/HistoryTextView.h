@@ -13,9 +13,9 @@
 #include <optional>
 
 class HistoryScrollState;
+class OverlayScrollBar;
 class QPropertyAnimation;
 class QScrollBar;
-class QTimer;
 
 // The caption history: a read-only, selectable rich text of the history paragraphs. Captions
 // arrive several times a second while the user reads, scrolls or selects, so each update
@@ -54,12 +54,9 @@ public:
 
     void scrollToBottom(bool animated);
 
-    // The scrollbar the user sees: a thin bar over the right edge of the text, shown while the
-    // text scrolls or the pointer is over it, hidden again after a short rest. The text edit's
-    // own bar stays hidden and keeps the range and position.
-    QScrollBar *overlayBar() const { return m_overlay; }
-    static constexpr int overlayWidth = 7;
-    static constexpr int overlayRestMs = 1200;
+    // The scrollbar the user sees, over the right edge of the text; the text edit's own bar
+    // stays hidden and keeps the range and position.
+    QScrollBar *overlayBar() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -87,15 +84,10 @@ private:
     void applyBottomMargin(double content, double minimumHeight);
     void boundsChanged();
     const QImage &shadowImage();
-    void syncOverlay();
-    void revealOverlay();
-    void placeOverlay();
 
     QPointer<HistoryScrollState> m_state;
     QPropertyAnimation *m_animation = nullptr;
-    QScrollBar *m_overlay = nullptr;
-    QTimer *m_overlayRest = nullptr;
-    bool m_syncingOverlay = false;
+    OverlayScrollBar *m_overlay = nullptr;
     // What the last update asked for, and what the document shows (the same once settled).
     QList<HistoryText::Paragraph> m_target;
     CaptionAppearance m_targetAppearance;
