@@ -10,9 +10,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGlyphRun>
 #include <QHash>
-#include <QPainter>
 #include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -25,46 +23,6 @@
 #include <cmath>
 
 namespace {
-
-// Outlined text carries its shadow's strength (the text's own alpha) in this property; the
-// separators and anything else without it cast no shadow.
-constexpr int shadowAlphaProperty = QTextFormat::UserProperty + 1;
-// The shadow: black at 0.8 of the text's alpha, blurred over about 3 px, 1 px below the text.
-constexpr double shadowStrength = 0.8;
-constexpr int shadowBlur = 3;
-constexpr int shadowDrop = 1;
-
-// Three box blurs of the alpha channel come close to a Gaussian of about the blur radius. The
-// image is premultiplied black, so the alpha is all there is.
-void blurAlpha(QImage &image, int radius)
-{
-    const int width = image.width();
-    const int height = image.height();
-    if (radius < 1 || width == 0 || height == 0)
-        return;
-    const int window = 2 * radius + 1;
-    std::vector<int> line(size_t(std::max(width, height)));
-    const auto pass = [&](int count, int length, auto &&at) {
-        for (int i = 0; i < count; ++i) {
-            for (int k = 0; k < length; ++k)
-                line[size_t(k)] = qAlpha(*at(i, k));
-            int sum = 0;
-            for (int k = 0; k < std::min(radius, length); ++k)
-                sum += line[size_t(k)];
-            for (int k = 0; k < length; ++k) {
-                if (k + radius < length)
-                    sum += line[size_t(k + radius)];
-                if (k - radius - 1 >= 0)
-                    sum -= line[size_t(k - radius - 1)];
-                *at(i, k) = qRgba(0, 0, 0, sum / window);
-            }
-        }
-    };
-    for (int round = 0; round < 3; ++round) {
-        pass(height, width, [&](int y, int x) { return reinterpret_cast<QRgb *>(image.scanLine(y)) + x; });
-        pass(width, height, [&](int x, int y) { return reinterpret_cast<QRgb *>(image.scanLine(y)) + x; });
-    }
-}
 
 QFont captionFont(const QString &family, double size, bool chinese)
 {
@@ -138,7 +96,7 @@ struct HistoryTextView::Style {
             QPen pen(QColor::fromRgbF(0, 0, 0, float(alpha)));
             pen.setWidthF(format.font().pixelSize() * 0.03);
             format.setTextOutline(pen);
-            format.setProperty(shadowAlphaProperty, alpha);
+            format.setProperty(TextShadow::alphaProperty, alpha);
         }
         return format;
     }
@@ -178,7 +136,7 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
         m_lastOffset = verticalScrollBar()->value();
     });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
-    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadowStale = true; });
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadow.invalidate(); });
 
     if (m_state) {
         QPointer<HistoryTextView> self = this;
@@ -602,61 +560,7 @@ void HistoryTextView::leaveEvent(QEvent *event)
 void HistoryTextView::paintEvent(QPaintEvent *event)
 {
     // The shadow goes under the text, which the text edit then draws as usual.
-    if (m_outline) {
-        const QImage &shadow = shadowImage();
-        if (!shadow.isNull()) {
-            QPainter painter(viewport());
-            painter.drawImage(QPointF(-shadowBlur, -shadowBlur + shadowDrop), shadow);
-        }
-    }
+    if (m_outline)
+        m_shadow.paintUnder(viewport(), document(), verticalScrollBar()->value());
     QTextEdit::paintEvent(event);
-}
-
-const QImage &HistoryTextView::shadowImage()
-{
-    const int offset = verticalScrollBar()->value();
-    const QSize size = viewport()->size();
-    const qreal ratio = viewport()->devicePixelRatioF();
-    if (!m_shadowStale && offset == m_shadowOffset && size == m_shadowSize && ratio == m_shadowRatio)
-        return m_shadow;
-    m_shadowStale = false;
-    m_shadowOffset = offset;
-    m_shadowSize = size;
-    m_shadowRatio = ratio;
-
-    // A margin of the blur radius round the visible area, so that the blur has what it spreads.
-    const QSize padded = size + QSize(2 * shadowBlur, 2 * shadowBlur);
-    m_shadow = QImage(padded * ratio, QImage::Format_ARGB32_Premultiplied);
-    m_shadow.setDevicePixelRatio(ratio);
-    m_shadow.fill(Qt::transparent);
-    QPainter painter(&m_shadow);
-    painter.translate(shadowBlur, shadowBlur - offset);
-    QAbstractTextDocumentLayout *layout = document()->documentLayout();
-    const double top = offset - shadowBlur - shadowDrop;
-    const double bottom = offset + size.height() + shadowBlur;
-    const int first = layout->hitTest(QPointF(0, std::max(top, 0.0)), Qt::FuzzyHit);
-    for (QTextBlock block = first >= 0 ? document()->findBlock(first) : document()->begin(); block.isValid();
-         block = block.next()) {
-        const QRectF bounds = layout->blockBoundingRect(block);
-        if (bounds.top() > bottom)
-            break;
-        if (bounds.bottom() < top)
-            continue;
-        const QTextLayout *text = block.layout();
-        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            const QVariant alpha = fragment.charFormat().property(shadowAlphaProperty);
-            if (!alpha.isValid())
-                continue;
-            painter.setPen(QColor::fromRgbF(0, 0, 0, float(shadowStrength * alpha.toDouble())));
-            const int from = fragment.position() - block.position();
-            for (int i = 0; i < text->lineCount(); ++i) {
-                for (const QGlyphRun &run : text->lineAt(i).glyphRuns(from, fragment.length()))
-                    painter.drawGlyphRun(text->position(), run);
-            }
-        }
-    }
-    painter.end();
-    blurAlpha(m_shadow, std::max(1, int(std::lround(ratio))));
-    return m_shadow;
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "captions/CaptionAppearance.h"
+#include "display/TextShadow.h"
 #include "model/HistoryChange.h"
 #include "model/HistoryText.h"
 
-#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QTextEdit>
@@ -83,7 +83,6 @@ private:
     double holdHeight(double content, double visible);
     void applyBottomMargin(double content, double minimumHeight);
     void boundsChanged();
-    const QImage &shadowImage();
 
     QPointer<HistoryScrollState> m_state;
     QPropertyAnimation *m_animation = nullptr;
@@ -107,11 +106,6 @@ private:
     bool m_animating = false;
     bool m_outline = false;
     double m_tailMargin = bottomInset;
-    // The outlined text's shadow over the visible area, kept until the text, the scroll
-    // position or the size changes: repaints without changes reuse it.
-    QImage m_shadow;
-    bool m_shadowStale = true;
-    int m_shadowOffset = 0;
-    QSize m_shadowSize;
-    qreal m_shadowRatio = 0;
+    // The outlined text's shadow over the visible area: repaints without changes reuse it.
+    TextShadow m_shadow;
 };
