@@ -191,7 +191,7 @@ double HistoryTextView::followThreshold() const
     return m_renderedAppearance ? std::max(24.0, 2 * m_renderedAppearance->chineseSize) : 52.0;
 }
 
-void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
+void HistoryTextView::setParagraphs(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
 {
     m_target = paragraphs;
     m_targetAppearance = appearance;

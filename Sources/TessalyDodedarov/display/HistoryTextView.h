@@ -38,7 +38,7 @@ public:
     static constexpr qsizetype sliceCharacters = 3000;
 
     void setPaused(bool paused);
-    void update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
+    void setParagraphs(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
 
     // Whether the document shows the last update's paragraphs in full (not yet while a long
     // change is replaced slice by slice).
