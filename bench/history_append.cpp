@@ -33,7 +33,7 @@ void BM_HistoryAppend(benchmark::State &state)
     for (int i = 0; i < shown; ++i)
         paragraphs.append(paragraph(i));
     paragraphs.last().latest = true;
-    view.update(paragraphs, look);
+    view.setParagraphs(paragraphs, look);
     QCoreApplication::processEvents();
 
     int next = shown;
@@ -47,7 +47,7 @@ void BM_HistoryAppend(benchmark::State &state)
         paragraphs.append(paragraph(next++));
         paragraphs.last().latest = true;
         state.ResumeTiming();
-        view.update(paragraphs, look);
+        view.setParagraphs(paragraphs, look);
         benchmark::DoNotOptimize(view.lengths().size());
     }
     state.counters["paragraphs"] = double(paragraphs.size());

@@ -194,7 +194,7 @@ void CaptionFontTest::hanFace()
     HistoryText::Paragraph paragraph;
     paragraph.primary = text;
     paragraph.latest = true;
-    view.update({paragraph}, look);
+    view.setParagraphs({paragraph}, look);
     QCOMPARE(hanFamilies(view.document()), QStringList {face});
 }
 

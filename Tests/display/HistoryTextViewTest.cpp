@@ -95,7 +95,7 @@ int addedInOneTurn(ViewRig &rig, const QList<Paragraph> &paragraphs)
     int added = 0;
     const QMetaObject::Connection counting = QObject::connect(
         rig.doc(), &QTextDocument::contentsChange, [&added](int, int, int chars) { added += chars; });
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     QObject::disconnect(counting);
     return added;
 }
@@ -133,9 +133,9 @@ void HistoryTextViewTest::sameParagraphsTouchNothing()
 {
     ViewRig rig;
     const QList<Paragraph> paragraphs = {text(u"你好"_qs), text(u"再见"_qs, u"bye"_qs, true)};
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     const int revision = rig.doc()->revision();
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     QCOMPARE(rig.doc()->revision(), revision);
     QVERIFY(!rig.doc()->isUndoAvailable());
 }
@@ -145,7 +145,7 @@ void HistoryTextViewTest::lengthsCountDocumentPositions()
     ViewRig rig;
     // Emoji and U+20000 take two UTF-16 units each; every line break one position.
     const QString astral = QString::fromUcs4(U"\U00020000");
-    rig.view->update({text(u"中文"_qs), text(u"😀"_qs + astral, u"ok"_qs)}, rig.look);
+    rig.view->setParagraphs({text(u"中文"_qs), text(u"😀"_qs + astral, u"ok"_qs)}, rig.look);
     QCOMPARE(rig.view->lengths(), QList<int>({3, 8}));
     QCOMPARE(rig.doc()->characterCount() - 1, 11);
 }
@@ -155,24 +155,24 @@ void HistoryTextViewTest::incrementalEqualsFullRender()
     ViewRig rig;
     const QString astral = QString::fromUcs4(U"\U00020000");
     QList<Paragraph> paragraphs = {text(u"第一句"_qs, u"first"_qs)};
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     Paragraph second = text(u"😀 表情"_qs + astral, u"emoji"_qs);
     second.turn = true;
     paragraphs.append(second);
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     Paragraph rtl = text(u"עברית"_qs);
     rtl.live = u" growing"_qs;
     paragraphs.append(rtl);
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     // The middle one changes, the last one goes.
     paragraphs[1].secondary = u"emoji, revised 😀"_qs;
     paragraphs[1].highlights = {astral};
     paragraphs.removeLast();
     paragraphs.append(text(u"最后"_qs, {}, true));
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
 
     ViewRig fresh;
-    fresh.view->update(paragraphs, fresh.look);
+    fresh.view->setParagraphs(paragraphs, fresh.look);
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
     QCOMPARE(rig.view->lengths(), fresh.view->lengths());
@@ -186,20 +186,20 @@ void HistoryTextViewTest::middleChangeKeepsTheRest()
     paragraphs[3].turn = true;
     paragraphs[4].highlights = {u"English"_qs};
     paragraphs.last().latest = true;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     int revisions = 0;
     connect(rig.doc(), &QTextDocument::contentsChange, rig.view.get(), [&](int, int, int) { ++revisions; });
     paragraphs[2].secondary.clear();
     paragraphs[3].primary = u"换人之后改过的一句"_qs;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     paragraphs[1].turn = true;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     paragraphs.remove(2);
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     QVERIFY(revisions > 0);
 
     ViewRig fresh;
-    fresh.view->update(paragraphs, fresh.look);
+    fresh.view->setParagraphs(paragraphs, fresh.look);
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
     QCOMPARE(rig.view->lengths(), fresh.view->lengths());
@@ -213,14 +213,14 @@ void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
     const int count = 1200;
     QList<Paragraph> paragraphs = many(count);
     paragraphs.last().latest = true;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
 
     QList<Paragraph> ended = olderChineseOnly(paragraphs);
     ended[count - 4].primary += u"（改）"_qs;
     ViewRig fresh;
-    fresh.view->update(ended, fresh.look);
+    fresh.view->setParagraphs(ended, fresh.look);
     QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
     const QString expected = fresh.doc()->toPlainText();
 
@@ -236,9 +236,9 @@ void HistoryTextViewTest::longChangeIsReplacedNewestFirst()
     // A newer update while the slices are still being replaced: the document ends as that one.
     ended.append(text(u"又来了一句"_qs, u"one more"_qs, true));
     ended[count - 1].latest = false;
-    rig.view->update(ended, rig.look);
+    rig.view->setParagraphs(ended, rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled(), waitMs);
-    fresh.view->update(ended, fresh.look);
+    fresh.view->setParagraphs(ended, fresh.look);
     QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
     QCOMPARE(rig.doc()->toPlainText(), fresh.doc()->toPlainText());
     QCOMPARE(textOnly(rig.doc()), textOnly(fresh.doc()));
@@ -259,12 +259,12 @@ void HistoryTextViewTest::longParagraphsAreReplacedInShorterSlices()
         paragraphs.append(text(u"第%1段：市场预算还要再审一遍，董事会开会之前再看一次。"_qs.arg(i).repeated(3),
                                u"%1 "_qs.arg(i) + english));
     paragraphs.last().latest = true;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
 
     const QList<Paragraph> ended = olderChineseOnly(paragraphs);
     ViewRig fresh;
-    fresh.view->update(ended, fresh.look);
+    fresh.view->setParagraphs(ended, fresh.look);
     QTRY_VERIFY_WITH_TIMEOUT(fresh.view->settled(), waitMs);
     const QString expected = fresh.doc()->toPlainText();
 
@@ -280,13 +280,13 @@ void HistoryTextViewTest::longParagraphsAreReplacedInShorterSlices()
 void HistoryTextViewTest::appearanceChangeRendersEverything()
 {
     ViewRig rig;
-    rig.view->update(many(3), rig.look);
+    rig.view->setParagraphs(many(3), rig.look);
     const QString before = rig.doc()->toHtml();
     CaptionAppearance bigger = rig.look.scaled(2);
-    rig.view->update(many(3), bigger);
+    rig.view->setParagraphs(many(3), bigger);
     QVERIFY(rig.doc()->toHtml() != before);
     ViewRig fresh;
-    fresh.view->update(many(3), bigger);
+    fresh.view->setParagraphs(many(3), bigger);
     QCOMPARE(rig.doc()->toHtml(), fresh.doc()->toHtml());
     QCOMPARE(rig.view->followThreshold(), 2 * bigger.chineseSize);
 }
@@ -299,7 +299,7 @@ void HistoryTextViewTest::alphaAndHighlights()
     onlySecondary.secondary = u"English only"_qs;
     Paragraph newest = text(u"新的 Anna 和 Anna"_qs, {}, true);
     newest.highlights = {u"Anna"_qs, QString()};
-    rig.view->update({old, onlySecondary, newest}, rig.look);
+    rig.view->setParagraphs({old, onlySecondary, newest}, rig.look);
     const double chineseAlpha = rig.look.effective().chineseColor.a;
     const double englishAlpha = rig.look.effective().englishColor.a;
 
@@ -323,9 +323,9 @@ void HistoryTextViewTest::alphaAndHighlights()
 void HistoryTextViewTest::unseenWhilePaused()
 {
     ViewRig rig;
-    rig.view->update(many(2), rig.look);
+    rig.view->setParagraphs(many(2), rig.look);
     rig.view->setPaused(true);
-    rig.view->update(many(5), rig.look);
+    rig.view->setParagraphs(many(5), rig.look);
     QCOMPARE(rig.view->unseen(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(rig.state.unseen(), 3, waitMs);
     rig.view->setPaused(false);
@@ -339,7 +339,7 @@ void HistoryTextViewTest::unseenWhilePaused()
 void HistoryTextViewTest::scrollingUpStopsFollowing()
 {
     ViewRig rig;
-    rig.view->update(many(40), rig.look);
+    rig.view->setParagraphs(many(40), rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
     QScrollBar *bar = rig.view->verticalScrollBar();
     const int bottom = bar->value();
@@ -351,7 +351,7 @@ void HistoryTextViewTest::scrollingUpStopsFollowing()
     QVERIFY(!rig.view->follow());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.state.following(), waitMs);
     // While browsing a new paragraph neither scrolls nor counts.
-    rig.view->update(many(41), rig.look);
+    rig.view->setParagraphs(many(41), rig.look);
     QCOMPARE(bar->value(), bottom - 400);
     QCOMPARE(rig.view->unseen(), 0);
     // The jump action follows again and goes to the bottom.
@@ -368,10 +368,10 @@ void HistoryTextViewTest::followThreshold()
     QCOMPARE(rig.view->followThreshold(), 52.0);
     CaptionAppearance look;
     look.chineseSize = 26;
-    rig.view->update(many(1), look);
+    rig.view->setParagraphs(many(1), look);
     QCOMPARE(rig.view->followThreshold(), 52.0);
     look.chineseSize = 10;
-    rig.view->update(many(1), look);
+    rig.view->setParagraphs(many(1), look);
     QCOMPARE(rig.view->followThreshold(), 24.0);
 }
 
@@ -457,7 +457,7 @@ void HistoryTextViewTest::outlinedTextCastsAShadowBelowIt()
         rig.look.outline = outline;
         Paragraph turn = text(u"第二位发言人"_qs, u"Second speaker"_qs, true);
         turn.turn = true;
-        rig.view->update({text(u"第一句话"_qs, u"First line"_qs), turn}, rig.look);
+        rig.view->setParagraphs({text(u"第一句话"_qs, u"First line"_qs), turn}, rig.look);
         QCoreApplication::processEvents();
         return rig.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     };
@@ -633,7 +633,7 @@ void HistoryTextViewTest::newestLineStaysAtTheBottom()
     rig.view->resize(400, height);
     QList<Paragraph> paragraphs = many(count);
     paragraphs.last().latest = true;
-    rig.view->update(paragraphs, rig.look);
+    rig.view->setParagraphs(paragraphs, rig.look);
     const auto atBottom = [&](const QString &when) {
         QTRY_VERIFY_WITH_TIMEOUT(rig.view->settled() && !rig.view->animating(), waitMs);
         QTRY_VERIFY2_WITH_TIMEOUT(newestNotAtBottom(*rig.view).isEmpty(),
@@ -645,18 +645,18 @@ void HistoryTextViewTest::newestLineStaysAtTheBottom()
             paragraphs.last().latest = false;
             paragraphs.append(text(u"新的一句，第%1句，很长很长很长很长很长很长很长很长很长很长很长很长很长"_qs.arg(i),
                                    u"A new line, number %1"_qs.arg(i), true));
-            rig.view->update(paragraphs, rig.look);
+            rig.view->setParagraphs(paragraphs, rig.look);
             if (then == u"one more each turn")
                 atBottom(u"line %1"_qs.arg(i));
         }
     } else if (then == u"newest shrinks") {
         Paragraph &newest = paragraphs.last();
         newest.live = u" 后面又说了很长很长很长很长很长很长很长很长很长很长很长的一段话还没说完"_qs;
-        rig.view->update(paragraphs, rig.look);
+        rig.view->setParagraphs(paragraphs, rig.look);
         atBottom(u"grown"_qs);
         newest.live.clear();
         newest.secondary.clear();
-        rig.view->update(paragraphs, rig.look);
+        rig.view->setParagraphs(paragraphs, rig.look);
     } else if (then == u"shorter panel") {
         rig.view->resize(400, 100);
     }
@@ -669,7 +669,7 @@ void HistoryTextViewTest::clickLeavesNoCaret()
 {
     ViewRig rig;
     QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
-    rig.view->update(many(40), rig.look);
+    rig.view->setParagraphs(many(40), rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
     QWidget *viewport = rig.view->viewport();
     QCOMPARE(drawnBelowText(*rig.view), QString());
@@ -699,7 +699,7 @@ void HistoryTextViewTest::keysScrollWithTheBarShown()
     QFETCH(Qt::KeyboardModifiers, modifiers);
     ViewRig rig;
     QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
-    rig.view->update(many(40), rig.look);
+    rig.view->setParagraphs(many(40), rig.look);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.view->animating(), waitMs);
     QTest::mouseClick(rig.view->viewport(), Qt::LeftButton, {}, QPoint(60, 20));
     QScrollBar *bar = rig.view->verticalScrollBar();

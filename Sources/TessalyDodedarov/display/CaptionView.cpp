@@ -446,7 +446,7 @@ void CaptionView::refresh()
         m_jump->adjustSize();
     }
 
-    m_notesBar->update(chinese);
+    m_notesBar->setTextColor(chinese);
     // Notes added or deleted while the list is open change its height.
     if (m_notesOpen && m_notesView && m_notesView->refresh())
         placeNotesPopup();

@@ -3,15 +3,14 @@
 #include "captions/FontFamilies.h"
 #include "display/Colors.h"
 #include "display/HistoryScrollState.h"
+#include "display/OverlayScrollBar.h"
 #include "speech/SpeechLanguage.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGlyphRun>
 #include <QHash>
-#include <QPainter>
 #include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -24,65 +23,6 @@
 #include <cmath>
 
 namespace {
-
-// Outlined text carries its shadow's strength (the text's own alpha) in this property; the
-// separators and anything else without it cast no shadow.
-constexpr int shadowAlphaProperty = QTextFormat::UserProperty + 1;
-// The shadow: black at 0.8 of the text's alpha, blurred over about 3 px, 1 px below the text.
-constexpr double shadowStrength = 0.8;
-constexpr int shadowBlur = 3;
-constexpr int shadowDrop = 1;
-
-// Three box blurs of the alpha channel come close to a Gaussian of about the blur radius. The
-// image is premultiplied black, so the alpha is all there is.
-void blurAlpha(QImage &image, int radius)
-{
-    const int width = image.width();
-    const int height = image.height();
-    if (radius < 1 || width == 0 || height == 0)
-        return;
-    const int window = 2 * radius + 1;
-    std::vector<int> line(size_t(std::max(width, height)));
-    const auto pass = [&](int count, int length, auto &&at) {
-        for (int i = 0; i < count; ++i) {
-            for (int k = 0; k < length; ++k)
-                line[size_t(k)] = qAlpha(*at(i, k));
-            int sum = 0;
-            for (int k = 0; k < std::min(radius, length); ++k)
-                sum += line[size_t(k)];
-            for (int k = 0; k < length; ++k) {
-                if (k + radius < length)
-                    sum += line[size_t(k + radius)];
-                if (k - radius - 1 >= 0)
-                    sum -= line[size_t(k - radius - 1)];
-                *at(i, k) = qRgba(0, 0, 0, sum / window);
-            }
-        }
-    };
-    for (int round = 0; round < 3; ++round) {
-        pass(height, width, [&](int y, int x) { return reinterpret_cast<QRgb *>(image.scanLine(y)) + x; });
-        pass(width, height, [&](int x, int y) { return reinterpret_cast<QRgb *>(image.scanLine(y)) + x; });
-    }
-}
-
-// Equal paragraphs, answered quickly for texts that share their data: the new list the view
-// gets is mostly made of the very strings it rendered last time.
-bool sameText(const QString &a, const QString &b)
-{
-    return a.isSharedWith(b) || a == b;
-}
-
-bool sameParagraph(const HistoryText::Paragraph &a, const HistoryText::Paragraph &b)
-{
-    return a.turn == b.turn && a.primaryDim == b.primaryDim && a.latest == b.latest && a.older == b.older
-        && sameText(a.primary, b.primary) && sameText(a.live, b.live) && sameText(a.secondary, b.secondary)
-        && sameText(a.original, b.original) && a.highlights == b.highlights;
-}
-
-qsizetype textSize(const HistoryText::Paragraph &p)
-{
-    return p.primary.size() + p.live.size() + p.secondary.size() + p.original.size();
-}
 
 QFont captionFont(const QString &family, double size, bool chinese)
 {
@@ -156,7 +96,7 @@ struct HistoryTextView::Style {
             QPen pen(QColor::fromRgbF(0, 0, 0, float(alpha)));
             pen.setWidthF(format.font().pixelSize() * 0.03);
             format.setTextOutline(pen);
-            format.setProperty(shadowAlphaProperty, alpha);
+            format.setProperty(TextShadow::alphaProperty, alpha);
         }
         return format;
     }
@@ -179,42 +119,7 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
     // the dark panel; it stays off (it still holds the range and scrolls with the wheel), and a
     // thin overlay bar mirrors it.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_overlay = new QScrollBar(Qt::Vertical, this);
-    m_overlay->setObjectName(QStringLiteral("historyOverlayBar"));
-    m_overlay->setAttribute(Qt::WA_TranslucentBackground);
-    m_overlay->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; border: none; width: %1px; margin: 2px 1px; }"
-        " QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.4); border-radius: 2px;"
-        " min-height: 24px; }"
-        " QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed {"
-        " background: rgba(255, 255, 255, 0.6); }"
-        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { border: none;"
-        " background: none; height: 0px; width: 0px; }"
-        " QScrollBar::up-arrow:vertical, QScrollBar::down-arrow:vertical { background: none;"
-        " border: none; width: 0px; height: 0px; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
-                                .arg(overlayWidth));
-    m_overlay->hide();
-    m_overlayRest = new QTimer(this);
-    m_overlayRest->setSingleShot(true);
-    m_overlayRest->setInterval(overlayRestMs);
-    connect(m_overlayRest, &QTimer::timeout, this, [this] {
-        // The pointer resting on the bar or a drag in progress keeps it.
-        if (m_overlay->underMouse() || m_overlay->isSliderDown())
-            m_overlayRest->start();
-        else
-            m_overlay->hide();
-    });
-    connect(m_overlay, &QScrollBar::valueChanged, this, [this](int value) {
-        if (!m_syncingOverlay)
-            verticalScrollBar()->setValue(value);
-    });
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { syncOverlay(); });
-    // Only the user's scrolling shows the bar; following the newest line does not flash it.
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { syncOverlay(); });
-    // The user's scrolling, by wheel, keys or the bar itself, goes through the bars' actions.
-    connect(m_overlay, &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
-    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { revealOverlay(); });
+    m_overlay = new OverlayScrollBar(verticalScrollBar(), this);
     setLineWrapMode(QTextEdit::WidgetWidth);
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
@@ -231,7 +136,7 @@ HistoryTextView::HistoryTextView(HistoryScrollState *scroll, QWidget *parent)
         m_lastOffset = verticalScrollBar()->value();
     });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryTextView::boundsChanged);
-    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadowStale = true; });
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_shadow.invalidate(); });
 
     if (m_state) {
         QPointer<HistoryTextView> self = this;
@@ -286,7 +191,7 @@ double HistoryTextView::followThreshold() const
     return m_renderedAppearance ? std::max(24.0, 2 * m_renderedAppearance->chineseSize) : 52.0;
 }
 
-void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
+void HistoryTextView::setParagraphs(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance)
 {
     m_target = paragraphs;
     m_targetAppearance = appearance;
@@ -296,148 +201,138 @@ void HistoryTextView::update(const QList<HistoryText::Paragraph> &paragraphs, co
 void HistoryTextView::applyTarget()
 {
     const QList<HistoryText::Paragraph> paragraphs = m_target;
-    const CaptionAppearance appearance = m_targetAppearance;
-    QTextDocument *doc = document();
-    const bool newLook = !m_renderedAppearance || *m_renderedAppearance != appearance;
+    const bool newLook = !m_renderedAppearance || *m_renderedAppearance != m_targetAppearance;
     if (newLook || paragraphs.size() < 2)
         m_heldHeight = 0;
+    const std::optional<HistoryChange> change =
+        HistoryChange::between(m_rendered, m_lengths, paragraphs, newLook, sliceCharacters);
+    if (!change)
+        return;
 
-    const QList<int> oldLengths = m_lengths;
+    // The newest paragraph shown before the edit is the one the view keeps in place.
     const qsizetype oldCount = m_rendered.size();
-    qsizetype start = 0;
-    if (newLook) {
-        m_renderedAppearance = appearance;
-        m_rendered.clear();
-        m_lengths.clear();
-    } else {
-        while (start < paragraphs.size() && start < m_rendered.size() && sameParagraph(paragraphs.at(start), m_rendered.at(start)))
-            ++start;
-        if (start == paragraphs.size() && start == m_rendered.size())
-            return;
-    }
-    // Paragraphs at the end that did not change stay as they are (never the first one, which
-    // is drawn without the gap above it).
-    const qsizetype rendered = m_rendered.size();
-    const qsizetype floor = std::max<qsizetype>(start, 1);
-    qsizetype kept = 0;
-    while (paragraphs.size() - kept - 1 >= floor && rendered - kept - 1 >= floor
-           && sameParagraph(paragraphs.at(paragraphs.size() - kept - 1), m_rendered.at(rendered - kept - 1)))
-        ++kept;
-    // The changed paragraphs: the old [start, oldEnd) give way to the new [start, newEnd). A long
-    // run (the whole meeting, when the English of the older lines goes at its end) is replaced
-    // newest first, a slice per turn of the event loop, so that the loop never stalls and what
-    // the user sees changes at once; old and new then line up one to one in front of the slice.
-    const qsizetype newEnd = paragraphs.size() - kept;
-    const qsizetype oldEnd = rendered - kept;
-    qsizetype newCount = 0;
-    for (qsizetype chars = 0; newCount < newEnd - start && (newCount == 0 || chars < sliceCharacters); ++newCount)
-        chars += textSize(paragraphs.at(newEnd - newCount - 1));
-    const qsizetype replaced = std::max<qsizetype>(oldEnd - start - (newEnd - start - newCount), 0);
-    const qsizetype from = oldEnd - replaced; // first old paragraph replaced
-    const qsizetype to = newEnd - newCount;    // first new paragraph rendered
-    int startChar = 0;
-    for (qsizetype i = 0; i < from && i < m_lengths.size(); ++i)
-        startChar += m_lengths.at(i);
-    int removedChars = 0;
-    for (qsizetype i = from; i < oldEnd && i < m_lengths.size(); ++i)
-        removedChars += m_lengths.at(i);
-
     const qsizetype anchor = oldCount - 1;
     std::optional<double> oldTop;
     if (!newLook && anchor >= 0 && anchor < paragraphs.size())
-        oldTop = top(int(anchor), oldLengths);
+        oldTop = top(int(anchor), m_lengths);
+    if (newLook) {
+        m_renderedAppearance = m_targetAppearance;
+        m_rendered.clear();
+        m_lengths.clear();
+    }
+    const QList<int> lengths = replaceParagraphs(*change, paragraphs, newLook);
+    keepRendered(*change, paragraphs, lengths);
 
-    // Resolving the families through fontconfig costs more than rendering a paragraph: the
-    // fonts and colours are made once per look.
-    if (newLook || !m_style || m_styleBaseFont != QApplication::font()) {
-        m_style = std::make_unique<Style>(appearance);
-        m_styleBaseFont = QApplication::font();
-    }
-    const Style &style = *m_style;
-    m_outline = style.outline;
-    m_updating = true;
-    QTextCursor cursor(doc);
-    cursor.beginEditBlock();
-    cursor.setPosition(newLook ? 0 : startChar);
-    // The first kept paragraph's first line merges into the edit: its formats are put back.
-    QTextBlockFormat keptBlock;
-    QTextCharFormat keptChars;
-    if (kept > 0) {
-        const QTextBlock next = doc->findBlock(startChar + removedChars);
-        keptBlock = next.blockFormat();
-        keptChars = next.charFormat();
-        cursor.setPosition(startChar + removedChars, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-    QList<int> lengths;
-    lengths.reserve(newCount);
-    for (qsizetype i = to; i < newEnd; ++i)
-        lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
-    if (kept > 0) {
-        cursor.setBlockFormat(keptBlock);
-        cursor.setBlockCharFormat(keptChars);
-    } else {
-        // The last, empty block carries the bottom inset and the held height.
-        QTextBlockFormat tail;
-        tail.setBottomMargin(m_tailMargin);
-        cursor.setBlockFormat(tail);
-        // An empty block still takes the height of its font's line: a one-pixel font keeps
-        // that line from pushing the view off its text.
-        QTextCharFormat tiny;
-        QFont font = cursor.blockCharFormat().font();
-        font.setPixelSize(1);
-        tiny.setFont(font);
-        cursor.setBlockCharFormat(tiny);
-        cursor.setCharFormat(tiny);
-    }
-    cursor.endEditBlock();
-    m_updating = false;
-
-    // Only the changed paragraphs are replaced in the kept lists too: dropping a whole
-    // meeting's paragraphs on every update would cost as much as the meeting is long.
-    m_lengths.remove(from, std::min(oldEnd, m_lengths.size()) - from);
-    m_lengths.insert(from, newCount, 0);
-    std::copy(lengths.cbegin(), lengths.cend(), m_lengths.begin() + from);
-    const bool complete = from == start && to == start;
-    if (complete && kept == 0 && !m_rendered.isDetached()) {
-        m_rendered = paragraphs; // a list shared with the caller is just taken
-    } else {
-        m_rendered.remove(from, oldEnd - from);
-        m_rendered.insert(from, newCount, HistoryText::Paragraph());
-        std::copy(paragraphs.cbegin() + to, paragraphs.cbegin() + newEnd, m_rendered.begin() + from);
-    }
-    // Once the document shows the whole target, one list of a meeting's paragraphs serves as both.
-    if (complete)
-        m_target = m_rendered;
-
-    if (m_follow && oldTop) {
-        const std::optional<double> newTop = top(int(anchor), m_lengths);
-        if (newTop && *newTop < *oldTop - 0.5) {
-            // Text above the last shown paragraph got shorter: keep that paragraph in place.
-            const double lost = *oldTop - *newTop;
-            m_updating = true;
-            m_heldHeight = std::max(m_heldHeight - lost, 0.0);
-            m_animation->stop();
-            m_animating = false;
-            QScrollBar *bar = verticalScrollBar();
-            bar->setValue(std::max(int(std::lround(bar->value() - lost)), 0));
-            m_lastOffset = bar->value();
-            m_updating = false;
-        }
-    }
+    if (m_follow && oldTop)
+        holdAnchor(int(anchor), *oldTop);
     if (m_paused && m_follow)
         setUnseen(m_unseen + int(std::max<qsizetype>(m_rendered.size() - oldCount, 0)));
     if (m_follow && !m_paused)
-        scrollToBottom(start >= oldCount);
-    if (!complete && !m_sliceQueued) {
+        scrollToBottom(change->start >= oldCount);
+    if (!change->complete && !m_sliceQueued) {
         m_sliceQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_sliceQueued = false;
             applyTarget();
         });
     }
+}
+
+QList<int> HistoryTextView::replaceParagraphs(const HistoryChange &change,
+                                              const QList<HistoryText::Paragraph> &paragraphs, bool newLook)
+{
+    // Resolving the families through fontconfig costs more than rendering a paragraph: the
+    // fonts and colours are made once per look.
+    if (newLook || !m_style || m_styleBaseFont != QApplication::font()) {
+        m_style = std::make_unique<Style>(m_targetAppearance);
+        m_styleBaseFont = QApplication::font();
+    }
+    const Style &style = *m_style;
+    m_outline = style.outline;
+    m_updating = true;
+    QTextDocument *doc = document();
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    cursor.setPosition(change.startChar);
+    // The first kept paragraph's first line merges into the edit: its formats are put back.
+    QTextBlockFormat keptBlock;
+    QTextCharFormat keptChars;
+    if (change.kept > 0) {
+        const QTextBlock next = doc->findBlock(change.startChar + change.removedChars);
+        keptBlock = next.blockFormat();
+        keptChars = next.charFormat();
+        cursor.setPosition(change.startChar + change.removedChars, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    QList<int> lengths;
+    lengths.reserve(change.newCount);
+    for (qsizetype i = change.to; i < change.newEnd; ++i)
+        lengths.append(render(cursor, paragraphs.at(i), i == 0, style));
+    if (change.kept > 0) {
+        cursor.setBlockFormat(keptBlock);
+        cursor.setBlockCharFormat(keptChars);
+    } else {
+        formatTailBlock(cursor);
+    }
+    cursor.endEditBlock();
+    m_updating = false;
+    return lengths;
+}
+
+void HistoryTextView::formatTailBlock(QTextCursor &cursor) const
+{
+    // The last, empty block carries the bottom inset and the held height.
+    QTextBlockFormat tail;
+    tail.setBottomMargin(m_tailMargin);
+    cursor.setBlockFormat(tail);
+    // An empty block still takes the height of its font's line: a one-pixel font keeps
+    // that line from pushing the view off its text.
+    QTextCharFormat tiny;
+    QFont font = cursor.blockCharFormat().font();
+    font.setPixelSize(1);
+    tiny.setFont(font);
+    cursor.setBlockCharFormat(tiny);
+    cursor.setCharFormat(tiny);
+}
+
+void HistoryTextView::keepRendered(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                                   const QList<int> &lengths)
+{
+    // Only the changed paragraphs are replaced in the kept lists too: dropping a whole
+    // meeting's paragraphs on every update would cost as much as the meeting is long.
+    const qsizetype from = change.from;
+    m_lengths.remove(from, std::min(change.oldEnd, m_lengths.size()) - from);
+    m_lengths.insert(from, change.newCount, 0);
+    std::copy(lengths.cbegin(), lengths.cend(), m_lengths.begin() + from);
+    if (change.complete && change.kept == 0 && !m_rendered.isDetached()) {
+        m_rendered = paragraphs; // a list shared with the caller is just taken
+    } else {
+        m_rendered.remove(from, change.oldEnd - from);
+        m_rendered.insert(from, change.newCount, HistoryText::Paragraph());
+        std::copy(paragraphs.cbegin() + change.to, paragraphs.cbegin() + change.newEnd, m_rendered.begin() + from);
+    }
+    // Once the document shows the whole target, one list of a meeting's paragraphs serves as both.
+    if (change.complete)
+        m_target = m_rendered;
+}
+
+void HistoryTextView::holdAnchor(int anchor, double oldTop)
+{
+    const std::optional<double> newTop = top(anchor, m_lengths);
+    if (!newTop || *newTop >= oldTop - 0.5)
+        return;
+    // Text above the last shown paragraph got shorter: keep that paragraph in place.
+    const double lost = oldTop - *newTop;
+    m_updating = true;
+    m_heldHeight = std::max(m_heldHeight - lost, 0.0);
+    m_animation->stop();
+    m_animating = false;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setValue(std::max(int(std::lround(bar->value() - lost)), 0));
+    m_lastOffset = bar->value();
+    m_updating = false;
 }
 
 int HistoryTextView::render(QTextCursor &cursor, const HistoryText::Paragraph &p, bool isFirst, const Style &style)
@@ -639,113 +534,33 @@ void HistoryTextView::boundsChanged()
 void HistoryTextView::resizeEvent(QResizeEvent *event)
 {
     QTextEdit::resizeEvent(event);
-    placeOverlay();
+    m_overlay->place();
     if (m_follow && !m_paused && !m_rendered.isEmpty())
         scrollToBottom(false);
-    syncOverlay();
+    m_overlay->sync();
+}
+
+QScrollBar *HistoryTextView::overlayBar() const
+{
+    return m_overlay;
 }
 
 void HistoryTextView::enterEvent(QEnterEvent *event)
 {
     QTextEdit::enterEvent(event);
-    revealOverlay();
+    m_overlay->reveal();
 }
 
 void HistoryTextView::leaveEvent(QEvent *event)
 {
     QTextEdit::leaveEvent(event);
-    if (m_overlay->isVisible())
-        m_overlayRest->start();
-}
-
-void HistoryTextView::placeOverlay()
-{
-    const QRect area = rect();
-    m_overlay->setGeometry(area.right() + 1 - overlayWidth, area.top(), overlayWidth, area.height());
-    m_overlay->raise();
-}
-
-void HistoryTextView::syncOverlay()
-{
-    const QScrollBar *bar = verticalScrollBar();
-    m_syncingOverlay = true;
-    m_overlay->setRange(bar->minimum(), bar->maximum());
-    m_overlay->setPageStep(bar->pageStep());
-    m_overlay->setSingleStep(bar->singleStep());
-    m_overlay->setValue(bar->value());
-    m_syncingOverlay = false;
-    if (bar->maximum() <= bar->minimum())
-        m_overlay->hide();
-}
-
-void HistoryTextView::revealOverlay()
-{
-    const QScrollBar *bar = verticalScrollBar();
-    if (bar->maximum() <= bar->minimum())
-        return;
-    placeOverlay();
-    m_overlay->show();
-    m_overlayRest->start();
+    m_overlay->hideAfterRest();
 }
 
 void HistoryTextView::paintEvent(QPaintEvent *event)
 {
     // The shadow goes under the text, which the text edit then draws as usual.
-    if (m_outline) {
-        const QImage &shadow = shadowImage();
-        if (!shadow.isNull()) {
-            QPainter painter(viewport());
-            painter.drawImage(QPointF(-shadowBlur, -shadowBlur + shadowDrop), shadow);
-        }
-    }
+    if (m_outline)
+        m_shadow.paintUnder(viewport(), document(), verticalScrollBar()->value());
     QTextEdit::paintEvent(event);
-}
-
-const QImage &HistoryTextView::shadowImage()
-{
-    const int offset = verticalScrollBar()->value();
-    const QSize size = viewport()->size();
-    const qreal ratio = viewport()->devicePixelRatioF();
-    if (!m_shadowStale && offset == m_shadowOffset && size == m_shadowSize && ratio == m_shadowRatio)
-        return m_shadow;
-    m_shadowStale = false;
-    m_shadowOffset = offset;
-    m_shadowSize = size;
-    m_shadowRatio = ratio;
-
-    // A margin of the blur radius round the visible area, so that the blur has what it spreads.
-    const QSize padded = size + QSize(2 * shadowBlur, 2 * shadowBlur);
-    m_shadow = QImage(padded * ratio, QImage::Format_ARGB32_Premultiplied);
-    m_shadow.setDevicePixelRatio(ratio);
-    m_shadow.fill(Qt::transparent);
-    QPainter painter(&m_shadow);
-    painter.translate(shadowBlur, shadowBlur - offset);
-    QAbstractTextDocumentLayout *layout = document()->documentLayout();
-    const double top = offset - shadowBlur - shadowDrop;
-    const double bottom = offset + size.height() + shadowBlur;
-    const int first = layout->hitTest(QPointF(0, std::max(top, 0.0)), Qt::FuzzyHit);
-    for (QTextBlock block = first >= 0 ? document()->findBlock(first) : document()->begin(); block.isValid();
-         block = block.next()) {
-        const QRectF bounds = layout->blockBoundingRect(block);
-        if (bounds.top() > bottom)
-            break;
-        if (bounds.bottom() < top)
-            continue;
-        const QTextLayout *text = block.layout();
-        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            const QVariant alpha = fragment.charFormat().property(shadowAlphaProperty);
-            if (!alpha.isValid())
-                continue;
-            painter.setPen(QColor::fromRgbF(0, 0, 0, float(shadowStrength * alpha.toDouble())));
-            const int from = fragment.position() - block.position();
-            for (int i = 0; i < text->lineCount(); ++i) {
-                for (const QGlyphRun &run : text->lineAt(i).glyphRuns(from, fragment.length()))
-                    painter.drawGlyphRun(text->position(), run);
-            }
-        }
-    }
-    painter.end();
-    blurAlpha(m_shadow, std::max(1, int(std::lround(ratio))));
-    return m_shadow;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "captions/CaptionAppearance.h"
+#include "display/TextShadow.h"
+#include "model/HistoryChange.h"
 #include "model/HistoryText.h"
 
-#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QTextEdit>
@@ -12,9 +13,9 @@
 #include <optional>
 
 class HistoryScrollState;
+class OverlayScrollBar;
 class QPropertyAnimation;
 class QScrollBar;
-class QTimer;
 
 // The caption history: a read-only, selectable rich text of the history paragraphs. Captions
 // arrive several times a second while the user reads, scrolls or selects, so each update
@@ -37,7 +38,7 @@ public:
     static constexpr qsizetype sliceCharacters = 3000;
 
     void setPaused(bool paused);
-    void update(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
+    void setParagraphs(const QList<HistoryText::Paragraph> &paragraphs, const CaptionAppearance &appearance);
 
     // Whether the document shows the last update's paragraphs in full (not yet while a long
     // change is replaced slice by slice).
@@ -53,12 +54,9 @@ public:
 
     void scrollToBottom(bool animated);
 
-    // The scrollbar the user sees: a thin bar over the right edge of the text, shown while the
-    // text scrolls or the pointer is over it, hidden again after a short rest. The text edit's
-    // own bar stays hidden and keeps the range and position.
-    QScrollBar *overlayBar() const { return m_overlay; }
-    static constexpr int overlayWidth = 7;
-    static constexpr int overlayRestMs = 1200;
+    // The scrollbar the user sees, over the right edge of the text; the text edit's own bar
+    // stays hidden and keeps the range and position.
+    QScrollBar *overlayBar() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -69,6 +67,14 @@ protected:
 private:
     struct Style;
     void applyTarget();
+    // The document edit of one change: returns the rendered paragraphs' lengths.
+    QList<int> replaceParagraphs(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                                 bool newLook);
+    void formatTailBlock(QTextCursor &cursor) const;
+    void keepRendered(const HistoryChange &change, const QList<HistoryText::Paragraph> &paragraphs,
+                      const QList<int> &lengths);
+    // Keeps the paragraph that stood at `oldTop` in place when the text above it got shorter.
+    void holdAnchor(int anchor, double oldTop);
     void setFollow(bool on);
     void setUnseen(int count);
     int render(QTextCursor &cursor, const HistoryText::Paragraph &paragraph, bool isFirst, const Style &style);
@@ -77,16 +83,10 @@ private:
     double holdHeight(double content, double visible);
     void applyBottomMargin(double content, double minimumHeight);
     void boundsChanged();
-    const QImage &shadowImage();
-    void syncOverlay();
-    void revealOverlay();
-    void placeOverlay();
 
     QPointer<HistoryScrollState> m_state;
     QPropertyAnimation *m_animation = nullptr;
-    QScrollBar *m_overlay = nullptr;
-    QTimer *m_overlayRest = nullptr;
-    bool m_syncingOverlay = false;
+    OverlayScrollBar *m_overlay = nullptr;
     // What the last update asked for, and what the document shows (the same once settled).
     QList<HistoryText::Paragraph> m_target;
     CaptionAppearance m_targetAppearance;
@@ -106,11 +106,6 @@ private:
     bool m_animating = false;
     bool m_outline = false;
     double m_tailMargin = bottomInset;
-    // The outlined text's shadow over the visible area, kept until the text, the scroll
-    // position or the size changes: repaints without changes reuse it.
-    QImage m_shadow;
-    bool m_shadowStale = true;
-    int m_shadowOffset = 0;
-    QSize m_shadowSize;
-    qreal m_shadowRatio = 0;
+    // The outlined text's shadow over the visible area: repaints without changes reuse it.
+    TextShadow m_shadow;
 };

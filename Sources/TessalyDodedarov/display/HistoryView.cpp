@@ -142,7 +142,7 @@ bool HistoryView::setInputs(const Inputs &inputs)
         return false;
     m_inputs = inputs;
     m_text->setPaused(inputs.paused);
-    m_text->update(cachedParagraphs(inputs), inputs.appearance);
+    m_text->setParagraphs(cachedParagraphs(inputs), inputs.appearance);
     static_cast<Fade *>(m_fade)->color = Colors::toQColor(inputs.appearance.background);
     m_fade->setVisible(fades());
     m_fade->update();

@@ -48,10 +48,10 @@ NotesBar::NotesBar(AppModel *model, QWidget *parent)
     connect(m_field, &QLineEdit::returnPressed, this, &NotesBar::submit);
     row->addWidget(m_field, 1);
 
-    update(Qt::white);
+    setTextColor(Qt::white);
 }
 
-void NotesBar::update(const QColor &color)
+void NotesBar::setTextColor(const QColor &color)
 {
     m_color = color;
     const QList<SessionNote> notes = m_model ? m_model->notes() : QList<SessionNote>();

@@ -12,14 +12,14 @@ class QPushButton;
 // The one place the caption panel takes typing: a field for this meeting's notes (names,
 // terms, corrections, wishes, a video link) and, once notes exist, a button that opens the
 // list of them. Drawn in the captions' Chinese colour so it matches every skin. Part of the
-// caption view, which owns it and calls update() when the model or the look changed.
+// caption view, which owns it and calls setTextColor() when the model or the look changed.
 class NotesBar final : public QWidget {
     Q_OBJECT
 
 public:
     explicit NotesBar(AppModel *model, QWidget *parent = nullptr);
 
-    void update(const QColor &color);
+    void setTextColor(const QColor &color);
 
     QLineEdit *field() const { return m_field; }
     QPushButton *notesButton() const { return m_button; }
