@@ -345,7 +345,6 @@ public:
     void maybeMergeSentences(bool final);
     QString withoutRepeatedLead(const QString &text, int id, const QString &source);
     bool swallowsContext(const QString &text, int before) const;
-    int mergeCursor() const { return m_meeting.mergeCursor; }
     const QMap<int, QString> &smoothing() const { return m_meeting.smoothing; }
     const QSet<int> &shortRetried() const { return m_meeting.shortRetried; }
     const QMap<int, double> &lineLatency() const { return m_meeting.lineLatency; }
@@ -361,10 +360,6 @@ public:
     void noteSuspects(const QString &text, SpeechLanguage language);
     void markFixed(int id);
     CaptionPipeline &pipeline() { return *m_pipeline; }
-    const QString &lastSubmitted() const { return m_lastSubmitted; }
-    bool pendingTurn() const { return m_meeting.pendingTurn; }
-    std::optional<int> openEnglishLine() const { return m_meeting.openEnglishLine; }
-    const QString &englishBacklog() const { return m_meeting.englishBacklog; }
     double lastSpeechChange() const { return m_lastSpeechChange; }
 
     // Record operations of the lifecycle (AppModelRecord.cpp).
