@@ -284,7 +284,6 @@ public:
     const DiagnosticLog &diag() const { return m_meeting.diag; }
     double meetingStartedAt() const { return m_meeting.meetingStartedAt; }
     const SessionStats &stats() const { return m_meeting.stats; }
-    int meetingSerial() const { return m_meetingSerial; }
 
     // ---- Rows and record saves. ----
     // Rebuilds `rows` from the live layout, previewing live English on a copy.
@@ -447,10 +446,6 @@ public:
                             const QString &user);
     // The system message of the report's analysis request.
     static QString analysisPrompt();
-
-    // Set once the service refused the web-search tool; research, quick checks and the chat then
-    // go without it for the rest of the run.
-    bool webSearchRejected() const { return m_webSearchRejected; }
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -681,6 +676,8 @@ private:
     OptionalText m_diagnosticsStatus;
     QList<SessionNote> m_notes;
     ResearchResult m_research;
+    // Set once the service refused the web-search tool; research, quick checks and the chat then
+    // go without it for the rest of the run.
     bool m_webSearchRejected = false;
 
     // Notes, chat, research calls and the corrections of heard names.
