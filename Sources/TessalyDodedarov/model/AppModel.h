@@ -282,7 +282,6 @@ public:
     SessionBackground background() const;
     void log(const QString &kind, const QMap<QString, QString> &fields = {});
     const DiagnosticLog &diag() const { return m_meeting.diag; }
-    double meetingStartedAt() const { return m_meeting.meetingStartedAt; }
     const SessionStats &stats() const { return m_meeting.stats; }
 
     // ---- Rows and record saves. ----
@@ -346,7 +345,6 @@ public:
     bool swallowsContext(const QString &text, int before) const;
     const QMap<int, QString> &smoothing() const { return m_meeting.smoothing; }
     const QSet<int> &shortRetried() const { return m_meeting.shortRetried; }
-    const QMap<int, double> &lineLatency() const { return m_meeting.lineLatency; }
 
     // ---- Caption units from the pipeline. ----
     void apply(const QList<CaptionPipeline::Output> &outputs);
