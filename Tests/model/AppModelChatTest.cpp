@@ -111,12 +111,16 @@ private slots:
         rig.deepSeek.refuseTools = true;
         AppModel &model = rig.make();
         rig.setLines({finishedLine(0, QStringLiteral("We replace the valve."), QStringLiteral("我们置换瓣膜。"))});
-        QVERIFY(!model.webSearchRejected());
         model.askMeeting(QStringLiteral("讲了什么？"));
         QTRY_VERIFY_WITH_TIMEOUT(!model.chatBusy(), 20000);
         QCOMPARE(model.chatMessages().at(1).text, QStringLiteral("ok"));
         QVERIFY(rig.deepSeek.requests().first().json.contains(QStringLiteral("tools")));
-        QVERIFY(model.webSearchRejected());
+        // The next question goes without the tool from the start.
+        const qsizetype asked = rig.deepSeek.requests().size();
+        model.askMeeting(QStringLiteral("还有呢？"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.chatBusy(), 20000);
+        QCOMPARE(rig.deepSeek.requests().size(), asked + 1);
+        QVERIFY(!rig.deepSeek.requests().last().json.contains(QStringLiteral("tools")));
     }
 
     void lateAnswerAfterNewMeeting()

@@ -245,8 +245,11 @@ private slots:
         p.rig.setLines(lines);
         const QString oldRecord = p.record();
 
+        // One more meeting begins at once (the second of the model); beginning is going active.
+        int begun = 0;
+        QObject::connect(p.model, &AppModel::meetingActiveChanged, p.model, [&] { begun += p.model->meetingActive() ? 1 : 0; });
         p.model->newMeeting();
-        QCOMPARE(p.model->meetingSerial(), 2);
+        QCOMPARE(begun, 1);
         QVERIFY(p.model->transcript().fileURL() != oldRecord);
         // The new meeting finds its own subject while the old one waits for its lines to settle.
         ResearchResult newResearch;

@@ -181,7 +181,12 @@ private slots:
         QCOMPARE(requests.size(), 2);
         QVERIFY(offersTools(requests.first()));
         QVERIFY(!offersTools(requests.last()));
-        QCOMPARE(model.webSearchRejected(), rejected);
+        // Only a refusal switches the tool off for the rest of the run: the chat's question
+        // offers it again after a dropped connection.
+        model.askMeeting(QStringLiteral("讲了什么？"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.chatBusy(), 20000);
+        QVERIFY(rig.deepSeek.requests().size() > requests.size());
+        QCOMPARE(offersTools(rig.deepSeek.requests().at(requests.size())), !rejected);
         const DiagnosticEvent reply = [&] {
             for (const DiagnosticEvent &e : model.diag().events())
                 if (e.kind == QStringLiteral("research_reply"))

@@ -282,9 +282,7 @@ public:
     SessionBackground background() const;
     void log(const QString &kind, const QMap<QString, QString> &fields = {});
     const DiagnosticLog &diag() const { return m_meeting.diag; }
-    double meetingStartedAt() const { return m_meeting.meetingStartedAt; }
     const SessionStats &stats() const { return m_meeting.stats; }
-    int meetingSerial() const { return m_meetingSerial; }
 
     // ---- Rows and record saves. ----
     // Rebuilds `rows` from the live layout, previewing live English on a copy.
@@ -345,10 +343,8 @@ public:
     void maybeMergeSentences(bool final);
     QString withoutRepeatedLead(const QString &text, int id, const QString &source);
     bool swallowsContext(const QString &text, int before) const;
-    int mergeCursor() const { return m_meeting.mergeCursor; }
     const QMap<int, QString> &smoothing() const { return m_meeting.smoothing; }
     const QSet<int> &shortRetried() const { return m_meeting.shortRetried; }
-    const QMap<int, double> &lineLatency() const { return m_meeting.lineLatency; }
 
     // ---- Caption units from the pipeline. ----
     void apply(const QList<CaptionPipeline::Output> &outputs);
@@ -361,10 +357,6 @@ public:
     void noteSuspects(const QString &text, SpeechLanguage language);
     void markFixed(int id);
     CaptionPipeline &pipeline() { return *m_pipeline; }
-    const QString &lastSubmitted() const { return m_lastSubmitted; }
-    bool pendingTurn() const { return m_meeting.pendingTurn; }
-    std::optional<int> openEnglishLine() const { return m_meeting.openEnglishLine; }
-    const QString &englishBacklog() const { return m_meeting.englishBacklog; }
     double lastSpeechChange() const { return m_lastSpeechChange; }
 
     // Record operations of the lifecycle (AppModelRecord.cpp).
@@ -452,10 +444,6 @@ public:
                             const QString &user);
     // The system message of the report's analysis request.
     static QString analysisPrompt();
-
-    // Set once the service refused the web-search tool; research, quick checks and the chat then
-    // go without it for the rest of the run.
-    bool webSearchRejected() const { return m_webSearchRejected; }
 
     Engine &engine() { return *m_engine; }
     Translator &translator() { return *m_translator; }
@@ -686,6 +674,8 @@ private:
     OptionalText m_diagnosticsStatus;
     QList<SessionNote> m_notes;
     ResearchResult m_research;
+    // Set once the service refused the web-search tool; research, quick checks and the chat then
+    // go without it for the rest of the run.
     bool m_webSearchRejected = false;
 
     // Notes, chat, research calls and the corrections of heard names.

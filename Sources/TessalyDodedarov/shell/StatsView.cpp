@@ -161,6 +161,10 @@ StatsView::StatsView(AppModel &model, QWidget *parent)
     column->addWidget(block(QStringLiteral("翻译用量（词元）"), usageTitle, m_usagePlaceholder, m_usageView,
                             rowChartHeight(3)));
     m_latencyChart = m_latencyView->chart();
+    // Named like the figures' labels, so the page's parts can be found by name.
+    m_latencyView->setObjectName(QStringLiteral("latencyChart"));
+    m_partsView->setObjectName(QStringLiteral("partsChart"));
+    m_usageView->setObjectName(QStringLiteral("usageChart"));
     m_latencyPlaceholder->setText(QStringLiteral("开始翻译后，每出一句这里多一根柱子。"));
     m_partsPlaceholder->setText(QStringLiteral("还没有数据。"));
     m_usagePlaceholder->setText(QStringLiteral("这家翻译服务还没回报用量，或者还没开始翻译。"));
@@ -290,7 +294,6 @@ void StatsView::drawLatency(const SessionStats &stats)
     m_latencyDrawn = true;
     m_shownSamples = samples;
     m_shownAverage = average;
-    ++m_latencyWrites;
 
     QChart *chart = m_latencyChart;
     clearChart(chart);
@@ -385,7 +388,6 @@ void StatsView::drawParts(const SessionStats &stats)
         return;
     m_partsDrawn = true;
     m_shownParts = parts;
-    ++m_partWrites;
     QChart *chart = m_partsView->chart();
     qDeleteAll(m_partLabels);
     m_partLabels.clear();
@@ -421,7 +423,6 @@ void StatsView::drawUsage(const SessionStats &stats)
         return;
     m_usageDrawn = true;
     m_shownUsage = usage;
-    ++m_usageWrites;
     QChart *chart = m_usageView->chart();
     qDeleteAll(m_usageLabels);
     m_usageLabels.clear();
@@ -475,37 +476,6 @@ void StatsView::placeLabels()
         const double above = rule.y() - box.height() - 2;
         m_averageLabel->setPos(plot.left() + 4, above >= plot.top() ? above : rule.y() + 2);
     }
-}
-
-QRectF StatsView::averageLabelRect() const
-{
-    return m_averageLabel ? m_averageLabel->sceneBoundingRect() : QRectF();
-}
-
-QChart *StatsView::partsChart() const
-{
-    return m_partsView->chart();
-}
-
-QChart *StatsView::usageChart() const
-{
-    return m_usageView->chart();
-}
-
-QStringList StatsView::partLabels() const
-{
-    QStringList texts;
-    for (const QGraphicsSimpleTextItem *label : m_partLabels)
-        texts.append(label->text());
-    return texts;
-}
-
-QStringList StatsView::usageLabels() const
-{
-    QStringList texts;
-    for (const QGraphicsSimpleTextItem *label : m_usageLabels)
-        texts.append(label->text());
-    return texts;
 }
 
 void StatsView::showEvent(QShowEvent *event)

@@ -43,18 +43,6 @@ public:
     // Reads the model's statistics and redraws what changed.
     void refresh();
 
-    // For tests: how many times each chart's series were rewritten, and the chart parts.
-    int latencyWrites() const { return m_latencyWrites; }
-    int partWrites() const { return m_partWrites; }
-    int usageWrites() const { return m_usageWrites; }
-    QChart *latencyChart() const { return m_latencyChart; }
-    QStringList partLabels() const;
-    QStringList usageLabels() const;
-    QChart *partsChart() const;
-    QChart *usageChart() const;
-    // Where the average's annotation sits in the latency chart; empty without one.
-    QRectF averageLabelRect() const;
-
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -95,8 +83,4 @@ private:
     QList<int> m_shownUsage;
     bool m_usageDrawn = false;
     QList<QGraphicsSimpleTextItem *> m_usageLabels;
-
-    int m_latencyWrites = 0;
-    int m_partWrites = 0;
-    int m_usageWrites = 0;
 };
