@@ -15,8 +15,7 @@
 // One meeting model for a test, on everything a test may change and must put back: a settings
 // folder of its own, the service addresses on loopback fakes, the three key items of the test
 // keyring emptied, the uptime and the wall clock moved by hand, fake platform services for the
-// model, and the transport's and routing's hooks and the process-wide switches restored
-// afterwards.
+// model, and the transport's learnt forms and the process-wide switches restored afterwards.
 // The model itself is made by `make()`, after the test has written settings or keys.
 class ModelRig final {
 public:

@@ -65,7 +65,7 @@ void AppModel::loadSettings()
     // The components, made before anything is installed into them. The engine reads its own
     // settings from the file each time it starts.
     m_engine = std::make_unique<Engine>();
-    m_translator = std::make_unique<Translator>(&DeepSeekTransport::stream);
+    m_translator = std::make_unique<Translator>(DeepSeekTransport::streamer(m_transport));
     m_translator->clock = [] { return Clock::uptime(); };
     m_transcript = std::make_unique<TranscriptWriter>(m_platform.recordsFolder());
     m_pipeline = std::make_unique<CaptionPipeline>(std::nullopt);
