@@ -69,7 +69,9 @@ public:
         std::function<bool()> englishOnly = [] { return false; };
         // Handed to every translation request: the meeting counts them and shows their outcome
         // as of its own.
-        DeepSeekTransport::Listener transport = {};
+        std::function<DeepSeekTransport::Listener()> transport = [] {
+            return DeepSeekTransport::Listener{};
+        };
     };
 
     // How one upload ended: the reply body of a 200, an error to show, or a cancel.

@@ -99,7 +99,7 @@ void MediaImporter::request(const JobPtr &job, const QByteArray &body, int attem
             if (self && job && self->isCurrent(job))
                 self->answered(job, body, attempt, outcome, *reply);
         },
-        m_meeting.transport);
+        m_meeting.transport());
 }
 
 void MediaImporter::answered(const JobPtr &job, const QByteArray &body, int attempt,
