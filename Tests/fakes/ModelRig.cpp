@@ -6,9 +6,10 @@
 #include "accounts/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "speech/Segmenter.h"
-#include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "platform/Keychain.h"
+
+#include <QTest>
 
 // Every static the model or a test may replace, as it was before the rig.
 struct ModelRig::Saved {
@@ -24,7 +25,6 @@ struct ModelRig::Saved {
     QSet<QString> compatModels = DeepSeekTransport::compatModels;
     QUrl scribeAddress = ScribeClient::baseAddress;
     QUrl elevenLabsAddress = KeyCheck::elevenLabsAddress;
-    bool traditional = DeepSeek::traditional;
     bool interpreterMode = Segmenter::interpreterMode;
 };
 
@@ -61,7 +61,6 @@ ModelRig::~ModelRig()
     DeepSeekTransport::compatModels = s.compatModels;
     ScribeClient::baseAddress = s.scribeAddress;
     KeyCheck::elevenLabsAddress = s.elevenLabsAddress;
-    DeepSeek::traditional = s.traditional;
     Segmenter::interpreterMode = s.interpreterMode;
     Clock::reset();
 }
@@ -207,6 +206,16 @@ void ModelRig::setProofreadStatus(const AppModel::OptionalText &text)
 void ModelRig::setTranscriptProblem(const AppModel::OptionalText &text)
 {
     m_model->setTranscriptProblem(text);
+}
+
+QString ModelRig::captionPrompt(const QString &unit)
+{
+    const qsizetype before = deepSeek.requests().size();
+    deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("好。")}));
+    m_model->apply({CaptionPipeline::Output::translate(unit)});
+    if (!QTest::qWaitFor([&] { return deepSeek.requests().size() > before; }, 15000))
+        return QString();
+    return deepSeek.requests().at(before).contents().value(0);
 }
 
 bool ModelRig::saveIfPending()

@@ -169,6 +169,8 @@ void AppModel::installContextProviders()
             return QString();
         return self->background().sentenceBlock(text);
     };
+    // The script follows the model's own caption setting, read when a body is built.
+    m_translator->traditional = [self] { return self && self->m_captionParts.traditional; };
 }
 
 void AppModel::makeTransportListener()

@@ -98,6 +98,9 @@ public:
     std::function<QString(const QString &sentence)> sentenceHints = [](const QString &) {
         return QString();
     };
+    // Whether captions into Chinese are asked for in traditional characters: the owner's
+    // caption setting, read each time a caption body is built.
+    std::function<bool()> traditional = [] { return false; };
     Streamer streamer;
     QList<QueueEntry> queue;
     std::optional<OpenLine> openLine;
