@@ -6,10 +6,10 @@
 #include "accounts/KeyCheck.h"
 #include "speech/ScribeClient.h"
 #include "speech/Segmenter.h"
-#include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "platform/Keychain.h"
-#include "translation/TranslationRouting.h"
+
+#include <QTest>
 
 // Every static the model or a test may replace, as it was before the rig.
 struct ModelRig::Saved {
@@ -20,18 +20,11 @@ struct ModelRig::Saved {
     double settlePollInterval = AppModel::settlePollInterval;
     int settlePolls = AppModel::settlePolls;
 
-    decltype(DeepSeekTransport::onResult) onResult = DeepSeekTransport::onResult;
     QUrl deepSeekAddress = DeepSeekTransport::baseAddress;
     QSet<QString> noUsageOption = DeepSeekTransport::noUsageOption;
     QSet<QString> compatModels = DeepSeekTransport::compatModels;
     QUrl scribeAddress = ScribeClient::baseAddress;
     QUrl elevenLabsAddress = KeyCheck::elevenLabsAddress;
-    decltype(TranslationRouting::hasKey) hasKey = TranslationRouting::hasKey;
-    decltype(TranslationRouting::onChange) onChange = TranslationRouting::onChange;
-    decltype(TranslationRouting::onFailover) onFailover = TranslationRouting::onFailover;
-    decltype(TranslationRouting::onUsage) onUsage = TranslationRouting::onUsage;
-    decltype(TranslationRouting::onRequest) onRequest = TranslationRouting::onRequest;
-    bool traditional = DeepSeek::traditional;
     bool interpreterMode = Segmenter::interpreterMode;
 };
 
@@ -63,18 +56,11 @@ ModelRig::~ModelRig()
     AppModel::keySwitchNoticeDelay = s.keySwitchNoticeDelay;
     AppModel::settlePollInterval = s.settlePollInterval;
     AppModel::settlePolls = s.settlePolls;
-    DeepSeekTransport::onResult = s.onResult;
     DeepSeekTransport::baseAddress = s.deepSeekAddress;
     DeepSeekTransport::noUsageOption = s.noUsageOption;
     DeepSeekTransport::compatModels = s.compatModels;
     ScribeClient::baseAddress = s.scribeAddress;
     KeyCheck::elevenLabsAddress = s.elevenLabsAddress;
-    TranslationRouting::hasKey = s.hasKey;
-    TranslationRouting::onChange = s.onChange;
-    TranslationRouting::onFailover = s.onFailover;
-    TranslationRouting::onUsage = s.onUsage;
-    TranslationRouting::onRequest = s.onRequest;
-    DeepSeek::traditional = s.traditional;
     Segmenter::interpreterMode = s.interpreterMode;
     Clock::reset();
 }
@@ -220,6 +206,16 @@ void ModelRig::setProofreadStatus(const AppModel::OptionalText &text)
 void ModelRig::setTranscriptProblem(const AppModel::OptionalText &text)
 {
     m_model->setTranscriptProblem(text);
+}
+
+QString ModelRig::captionPrompt(const QString &unit)
+{
+    const qsizetype before = deepSeek.requests().size();
+    deepSeek.enqueue(FakeDeepSeekServer::stream({QStringLiteral("好。")}));
+    m_model->apply({CaptionPipeline::Output::translate(unit)});
+    if (!QTest::qWaitFor([&] { return deepSeek.requests().size() > before; }, 15000))
+        return QString();
+    return deepSeek.requests().at(before).contents().value(0);
 }
 
 bool ModelRig::saveIfPending()

@@ -15,8 +15,7 @@
 // One meeting model for a test, on everything a test may change and must put back: a settings
 // folder of its own, the service addresses on loopback fakes, the three key items of the test
 // keyring emptied, the uptime and the wall clock moved by hand, fake platform services for the
-// model, and the transport's and routing's hooks and the process-wide switches restored
-// afterwards.
+// model, and the transport's learnt forms and the segmenter's switch restored afterwards.
 // The model itself is made by `make()`, after the test has written settings or keys.
 class ModelRig final {
 public:
@@ -64,6 +63,10 @@ public:
     // A pipeline that passes `raw` speech through as heard, and the live text it would show.
     void useRawPipeline(std::optional<SpeechLanguage> raw);
     void setLiveEnglish(const QString &text);
+    // Has the model translate one unit through the fake service, as the caption flow would,
+    // and answers the system prompt of the request that sent; empty when none came. Needs a
+    // stored translation key.
+    QString captionPrompt(const QString &unit);
     // Runs the debounced record save now if one is waiting, as its timer would; answers
     // whether one was.
     bool saveIfPending();

@@ -21,7 +21,7 @@ QString TranslatorRig::name(SpeechLanguage language)
     return {};
 }
 
-TranslatorRig::TranslatorRig() : translator(&DeepSeekTransport::stream)
+TranslatorRig::TranslatorRig() : translator(DeepSeekTransport::streamer({}))
 {
     if (!server.listen())
         qFatal("cannot listen on loopback");

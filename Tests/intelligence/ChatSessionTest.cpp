@@ -78,22 +78,13 @@ private slots:
         DeepSeekTransport::compatModels.clear();
         TranslationRouting::router = ServiceRouter{};
         m_recorder = Recorder{};
-        m_session = std::make_unique<ChatSession>(ChatSession::Handlers{
-            [this] {
-                ++m_recorder.changed;
-                if (!m_session->messages().isEmpty())
-                    m_recorder.answerTexts << m_session->messages().last().text;
-            },
-            [this](const QString &question) { m_recorder.asked << question; },
-            [this] { ++m_recorder.ended; },
-        });
+        m_session = std::make_unique<ChatSession>(handlers());
     }
 
     void cleanup()
     {
         m_session.reset();
         m_server.reset();
-        DeepSeekTransport::onResult = nullptr;
         DeepSeekTransport::timeoutInterval = 20.0;
     }
 
@@ -325,7 +316,9 @@ private slots:
         QVERIFY(manual.listen());
         DeepSeekTransport::baseAddress = manual.baseUrl();
         int results = 0;
-        DeepSeekTransport::onResult = [&](TranslationService, const std::optional<QString> &) { ++results; };
+        ChatSession::Handlers counting = handlers();
+        counting.transport.result = [&](TranslationService, const std::optional<QString> &) { ++results; };
+        m_session = std::make_unique<ChatSession>(counting);
 
         m_session->ask(question(QStringLiteral("旧会议的问题"), false));
         QTRY_COMPARE_WITH_TIMEOUT(manual.count(), 1, 15000);
@@ -404,6 +397,20 @@ private slots:
     }
 
 private:
+    // The session's reports go to the recorder.
+    ChatSession::Handlers handlers()
+    {
+        ChatSession::Handlers handlers;
+        handlers.changed = [this] {
+            ++m_recorder.changed;
+            if (!m_session->messages().isEmpty())
+                m_recorder.answerTexts << m_session->messages().last().text;
+        };
+        handlers.asked = [this](const QString &question) { m_recorder.asked << question; };
+        handlers.answerEnded = [this] { ++m_recorder.ended; };
+        return handlers;
+    }
+
     ChatSession::Question question(const QString &text, bool webSearch)
     {
         ChatSession::Question q;

@@ -2,7 +2,7 @@
 
 #include "common/UserDefaults.h"
 #include "fakes/ModelRig.h"
-#include "translation/DeepSeek.h"
+#include "platform/Keychain.h"
 #include "speech/Segmenter.h"
 
 #include <QSignalSpy>
@@ -213,13 +213,15 @@ private slots:
         ModelRig rig;
         Segmenter::interpreterMode = false;
         rig.settings.writeText(QStringLiteral("captionParts=true, true, true, true"));
+        ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-script"));
         AppModel &model = rig.make();
         QVERIFY(Segmenter::interpreterMode);
-        QVERIFY(DeepSeek::traditional);
+        // The captions are asked for in the script of the model's own setting.
+        QVERIFY(rig.captionPrompt(QStringLiteral("Good morning.")).contains(QStringLiteral("繁体中文")));
         CaptionParts parts = model.captionParts();
         parts.traditional = false;
         model.setCaptionParts(parts);
-        QVERIFY(!DeepSeek::traditional);
+        QVERIFY(rig.captionPrompt(QStringLiteral("See you tomorrow.")).contains(QStringLiteral("简体中文")));
     }
 
     // Every setting changed in one model is what the next launch reads.

@@ -148,9 +148,10 @@ private slots:
         QCOMPARE(trouble.count(), 2);
         QVERIFY(model.lastTranslation()->endsWith(QStringLiteral("成功 · 09:30:16")));
 
-        // The transport's own hook reaches the model; the production address names its host.
+        // The listener the model hands its calls reaches the model; the production address
+        // names its host.
         DeepSeekTransport::baseAddress = QUrl(QStringLiteral("https://api.deepseek.com"));
-        DeepSeekTransport::onResult(TranslationService::deepSeek, std::nullopt);
+        model.transportListener().result(TranslationService::deepSeek, std::nullopt);
         QCOMPARE(model.lastTranslation(),
                  std::optional<QString>(QStringLiteral("最近一次翻译：DeepSeek（api.deepseek.com）· 成功 · 09:30:16")));
     }
@@ -248,31 +249,35 @@ private slots:
         QVERIFY(!TranslationRouting::hasKey(TranslationService::deepSeek));
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-1"));
         QVERIFY(TranslationRouting::hasKey(TranslationService::deepSeek));
-        TranslationRouting::onRequest();
-        TranslationRouting::onRequest();
-        TranslationRouting::onFailover();
-        TranslationRouting::onUsage(-5, 70, 12);
-        TranslationRouting::onUsage(10, -1, -3);
+        // A copy, as every call the model makes holds one.
+        const DeepSeekTransport::Listener listener = model.transportListener();
+        listener.request();
+        listener.request();
+        listener.failover();
+        listener.usage(-5, 70, 12);
+        listener.usage(10, -1, -3);
         QCOMPARE(model.stats().requests, 2);
         QCOMPARE(model.stats().failovers, 1);
         QCOMPARE(model.stats().promptTokens, 10);
         QCOMPARE(model.stats().completionTokens, 70);
         QCOMPARE(model.stats().cachedTokens, 12);
         QSignalSpy route(&model, &AppModel::translationRouteNoteChanged);
-        TranslationRouting::onChange(QStringLiteral("改走备用线路"));
+        listener.routeChanged(QStringLiteral("改走备用线路"));
         QCOMPARE(model.translationRouteNote(), std::optional<QString>(QStringLiteral("改走备用线路")));
         QCOMPARE(route.count(), 1);
 
-        // With the model gone the hooks do nothing: nothing reaches the next meeting model.
+        // With the model gone its calls' hooks do nothing: nothing reaches the next meeting
+        // model, made before or after they report.
         rig.destroyModel();
-        TranslationRouting::onRequest();
-        TranslationRouting::onUsage(1, 1, 1);
-        TranslationRouting::onChange(QStringLiteral("改走主线路"));
-        DeepSeekTransport::onResult(TranslationService::deepSeek, std::nullopt);
+        listener.request();
         AppModel &next = rig.make();
+        listener.usage(1, 1, 1);
+        listener.routeChanged(QStringLiteral("改走主线路"));
+        listener.result(TranslationService::deepSeek, std::nullopt);
         QCOMPARE(next.stats().requests, 0);
         QCOMPARE(next.stats().promptTokens, 0);
         QCOMPARE(next.translationRouteNote(), std::nullopt);
+        QCOMPARE(next.lastTranslation(), std::nullopt);
     }
 
     // The main-thread delays the app runs with (tests shorten them through the rig).

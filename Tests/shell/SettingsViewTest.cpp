@@ -8,7 +8,6 @@
 #include "platform/Keychain.h"
 #include "shell/SettingsView.h"
 #include "shell/SettingsWindowController.h"
-#include "translation/DeepSeek.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -470,6 +469,7 @@ void SettingsViewTest::soundAndRecognition()
 void SettingsViewTest::captionParts()
 {
     ModelRig rig;
+    ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-script"));
     AppModel &model = rig.make();
     SettingsView *view = open(rig);
     QWidget *section = card(view, QStringLiteral("字幕显示"));
@@ -480,7 +480,7 @@ void SettingsViewTest::captionParts()
 
     byText<QPushButton>(section, QStringLiteral("繁體"))->click();
     QVERIFY(model.captionParts().traditional);
-    QVERIFY(DeepSeek::traditional);
+    QVERIFY(rig.captionPrompt(QStringLiteral("Good morning.")).contains(QStringLiteral("繁体中文")));
 
     english->click();
     QVERIFY(!model.captionParts().english);
@@ -493,7 +493,7 @@ void SettingsViewTest::captionParts()
     QVERIFY(CaptionParts::load().chinese);
 
     byText<QPushButton>(section, QStringLiteral("简体"))->click();
-    QVERIFY(!DeepSeek::traditional);
+    QVERIFY(rig.captionPrompt(QStringLiteral("See you tomorrow.")).contains(QStringLiteral("简体中文")));
 }
 
 void SettingsViewTest::translationNotes()

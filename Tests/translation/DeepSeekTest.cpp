@@ -87,12 +87,6 @@ QString traditionalPrompt()
     return (lines + traditionalRuleLines).join(QLatin1Char('\n'));
 }
 
-// Restores the process-wide script switch whatever a test does to it.
-struct TraditionalSwitch {
-    explicit TraditionalSwitch(bool on) { DeepSeek::traditional = on; }
-    ~TraditionalSwitch() { DeepSeek::traditional = false; }
-};
-
 const QString memory = QStringLiteral("\n\n【会议背景】\n心血管会议");
 
 } // namespace
@@ -148,19 +142,12 @@ void DeepSeekTest::prompts_data()
     QTest::newRow("English line") << DeepSeek::englishBody("Bonjour", {}) << englishLine;
     QTest::newRow("proofreading with memory")
         << DeepSeek::correctionBody("你好", {}, memory) << proofreading + memory;
-    {
-        TraditionalSwitch traditional(true);
-        QTest::newRow("traditional live to Chinese")
-            << DeepSeek::body("Hello", {}, {}, {}, false) << traditionalPrompt();
-        QTest::newRow("traditional backfill with memory")
-            << DeepSeek::backfillBody("Hello", {}, memory, false) << traditionalPrompt() + memory;
-        QTest::newRow("traditional leaves to English alone")
-            << DeepSeek::body("你好", {}, {}, {}, true) << toEnglish;
-        QTest::newRow("traditional leaves English line alone")
-            << DeepSeek::englishBody("Bonjour", {}) << englishLine;
-        QTest::newRow("traditional leaves proofreading alone")
-            << DeepSeek::correctionBody("你好", {}, {}) << proofreading;
-    }
+    QTest::newRow("traditional live to Chinese")
+        << DeepSeek::body("Hello", {}, {}, {}, false, true) << traditionalPrompt();
+    QTest::newRow("traditional backfill with memory")
+        << DeepSeek::backfillBody("Hello", {}, memory, false, true) << traditionalPrompt() + memory;
+    QTest::newRow("traditional leaves to English alone")
+        << DeepSeek::body("你好", {}, {}, {}, true, true) << toEnglish;
 }
 
 void DeepSeekTest::prompts()

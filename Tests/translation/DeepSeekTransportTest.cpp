@@ -82,6 +82,8 @@ private:
     QList<std::optional<QString>> m_results;
     QList<QList<int>> m_usages;
     int m_requests = 0;
+    // What the calls report besides their text, handed to every call.
+    DeepSeekTransport::Listener m_listener;
 };
 
 void DeepSeekTransportTest::initTestCase()
@@ -102,14 +104,14 @@ void DeepSeekTransportTest::init()
     m_results.clear();
     m_usages.clear();
     m_requests = 0;
-    DeepSeekTransport::onResult = [this](TranslationService service, const std::optional<QString> &message) {
+    m_listener.result = [this](TranslationService service, const std::optional<QString> &message) {
         QCOMPARE(service, TranslationService::deepSeek);
         m_results.append(message);
     };
-    TranslationRouting::onUsage = [this](int prompt, int completion, int cached) {
+    m_listener.usage = [this](int prompt, int completion, int cached) {
         m_usages.append({prompt, completion, cached});
     };
-    TranslationRouting::onRequest = [this] { ++m_requests; };
+    m_listener.request = [this] { ++m_requests; };
     loggedMessages.clear();
     previousHandler = qInstallMessageHandler(recordMessage);
 }
@@ -119,9 +121,7 @@ void DeepSeekTransportTest::cleanup()
     qInstallMessageHandler(previousHandler);
     for (const QString &message : std::as_const(loggedMessages))
         QVERIFY2(!message.contains(QStringLiteral("sk-")), qPrintable(message));
-    DeepSeekTransport::onResult = nullptr;
-    TranslationRouting::onUsage = nullptr;
-    TranslationRouting::onRequest = nullptr;
+    m_listener = {};
     m_server.reset();
 }
 
@@ -133,7 +133,8 @@ Run DeepSeekTransportTest::call(const QByteArray &body, const QString &key)
         [run](const Outcome &outcome) {
             run->outcome = outcome;
             ++run->finishCalls;
-        });
+        },
+        m_listener);
     if (!QTest::qWaitFor([run] { return run->outcome.has_value(); }, 15000))
         qWarning("the call did not finish");
     QTest::qWait(20); // a second finish would show here
@@ -450,7 +451,8 @@ void DeepSeekTransportTest::cancellation()
         [run](const Outcome &outcome) {
             run->outcome = outcome;
             ++run->finishCalls;
-        });
+        },
+        m_listener);
     QVERIFY(QTest::qWaitFor([run] { return !run->deltas.isEmpty(); }, 5000));
     if (!fromInsideDelta) {
         handle->cancel();
@@ -499,7 +501,8 @@ void DeepSeekTransportTest::callbacksReleasedAtTheEnd()
         [run, handle](const Outcome &outcome) {
             run->outcome = outcome;
             ++run->finishCalls;
-        });
+        },
+        m_listener);
     if (cancel == 1) {
         QVERIFY(QTest::qWaitFor([run] { return !run->deltas.isEmpty(); }, 5000));
         handle->cancel();

@@ -656,7 +656,7 @@ void TranslatorTest::resetDropsHeldHead()
 
 void TranslatorTest::queueAccess()
 {
-    Translator translator(&DeepSeekTransport::stream);
+    Translator translator(DeepSeekTransport::streamer({}));
     QCOMPARE(translator.queuedText(), QString());
     translator.queue.append({QStringLiteral("Hello"), false, 0, SpeechLanguage::english});
     translator.queue.append({QStringLiteral("世界"), false, 0, SpeechLanguage::chinese});

@@ -124,7 +124,8 @@ void send(const std::weak_ptr<State> &weak, std::shared_ptr<Asking> asking)
                 }
             }
             end(*state, *asking, message);
-        });
+        },
+        state->handlers.transport);
 }
 
 } // namespace

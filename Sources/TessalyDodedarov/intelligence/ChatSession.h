@@ -1,6 +1,7 @@
 #pragma once
 
 #include "intelligence/ChatMessage.h"
+#include "translation/DeepSeekTransport.h"
 
 #include <QList>
 #include <QString>
@@ -35,6 +36,8 @@ public:
         // The service refused the web-search tool and answered without it; from then on this
         // session asks without web search.
         std::function<void()> toolRefused = [] {};
+        // Handed to every request the session sends: the owner hears of them as of its own.
+        DeepSeekTransport::Listener transport = {};
     };
 
     explicit ChatSession(Handlers handlers);

@@ -6,6 +6,7 @@ struct ResearchCall::State {
     Research::Prompt prompt;
     QString key;
     Finished done;
+    DeepSeekTransport::Listener listener;
     Report report;
     DeepSeekTransport::Call call;
     bool finished = false;
@@ -55,18 +56,20 @@ void send(const std::shared_ptr<State> &state, bool tool)
             }
             state->report.failed = true;
             finish(state);
-        });
+        },
+        state->listener);
 }
 
 } // namespace
 
 ResearchCall ResearchCall::start(const Research::Prompt &prompt, bool webSearch, const QString &key,
-                                 Finished done)
+                                 Finished done, DeepSeekTransport::Listener listener)
 {
     auto state = std::make_shared<State>();
     state->prompt = prompt;
     state->key = key;
     state->done = std::move(done);
+    state->listener = std::move(listener);
     state->report.webSearch = webSearch;
     send(state, webSearch);
     ResearchCall call;

@@ -28,8 +28,9 @@ public:
     ResearchCall() = default;
 
     // `done` is called exactly once, on the main thread, never from inside start() or cancel().
+    // `listener` is handed to each request the call sends.
     static ResearchCall start(const Research::Prompt &prompt, bool webSearch, const QString &key,
-                              Finished done);
+                              Finished done, DeepSeekTransport::Listener listener = {});
     void cancel() const;
     bool isFinished() const;
 

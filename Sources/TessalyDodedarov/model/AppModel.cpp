@@ -1,18 +1,16 @@
-// The meeting model's state, start-up, status texts, and the context and routing hooks it
-// installs in the translator and the transport.
+// The meeting model's state, start-up, status texts, the context providers it installs in the
+// translator, and the listener it hands to its service calls.
 #include "model/AppModel.h"
 
 #include "intelligence/ChatSession.h"
 
 #include "common/Clock.h"
 #include "intelligence/SessionNotes.h"
-#include "platform/Keychain.h"
 #include "speech/Graphemes.h"
 #include "speech/Segmenter.h"
 #include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 #include "translation/Glossary.h"
-#include "translation/TranslationRouting.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -45,6 +43,9 @@ AppModel::AppModel(Platform platform, KeyReading keys, QObject *parent)
     // Field values are the declared ones; the key flags came from the keychain with the
     // recognition keys above, or come when they are asked for.
 
+    // What the model hears of its own service calls; the translator made below sends with it.
+    makeTransportListener();
+
     // Settings, read without running any setter: nothing is listening yet, and a setter would
     // write the value straight back. This also makes the engine, translator and record writer.
     loadSettings();
@@ -60,7 +61,6 @@ AppModel::AppModel(Platform platform, KeyReading keys, QObject *parent)
         if (m_running)
             m_engine->setAPIKey(key);
     });
-    installRoutingHooks();
     installTranslatorHandlers();
     installChat();
 
@@ -169,32 +169,31 @@ void AppModel::installContextProviders()
             return QString();
         return self->background().sentenceBlock(text);
     };
+    // The script follows the model's own caption setting, read when a body is built.
+    m_translator->traditional = [self] { return self && self->m_captionParts.traditional; };
 }
 
-void AppModel::installRoutingHooks()
+void AppModel::makeTransportListener()
 {
+    // Calls may outlive the model: they then report to nobody, never to a later model.
     QPointer<AppModel> self(this);
-    DeepSeekTransport::onResult = [self](TranslationService service, const std::optional<QString> &failure) {
+    m_transport.result = [self](TranslationService service, const std::optional<QString> &failure) {
         if (self)
             self->noteTranslationResult(service, failure);
     };
-    // One translation key serves every service there is.
-    TranslationRouting::hasKey = [](TranslationService) {
-        return Keychain::get(Keychain::deepSeekAccount).has_value();
-    };
-    TranslationRouting::onChange = [self](const std::optional<QString> &note) {
+    m_transport.routeChanged = [self](const std::optional<QString> &note) {
         if (self)
             self->setTranslationRouteNote(note);
     };
-    TranslationRouting::onFailover = [self] {
+    m_transport.failover = [self] {
         if (self)
             self->m_meeting.stats.failovers += 1;
     };
-    TranslationRouting::onRequest = [self] {
+    m_transport.request = [self] {
         if (self)
             self->m_meeting.stats.requests += 1;
     };
-    TranslationRouting::onUsage = [self](int prompt, int completion, int cached) {
+    m_transport.usage = [self](int prompt, int completion, int cached) {
         if (!self)
             return;
         self->m_meeting.stats.promptTokens += std::max(prompt, 0);
@@ -202,7 +201,6 @@ void AppModel::installRoutingHooks()
         self->m_meeting.stats.cachedTokens += std::max(cached, 0);
     };
 }
-
 
 void AppModel::noteTranslationResult(TranslationService, const OptionalText &failure)
 {

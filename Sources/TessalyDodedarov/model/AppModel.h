@@ -56,7 +56,7 @@ class SessionEvents;
 // Widgets header.
 //
 // The implementation is split by concern: AppModel.cpp (state, start-up, status texts, context
-// and routing hooks), AppModelSettings.cpp, and one file per later concern. The service keys
+// providers and the transport listener), AppModelSettings.cpp, and one file per later concern. The service keys
 // are an object of their own, `ServiceKeys`; the model acts on the meeting when they change.
 class AppModel final : public QObject {
     Q_OBJECT
@@ -158,6 +158,10 @@ public:
 
     // The services as handed in; the views call the ones a user asks for (the settings).
     const Platform &platform() const { return m_platform; }
+    // What the model hears of the service calls made for it: requests and tokens counted into
+    // the meeting's statistics, the last outcome shown. The model hands it to every call it
+    // makes; the importer's translations, made for the meeting too, carry it as well.
+    const DeepSeekTransport::Listener &transportListener() const { return m_transport; }
 
     explicit AppModel(Platform platform, KeyReading keys = KeyReading::atOnce, QObject *parent = nullptr);
     ~AppModel() override;
@@ -531,7 +535,7 @@ private:
     void installEngineCallbacks();
     void installEngineRecognitionCallbacks();
     void installContextProviders();
-    void installRoutingHooks();
+    void makeTransportListener();
     void installTranslatorHandlers();
 
     // Caption-flow helpers.
@@ -635,6 +639,7 @@ private:
     double m_rowWidth = 600;
     Measure m_rowMeasure = [](QStringView) { return 0.0; };
     Platform m_platform;
+    DeepSeekTransport::Listener m_transport;
     // Made from the platform's key checks above, so declared after them.
     ServiceKeys m_keys;
 

@@ -117,6 +117,7 @@ void AppModel::maybeMatchBrowserTab()
                 const QString page = answer.tab->title.isEmpty() ? address : answer.tab->title + u'\n' + address;
                 self->logBackground(QStringLiteral("〔找到正在听的网页〕") + page);
                 self->submitNote(address, true);
-            });
+            },
+            self->m_transport);
     });
 }

@@ -16,6 +16,7 @@ void AppModel::installChat()
     handlers.answerEnded = [this] { saveChat(); };
     // One service for all: a refusal the chat met switches research and quick checks off the tool too.
     handlers.toolRefused = [this] { m_webSearchRejected = true; };
+    handlers.transport = m_transport;
     m_chat = std::make_unique<ChatSession>(std::move(handlers));
     connect(this, &AppModel::linesChanged, this, &AppModel::canChatChanged);
 }

@@ -214,7 +214,8 @@ void AppModel::diagnosticsWritten(bool written, const Diagnostics::Context &cont
                                    &AppModel::diagnosticsStatusChanged);
                 }, Qt::QueuedConnection);
             });
-        });
+        },
+        m_transport);
 }
 
 void AppModel::revealDiagnostics()

@@ -80,7 +80,8 @@ void AppModel::startNoteExtraction(int id, const QString &text, const QString &k
                 if (found && !found->isEmpty())
                     status = QStringLiteral("提取到：") + found->description();
                 self->finishNote(id, found, status);
-            });
+            },
+            self->m_transport);
     };
     const std::optional<QUrl> link = BackgroundLogic::link(text);
     if (!link) {

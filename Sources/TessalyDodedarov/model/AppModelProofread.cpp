@@ -281,7 +281,8 @@ void AppModel::proofreadChunk(const std::shared_ptr<ProofreadRun> &run)
                 run->lastFailure = QStringLiteral("有的段落连接失败，没校对上。");
             }
             self->proofreadChunk(run);
-        });
+        },
+        m_transport);
 }
 
 void AppModel::finishProofread(const std::shared_ptr<ProofreadRun> &run)

@@ -92,5 +92,6 @@ void AppModel::maybeUpdateRecap()
             self->m_meeting.recapLine = start;
             for (int i : fresh)
                 self->m_meeting.recapSent.remove(i);
-        });
+        },
+        m_transport);
 }

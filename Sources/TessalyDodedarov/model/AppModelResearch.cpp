@@ -55,7 +55,7 @@ ResearchCall AppModel::startResearchCall(const Research::Prompt &prompt, bool we
         if (report.cancelled || self->m_meetingSerial != serial)
             return;
         handle(report);
-    });
+    }, m_transport);
 }
 
 void AppModel::maybeResearch()

@@ -5,7 +5,6 @@
 #include "common/Clock.h"
 #include "common/UserDefaults.h"
 #include "speech/Segmenter.h"
-#include "translation/DeepSeek.h"
 #include "translation/DeepSeekTransport.h"
 
 #include <QPointer>
@@ -65,7 +64,7 @@ void AppModel::loadSettings()
     // The components, made before anything is installed into them. The engine reads its own
     // settings from the file each time it starts.
     m_engine = std::make_unique<Engine>();
-    m_translator = std::make_unique<Translator>(&DeepSeekTransport::stream);
+    m_translator = std::make_unique<Translator>(DeepSeekTransport::streamer(m_transport));
     m_translator->clock = [] { return Clock::uptime(); };
     m_transcript = std::make_unique<TranscriptWriter>(m_platform.recordsFolder());
     m_pipeline = std::make_unique<CaptionPipeline>(std::nullopt);
@@ -84,12 +83,10 @@ void AppModel::loadSettings()
         {keepAwakeKey, true},
     });
 
-    // The rest of the stored choices. The process-wide switches are set here, after the caption
-    // parts are read: the translation prompts ask for the script those chose.
+    // The rest of the stored choices, and the segmenter's process-wide switch.
     m_keepAwake = UserDefaults::flag(keepAwakeKey).value_or(true);
     m_appearance = loadAppearance();
     Segmenter::interpreterMode = true;
-    DeepSeek::traditional = m_captionParts.traditional;
     const qint64 minutes = UserDefaults::integer(autoPauseKey).value_or(10);
     m_autoPauseMinutes = int(std::clamp<qint64>(minutes, INT_MIN, INT_MAX));
     m_proofreadAfterMeeting = UserDefaults::flag(proofreadKey).value_or(true);
@@ -227,7 +224,6 @@ void AppModel::setCaptionParts(const CaptionParts &parts)
         setCaptionParts(withChinese);
     }
     CaptionParts::save(m_captionParts);
-    DeepSeek::traditional = m_captionParts.traditional;
 }
 
 void AppModel::setMode(DisplayMode mode)

@@ -67,6 +67,11 @@ public:
         std::function<SessionBackground()> background = [] { return SessionBackground{}; };
         std::function<QList<SessionNote>()> notes = [] { return QList<SessionNote>{}; };
         std::function<bool()> englishOnly = [] { return false; };
+        // Handed to every translation request: the meeting counts them and shows their outcome
+        // as of its own.
+        std::function<DeepSeekTransport::Listener()> transport = [] {
+            return DeepSeekTransport::Listener{};
+        };
     };
 
     // How one upload ended: the reply body of a 200, an error to show, or a cancel.

@@ -98,7 +98,8 @@ void MediaImporter::request(const JobPtr &job, const QByteArray &body, int attem
             const JobPtr job = weak.lock();
             if (self && job && self->isCurrent(job))
                 self->answered(job, body, attempt, outcome, *reply);
-        });
+        },
+        m_meeting.transport());
 }
 
 void MediaImporter::answered(const JobPtr &job, const QByteArray &body, int attempt,

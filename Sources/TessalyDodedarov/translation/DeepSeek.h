@@ -77,17 +77,17 @@ public:
     // The model id every request names.
     static QString model();
 
-    // Set from the caption parts by the meeting model (main thread); read when a caption body is
-    // built, so a body keeps the script that was chosen when it was made.
-    static inline bool traditional = false;
-
-    // The caption system prompt of one direction (the to-Chinese one follows `traditional`).
-    static QString captionPrompt(bool toEnglish);
+    // The caption system prompt of one direction. The to-Chinese one asks for traditional
+    // characters when `traditional` (the caller's caption setting, read when it builds the
+    // body, so a body keeps the script that was chosen when it was made); the to-English one
+    // ignores it.
+    static QString captionPrompt(bool toEnglish, bool traditional = false);
 
     static QByteArray body(const QString &english, const QList<Pair> &context,
-                           const QString &memory, const QString &hints, bool toEnglish);
+                           const QString &memory, const QString &hints, bool toEnglish,
+                           bool traditional = false);
     static QByteArray backfillBody(const QString &english, const QStringList &before,
-                                   const QString &memory, bool toEnglish);
+                                   const QString &memory, bool toEnglish, bool traditional = false);
     static QByteArray englishBody(const QString &text, const QStringList &before);
     static QByteArray correctionBody(const QString &text, const QStringList &before,
                                      const QString &memory);

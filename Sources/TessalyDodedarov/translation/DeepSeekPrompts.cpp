@@ -85,7 +85,7 @@ QString withContext(const QString &contextHead, const QStringList &before, const
 
 } // namespace
 
-QString DeepSeek::captionPrompt(bool toEnglish)
+QString DeepSeek::captionPrompt(bool toEnglish, bool traditional)
 {
     if (toEnglish)
         return toEnglishPrompt;
@@ -97,9 +97,10 @@ QString DeepSeek::captionPrompt(bool toEnglish)
 }
 
 QByteArray DeepSeek::body(const QString &english, const QList<Pair> &context, const QString &memory,
-                          const QString &hints, bool toEnglish)
+                          const QString &hints, bool toEnglish, bool traditional)
 {
-    QJsonArray messages{message(QStringLiteral("system"), captionPrompt(toEnglish) + memory)};
+    QJsonArray messages{
+        message(QStringLiteral("system"), captionPrompt(toEnglish, traditional) + memory)};
     for (const Pair &pair : context) {
         messages.append(message(QStringLiteral("user"), pair.english));
         // The history answers in the format the prompt asks for, so the model keeps to it.
@@ -121,10 +122,10 @@ QByteArray DeepSeek::body(const QString &english, const QList<Pair> &context, co
 }
 
 QByteArray DeepSeek::backfillBody(const QString &english, const QStringList &before,
-                                  const QString &memory, bool toEnglish)
+                                  const QString &memory, bool toEnglish, bool traditional)
 {
     const QJsonArray messages{
-        message(QStringLiteral("system"), captionPrompt(toEnglish) + memory),
+        message(QStringLiteral("system"), captionPrompt(toEnglish, traditional) + memory),
         message(QStringLiteral("user"), withContext(contextMarker, before, translateMarker, english)),
     };
     return serialize(messages, 1.0, 800, {});

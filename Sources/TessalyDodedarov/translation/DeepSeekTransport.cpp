@@ -24,6 +24,7 @@ struct DeepSeekTransport::CallState {
     QString key;
     DeltaHandler onDelta;
     FinishHandler onFinish;
+    Listener listener;
 
     bool includeUsage = true;
     bool compat = false;
@@ -99,18 +100,18 @@ void finish(const State &state, Outcome outcome)
 
     switch (outcome.kind) {
     case Outcome::Kind::success:
-        if (DeepSeekTransport::onResult)
-            DeepSeekTransport::onResult(state->service, std::nullopt);
+        if (state->listener.result)
+            state->listener.result(state->service, std::nullopt);
         TranslationRouting::succeeded();
         break;
     case Outcome::Kind::failure:
-        if (DeepSeekTransport::onResult)
-            DeepSeekTransport::onResult(state->service, outcome.failure.message);
+        if (state->listener.result)
+            state->listener.result(state->service, outcome.failure.message);
         TranslationRouting::failed(state->service, outcome.failure.fatal, state->produced);
         break;
     case Outcome::Kind::networkError:
-        if (DeepSeekTransport::onResult)
-            DeepSeekTransport::onResult(state->service, connectionFailed);
+        if (state->listener.result)
+            state->listener.result(state->service, connectionFailed);
         TranslationRouting::failed(state->service, false, state->produced);
         break;
     case Outcome::Kind::cancelled:
@@ -143,8 +144,8 @@ void send(const State &state);
 // done, or the caller cancelled from inside onDelta).
 bool readLine(const State &state, const QString &line)
 {
-    if (const auto counts = DeepSeek::usage(line); counts && TranslationRouting::onUsage)
-        TranslationRouting::onUsage(counts->prompt, counts->completion, counts->cached);
+    if (const auto counts = DeepSeek::usage(line); counts && state->listener.usage)
+        state->listener.usage(counts->prompt, counts->completion, counts->cached);
     if (state->finished)
         return false;
     const DeepSeek::Chunk chunk = DeepSeek::parse(line);
@@ -267,8 +268,8 @@ void send(const State &state)
                          QNetworkRequest::ManualRedirectPolicy);
     const QByteArray payload = DeepSeek::prepared(state->body, state->includeUsage, state->compat);
 
-    if (TranslationRouting::onRequest)
-        TranslationRouting::onRequest();
+    if (state->listener.request)
+        state->listener.request();
     if (state->finished)
         return; // the hook cancelled the call
 
@@ -330,7 +331,8 @@ bool DeepSeekTransport::Call::isFinished() const
 }
 
 DeepSeekTransport::Call DeepSeekTransport::stream(const QByteArray &body, const QString &key,
-                                                  DeltaHandler onDelta, FinishHandler onFinish)
+                                                  DeltaHandler onDelta, FinishHandler onFinish,
+                                                  Listener listener)
 {
     Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
     auto state = std::make_shared<CallState>();
@@ -342,6 +344,7 @@ DeepSeekTransport::Call DeepSeekTransport::stream(const QByteArray &body, const 
     state->key = Keychain::get(Keychain::deepSeekAccount).value_or(key);
     state->onDelta = std::move(onDelta);
     state->onFinish = std::move(onFinish);
+    state->listener = std::move(listener);
     const QString route = routeKey(state->service);
     state->includeUsage = !noUsageOption.contains(route);
     state->compat = compatModels.contains(route);
@@ -350,6 +353,14 @@ DeepSeekTransport::Call DeepSeekTransport::stream(const QByteArray &body, const 
     Call call;
     call.m_state = state;
     return call;
+}
+
+DeepSeekTransport::Streamer DeepSeekTransport::streamer(Listener listener)
+{
+    return [listener = std::move(listener)](const QByteArray &body, const QString &key,
+                                            DeltaHandler onDelta, FinishHandler onFinish) {
+        return stream(body, key, std::move(onDelta), std::move(onFinish), listener);
+    };
 }
 
 QUrl DeepSeekTransport::endpoint()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "translation/DeepSeek.h"
+#include "translation/TranslationRouting.h"
 #include "translation/TranslationService.h"
 
 #include <QByteArray>
@@ -17,14 +18,18 @@
 // endpoint, the answer handed on piece by piece as its server-sent events arrive, HTTP failures
 // turned into DeepSeek::Failure values, and per route the optional parameters the server refused
 // remembered so later calls go out in the accepted form. Static members only; main thread only.
+// What a caller hears about its calls besides their text (requests, usage, outcomes) goes to the
+// listener it hands to each call, never to a hook of the process.
 class DeepSeekTransport final {
 public:
     DeepSeekTransport() = delete;
 
     using DeltaHandler = std::function<void(const QString &)>;
 
-    // How one call ended. A cancelled call is not a failure: it is never reported to onResult
-    // nor counted by the router.
+    using Listener = TranslationRouting::Listener;
+
+    // How one call ended. A cancelled call is not a failure: it is never reported to the
+    // listener's `result` nor counted by the router.
     struct Outcome {
         enum class Kind { success, failure, networkError, cancelled };
         Kind kind = Kind::success;
@@ -57,25 +62,29 @@ public:
 
     // Sends `body` (from a DeepSeek builder) with the stored DeepSeek key, or `key` when the
     // keychain holds none. onDelta receives each non-empty piece of answer text in stream order;
-    // onFinish is called exactly once. Both run on the calling (main) thread.
+    // onFinish is called exactly once. Both run on the calling (main) thread, as do the
+    // listener's hooks for this call.
     static Call stream(const QByteArray &body, const QString &key, DeltaHandler onDelta,
-                       FinishHandler onFinish);
+                       FinishHandler onFinish, Listener listener = {});
+
+    // stream() with the caller's listener bound, for one that takes a plain stream function.
+    using Streamer = std::function<Call(const QByteArray &body, const QString &key,
+                                        DeltaHandler onDelta, FinishHandler onFinish)>;
+    static Streamer streamer(Listener listener);
 
     // Route keys whose server refused "stream_options", and those that need the compatible
-    // parameter set. They only grow, for the life of the process. A body offering "tools" is
+    // parameter set. They only grow, for the life of the process: they describe the server,
+    // which every caller shares, so what one caller's call learnt spares the others a refusal. A body offering "tools" is
     // resent in those forms too, but teaches the route only when a resent form is accepted: the
     // 400 may have refused the tool, not the parameters.
     static inline QSet<QString> noUsageOption;
     static inline QSet<QString> compatModels;
 
-    // Outcome of every request that was not cancelled: no text on success, else the message
-    // (the failure's own, or "连接失败" for a network error).
-    static inline std::function<void(TranslationService, const std::optional<QString> &)> onResult;
-
-    // The service's address; requests go to "/chat/completions" on it. Tests point it at a
-    // loopback fake.
+    // The service's address; requests go to "/chat/completions" on it. Process-wide: there is
+    // one service for every caller. Tests point it at a loopback fake.
     static inline QUrl baseAddress{QStringLiteral("https://api.deepseek.com")};
-    // Seconds without any byte from the server before a request fails.
+    // Seconds without any byte from the server before a request fails; one for every caller,
+    // as it measures the service, not the call.
     static inline double timeoutInterval = 20.0;
 
     static QUrl endpoint();

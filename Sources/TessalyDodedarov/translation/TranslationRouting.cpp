@@ -1,5 +1,12 @@
 #include "translation/TranslationRouting.h"
 
+#include "platform/Keychain.h"
+
+bool TranslationRouting::hasKey(TranslationService)
+{
+    return Keychain::get(Keychain::deepSeekAccount).has_value();
+}
+
 bool TranslationRouting::failed(TranslationService, bool, bool)
 {
     router.failures += 1;

@@ -222,7 +222,7 @@ void Translator::run(const QString &english, int line, const QString &key, int g
     QString hints = sentenceHints(english);
     if (language == SpeechLanguage::other)
         hints += QStringLiteral("\n\n") + otherLanguageFormat();
-    live->body = DeepSeek::body(english, history, memoryText, hints, toEnglish);
+    live->body = DeepSeek::body(english, history, memoryText, hints, toEnglish, traditional());
 
     m_live = live;
     sendLive(live);

@@ -86,10 +86,8 @@ public:
     };
 
     // Sends one request body with a key, hands on every streamed piece, and reports the end
-    // exactly once; the meeting model passes DeepSeekTransport::stream.
-    using Streamer = std::function<DeepSeekTransport::Call(
-        const QByteArray &body, const QString &key, DeepSeekTransport::DeltaHandler onDelta,
-        DeepSeekTransport::FinishHandler onFinish)>;
+    // exactly once; the meeting model passes DeepSeekTransport::streamer with its own listener.
+    using Streamer = DeepSeekTransport::Streamer;
 
     explicit Translator(Streamer streamer, QObject *parent = nullptr);
     ~Translator() override;
@@ -100,6 +98,9 @@ public:
     std::function<QString(const QString &sentence)> sentenceHints = [](const QString &) {
         return QString();
     };
+    // Whether captions into Chinese are asked for in traditional characters: the owner's
+    // caption setting, read each time a caption body is built.
+    std::function<bool()> traditional = [] { return false; };
     Streamer streamer;
     QList<QueueEntry> queue;
     std::optional<OpenLine> openLine;

@@ -106,7 +106,7 @@ void Translator::runBackfill(const BackfillItem &item, const QString &key, int g
         if (language == SpeechLanguage::other)
             m += QStringLiteral("\n\n") + otherLanguageFormat();
         job->body = DeepSeek::backfillBody(item.english, item.before, m,
-                                           language == SpeechLanguage::chinese);
+                                           language == SpeechLanguage::chinese, traditional());
     }
     sendBackfill(job);
 }

@@ -24,6 +24,7 @@ MediaImporter &ImportWindowController::importer()
         meeting.background = [] { return AppModel::shared()->background(); };
         meeting.notes = [] { return AppModel::shared()->notes(); };
         meeting.englishOnly = [] { return AppModel::shared()->listenEnglishOnly(); };
+        meeting.transport = [] { return AppModel::shared()->transportListener(); };
         return new MediaImporter(meeting);
     }();
     return *instance;
