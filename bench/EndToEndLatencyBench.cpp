@@ -553,7 +553,7 @@ void BM_EndToEnd(benchmark::State &state)
                     continue;
                 }
                 toRequest.push_back((s.request - s.commit) * 1000);
-                const double flushWait = s.firstViaFlush ? AppModel::deltaFlushDelay : 0.0;
+                const double flushWait = s.firstViaFlush ? rig.platform.timings.deltaFlushDelay : 0.0;
                 viaFlush += s.firstViaFlush ? 1 : 0;
                 const double firstWait = (s.firstText - s.commit) - (s.firstWrite - s.request);
                 first.push_back((firstWait - flushWait) * 1000);

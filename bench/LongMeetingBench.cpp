@@ -412,7 +412,7 @@ public:
         m_watch.setMeetingSecond(t);
 
         speech(t);
-        if (crossed(t, AppModel::tickInterval))
+        if (crossed(t, m_rig.platform.timings.tickInterval))
             timed("tick (recap, research, pipeline)", [&] { m_rig.tick(); });
         stream();
         if (withSaves && crossed(t, 1.0))
@@ -534,7 +534,7 @@ void BM_LongMeeting(benchmark::State &state)
         rig.deepSeek.keepRequests = false;
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-bench-long-meeting"));
         // The debounced save fires on the meeting's clock, a simulated second after a change.
-        AppModel::saveDelay = 1e6;
+        rig.platform.timings.saveDelay = 1e6;
         // Real glyph widths for the live rows, as the application's platform measures them.
         rig.platform.measurer = [](double fontSize) { return CaptionMetrics::measurer(fontSize); };
         AppModel &model = rig.make();

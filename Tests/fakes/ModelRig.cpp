@@ -13,13 +13,6 @@
 
 // Every static the model or a test may replace, as it was before the rig.
 struct ModelRig::Saved {
-    double tickInterval = AppModel::tickInterval;
-    double deltaFlushDelay = AppModel::deltaFlushDelay;
-    double saveDelay = AppModel::saveDelay;
-    double keySwitchNoticeDelay = AppModel::keySwitchNoticeDelay;
-    double settlePollInterval = AppModel::settlePollInterval;
-    int settlePolls = AppModel::settlePolls;
-
     QUrl deepSeekAddress = DeepSeekTransport::baseAddress;
     QSet<QString> noUsageOption = DeepSeekTransport::noUsageOption;
     QSet<QString> compatModels = DeepSeekTransport::compatModels;
@@ -50,12 +43,6 @@ ModelRig::~ModelRig()
                                    Keychain::elevenLabsListAccount})
         Keychain::set(QString(), account);
     const Saved &s = *m_saved;
-    AppModel::tickInterval = s.tickInterval;
-    AppModel::deltaFlushDelay = s.deltaFlushDelay;
-    AppModel::saveDelay = s.saveDelay;
-    AppModel::keySwitchNoticeDelay = s.keySwitchNoticeDelay;
-    AppModel::settlePollInterval = s.settlePollInterval;
-    AppModel::settlePolls = s.settlePolls;
     DeepSeekTransport::baseAddress = s.deepSeekAddress;
     DeepSeekTransport::noUsageOption = s.noUsageOption;
     DeepSeekTransport::compatModels = s.compatModels;
@@ -87,6 +74,7 @@ AppModel &ModelRig::make(AppModel::KeyReading keys)
     calls.openFolder = [this](const QString &folder) { platform.openFolder(folder); };
     calls.recordsFolder = [this] { return platform.recordsFolder(); };
     calls.wallClock = [this] { return platform.wallClock(); };
+    calls.timings = platform.timings;
     m_model = std::make_unique<AppModel>(std::move(calls), keys);
     return *m_model;
 }

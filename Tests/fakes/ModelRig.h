@@ -36,7 +36,8 @@ public:
 
     // The services the model is made with: the defaults, the records folder above and the
     // wall clock `wallNow`. A test replaces any of them, before or after `make()`: the model is
-    // handed hooks that call the ones here at the time of the call.
+    // handed hooks that call the ones here at the time of the call. Its timings are copied when
+    // the model is made: a test sets them before `make()`.
     AppModel::Platform platform;
 
     AppModel &make(AppModel::KeyReading keys = AppModel::KeyReading::atOnce);

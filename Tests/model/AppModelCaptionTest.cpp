@@ -748,6 +748,8 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"key-one-aaaaaaa\",\"key-two-bbbbbbb\"]"));
         ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("key-one-aaaaaaa"));
+        // Short enough to see the switch's notice go; the first stop switches no key at all.
+        rig.platform.timings.keySwitchNoticeDelay = 0.05;
         AppModel &model = rig.make();
         const QString reason = QStringLiteral("ElevenLabs 额度用完了");
         int ran = 0;
@@ -757,7 +759,6 @@ private slots:
         QCOMPARE(model.keys().elevenLabsKeys().active, 0);
         QCOMPARE(model.notice(), AppModel::OptionalText(reason));
 
-        AppModel::keySwitchNoticeDelay = 0.05;
         model.handleStopped(reason);
         QCOMPARE(ran, 1);
         QCOMPARE(model.keys().elevenLabsKeys().active, 1);
@@ -773,8 +774,8 @@ private slots:
         ModelRig rig;
         ModelRig::storeKey(Keychain::elevenLabsListAccount, QStringLiteral("[\"key-one-aaaaaaa\",\"key-two-bbbbbbb\"]"));
         ModelRig::storeKey(Keychain::elevenLabsAccount, QStringLiteral("key-one-aaaaaaa"));
+        rig.platform.timings.keySwitchNoticeDelay = 0.2;
         AppModel &model = rig.make();
-        AppModel::keySwitchNoticeDelay = 0.2;
         model.handleStopped(QStringLiteral("ElevenLabs 额度用完了"));
         QCOMPARE(model.keys().elevenLabsKeys().active, 1);
         QCOMPARE(model.recognitionTrouble(),
@@ -787,7 +788,7 @@ private slots:
         QTimer pastTheNotice;
         pastTheNotice.setSingleShot(true);
         QSignalSpy past(&pastTheNotice, &QTimer::timeout);
-        pastTheNotice.start(int(AppModel::keySwitchNoticeDelay * 1000) * 2);
+        pastTheNotice.start(int(rig.platform.timings.keySwitchNoticeDelay * 1000) * 2);
         QVERIFY(past.wait(10000));
         QCOMPARE(model.recognitionTrouble(), AppModel::OptionalText(newer));
         model.engine().stop();
@@ -848,7 +849,7 @@ private slots:
     void savesAreCoalesced()
     {
         ModelRig rig;
-        AppModel::saveDelay = 0.2;
+        rig.platform.timings.saveDelay = 0.2;
         AppModel &model = rig.make();
         model.transcript().begin(rig.wallNow);
         rig.setLines({makeLine(0, QStringLiteral("Hello"), QStringLiteral("你好"))});
@@ -888,7 +889,7 @@ private slots:
         // Changes that keep coming, each sooner than the wait, must not hold the save back:
         // everything changed within the wait goes into the save that the first change armed.
         ModelRig rig;
-        AppModel::saveDelay = 0.3;
+        rig.platform.timings.saveDelay = 0.3;
         AppModel &model = rig.make();
         model.transcript().begin(rig.wallNow);
         rig.setLines({makeLine(0, QStringLiteral("Hello"), QStringLiteral("你好"))});

@@ -49,13 +49,16 @@ struct ProofRig {
     ManualDeepSeekServer server;
     AppModel *model = nullptr;
 
-    ProofRig()
+    // `settlePolls`: how many times the end of the meeting checks that the last lines have
+    // settled before it goes on without them.
+    explicit ProofRig(int settlePolls = AppModel::Timings().settlePolls)
     {
         if (!server.listen())
             qFatal("cannot listen on loopback");
         DeepSeekTransport::baseAddress = server.baseUrl();
         ModelRig::storeKey(Keychain::deepSeekAccount, QStringLiteral("sk-proofread"));
-        AppModel::settlePollInterval = 0.02;
+        rig.platform.timings.settlePollInterval = 0.02;
+        rig.platform.timings.settlePolls = settlePolls;
         model = &rig.make();
         model->setDiagnosticsEnabled(false);
         model->setOpenRecordsAfterMeeting(false);
@@ -214,8 +217,7 @@ private slots:
 
     void giveUpWaitingAfterPolls()
     {
-        ProofRig p;
-        AppModel::settlePolls = 3;
+        ProofRig p(3);
         QList<CaptionLine> lines = oneWordLines(40);
         lines[39].finished = false;
         p.rig.setLines(lines);

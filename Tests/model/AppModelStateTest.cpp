@@ -280,12 +280,13 @@ private slots:
         QCOMPARE(next.lastTranslation(), std::nullopt);
     }
 
-    // The main-thread delays the app runs with (tests shorten them through the rig).
+    // The main-thread delays the app runs with (tests hand shorter ones to their model).
     void delayDefaults()
     {
-        QCOMPARE(AppModel::saveDelay, 1.0);
-        QCOMPARE(AppModel::keySwitchNoticeDelay, 15.0);
-        QCOMPARE(AppModel::settlePolls, 30);
+        const AppModel::Timings timings = AppModel::Platform().timings;
+        QCOMPARE(timings.saveDelay, 1.0);
+        QCOMPARE(timings.keySwitchNoticeDelay, 15.0);
+        QCOMPARE(timings.settlePolls, 30);
     }
 
     void diagnosticEvents()

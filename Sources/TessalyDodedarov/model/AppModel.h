@@ -126,6 +126,17 @@ public:
     // delegate builds the desktop's, a test its fakes, so two models never share them. Each
     // default works without a desktop. An asynchronous hook calls its completion once, on the
     // main thread.
+    // The model's main-thread delays, in seconds: the product's own unless a test hands in
+    // shorter ones.
+    struct Timings {
+        double tickInterval = 0.25;         // the panel's and the pipeline's tick
+        double deltaFlushDelay = 0.1;       // streamed translation pieces gathered before a redraw
+        double saveDelay = 1.0;             // changes gathered into one record save
+        double keySwitchNoticeDelay = 15.0; // how long a key switch's notice stays
+        double settlePollInterval = 0.5;    // between checks that the last lines have settled
+        int settlePolls = 30;               // checks before the meeting's end goes on without
+    };
+
     struct Platform {
         std::function<void(const QUrl &, std::function<void(const OptionalText &)>)> fetchPage =
             [](const QUrl &, std::function<void(const OptionalText &)> done) { done(std::nullopt); };
@@ -154,6 +165,7 @@ public:
         std::function<QString()> recordsFolder = [] { return TranscriptWriter::defaultDirectory(); };
         // The wall clock, for line times and "HH:mm:ss"; uptime comes from Clock::uptime().
         std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
+        Timings timings;
     };
 
     // The services as handed in; the views call the ones a user asks for (the settings).
@@ -176,13 +188,6 @@ public:
     // A width estimate without fonts: CJK and full-width characters are one em, others 0.55.
     static Measure estimatedMeasure(double fontSize);
 
-    // Main-thread delays in seconds; tests shorten them.
-    static inline double tickInterval = 0.25;
-    static inline double deltaFlushDelay = 0.1;
-    static inline double saveDelay = 1.0;
-    static inline double keySwitchNoticeDelay = 15.0;
-    static inline double settlePollInterval = 0.5;
-    static inline int settlePolls = 30;
 
     static const QList<int> &autoPauseChoices();
     static const QString microphoneDeniedText;

@@ -89,7 +89,7 @@ void AppModel::startOrResume()
         m_holdTimer->deleteLater();
     }
     m_holdTimer = new QTimer(this);
-    m_holdTimer->setInterval(int(tickInterval * 1000));
+    m_holdTimer->setInterval(int(m_platform.timings.tickInterval * 1000));
     QPointer<AppModel> self(this);
     connect(m_holdTimer, &QTimer::timeout, this, [self] {
         if (self)

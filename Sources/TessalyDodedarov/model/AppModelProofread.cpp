@@ -102,10 +102,10 @@ void AppModel::proofreadWhenSettled()
                 if (!line.english.isEmpty() && !line.finished)
                     settled = false;
         }
-        if (!settled && meeting->polls < settlePolls) {
+        if (!settled && meeting->polls < self->m_platform.timings.settlePolls) {
             meeting->polls += 1;
             auto again = weakCheck.lock();
-            QTimer::singleShot(int(settlePollInterval * 1000), self.data(), [again] { (*again)(); });
+            QTimer::singleShot(int(self->m_platform.timings.settlePollInterval * 1000), self.data(), [again] { (*again)(); });
             return;
         }
         self->afterSettled(meeting);

@@ -84,7 +84,7 @@ void AppModel::handleStopped(const std::optional<QString> &reason)
     const QString text = ServiceKeys::keySwitchNotice(*reason, n);
     setRecognitionTrouble(text);
     QPointer<AppModel> self(this);
-    QTimer::singleShot(int(keySwitchNoticeDelay * 1000), this, [self, text] {
+    QTimer::singleShot(int(m_platform.timings.keySwitchNoticeDelay * 1000), this, [self, text] {
         // A newer message stays.
         if (self && self->m_recognitionTrouble == text)
             self->setRecognitionTrouble(std::nullopt);

@@ -65,5 +65,5 @@ void AppModel::scheduleSave()
     m_saveTimer = new QTimer(this);
     m_saveTimer->setSingleShot(true);
     connect(m_saveTimer, &QTimer::timeout, this, [this] { saveTranscript(false); });
-    m_saveTimer->start(int(saveDelay * 1000));
+    m_saveTimer->start(int(m_platform.timings.saveDelay * 1000));
 }

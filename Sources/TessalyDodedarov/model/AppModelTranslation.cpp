@@ -160,7 +160,7 @@ void AppModel::scheduleDeltaFlush()
         m_deltaTimer->setSingleShot(true);
         connect(m_deltaTimer, &QTimer::timeout, this, &AppModel::flushDeltas);
     }
-    m_deltaTimer->start(int(deltaFlushDelay * 1000));
+    m_deltaTimer->start(int(m_platform.timings.deltaFlushDelay * 1000));
 }
 
 void AppModel::flushDeltas()
